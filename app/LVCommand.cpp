@@ -1,0 +1,216 @@
+#include "app/LVCommand.h"
+
+#include <map>
+
+#include "app/LVDataStores.h"
+#include "app/LVFrame.h"
+#include "app/LVMenus.h"
+#include "core/database.h"
+#include "core/status.h"
+#include "core/text.h"
+#include "platform/Platform.h"
+#include "ui/WInfo.h"
+
+namespace {
+
+struct Interpreter {
+  std::vector<LVCommandSpec> commands;
+  bool firstCall = true;
+  std::string pendingFile;
+  int lastStatus = kStatusGood;
+};
+
+Interpreter& TheInterpreter() {
+  static Interpreter interpreter;
+  return interpreter;
+}
+
+const LVCommandSpec* Find(const std::string& name) {
+  for (const auto& spec : TheInterpreter().commands) {
+    if (IStringsEqual(spec.name, name)) return &spec;
+  }
+  return nullptr;
+}
+
+int* RememberedIndex(DataStores& stores, LVChoose choose) {
+  switch (choose) {
+    case LVChoose::kOperand: return &stores.operandIndex;
+    case LVChoose::kOutput: return &stores.outputIndex;
+    case LVChoose::kModel: return &stores.modelIndex;
+    default: return nullptr;
+  }
+}
+
+// The one-time initialisation of the first command.
+int Initialise(int& status) {
+  static constexpr IRoutine kR{"LVCommand", "V1.17"};
+  ICheckSystemError("LVCommand: Before LVInitialise", status);
+  LVInitialise(status);
+
+  int startX = 0, startY = 500, endX = 799, endY = 599;
+  IGetDBIntItem("Info_Window_StartX", startX, status);
+  IGetDBIntItem("Info_Window_StartY", startY, status);
+  IGetDBIntItem("Info_Window_EndX", endX, status);
+  IGetDBIntItem("Info_Window_EndY", endY, status);
+  ICheckSystemError("LVCommand: Before IInfoCreateWindow", status);
+  LVCreateInfoWindow(startX, startY, endX - startX + 1, endY - startY + 1, status);
+
+  std::string now;
+  if (!IDateTime(now, status)) return kFalse;
+  IWrite("Lumivane V1.17.00", status);
+  IWrite(" ", status);
+  IWrite("Lumivane Welcomes Lumivanes !", status);
+  IWrite(" ", status);
+  IWrite(now, status);
+  IWrite(" ", status);
+
+  DataStores& stores = LVStores();
+  IInitialiseStores(stores, status);
+  LVSetStoreMenuNames(stores, status);
+  LVSetDataCommands(stores.Main(), status);
+  LVRedraw(status);
+  if (IBad(kR, status)) return kFalse;
+  return kTrue;
+}
+
+// Steps every command takes before its own work: the one-time initialisation of the first
+// call, and the opening of a file named on the command line.
+int Prepare(int& status) {
+  Interpreter& interpreter = TheInterpreter();
+  if (interpreter.firstCall) {
+    // Cleared first: commands issued from inside the initialisation (a redraw) skip it.
+    interpreter.firstCall = false;
+    if (!Initialise(status)) return kFalse;
+  }
+
+  DataStores& stores = LVStores();
+  if (!interpreter.pendingFile.empty() && PCurrentBackend().HasMainWindow()) {
+    const std::string file = interpreter.pendingFile;
+    interpreter.pendingFile.clear();
+    if (const LVCommandSpec* open = Find("Open_File")) {
+      CommandEvent openEvent;
+      openEvent.text = file;
+      LVCommandCall call{openEvent, stores, stores.Main(), nullptr, -1, status};
+      open->work(call);
+    }
+    LVSetDataCommands(stores.Main(), status);
+    LVRedraw(status);
+  }
+  return kTrue;
+}
+
+}  // namespace
+
+void LVRegisterCommand(LVCommandSpec spec) {
+  auto& commands = TheInterpreter().commands;
+  for (auto& existing : commands) {
+    if (IStringsEqual(existing.name, spec.name)) {
+      existing = std::move(spec);
+      return;
+    }
+  }
+  commands.push_back(std::move(spec));
+}
+
+bool LVCommandRegistered(const std::string& name) { return Find(name) != nullptr; }
+
+std::vector<std::string> LVCommandNames() {
+  std::vector<std::string> names;
+  for (const auto& spec : TheInterpreter().commands) names.push_back(spec.name);
+  return names;
+}
+
+int LVFirstPaint(int& status) {
+  if (LVCommandRegistered("Plot_Data")) return LVCommand("Plot_Data", CommandEvent{}, status);
+  if (status != kStatusGood) return kFalse;
+  const int result = Prepare(status);
+  TheInterpreter().lastStatus = status;
+  return result;
+}
+
+int LVLastCommandStatus() { return TheInterpreter().lastStatus; }
+bool LVInitialised() { return !TheInterpreter().firstCall; }
+
+void LVResetInterpreter() {
+  Interpreter& interpreter = TheInterpreter();
+  interpreter.firstCall = true;
+  interpreter.pendingFile.clear();
+  interpreter.lastStatus = kStatusGood;
+}
+
+int LVRedraw(int& status) {
+  if (!LVCommandRegistered("Plot_Data")) return kTrue;
+  if (!PCurrentBackend().HasMainWindow()) return kTrue;
+  return LVCommand("Plot_Data", CommandEvent{}, status);
+}
+
+int LVCommandLine(const std::string& commandLine, int& status) {
+  static constexpr IRoutine kR{"LVCommandLine", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (commandLine.empty()) return kTrue;
+  std::string name = commandLine;
+  if (name[0] == '"') name = name.size() >= 2 ? name.substr(1, name.size() - 2) : std::string();
+  if (name.size() > 256) name.resize(256);
+  TheInterpreter().pendingFile = name;
+  return LVRedraw(status);
+}
+
+int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
+  static constexpr IRoutine kR{"LVCommand", "V1.17"};
+  Interpreter& interpreter = TheInterpreter();
+  if (IBad(kR, status)) {
+    // A failure left unreset (NO to the question) blocks the command, but the command still
+    // ends with the report, so the user is asked again and YES frees the program.
+    interpreter.lastStatus = status;
+    IStatusReport(status);
+    return kFalse;
+  }
+
+  if (!Prepare(status)) {
+    interpreter.lastStatus = status;
+    return kFalse;
+  }
+
+  DataStores& stores = LVStores();
+  const LVCommandSpec* spec = Find(name);
+  if (!spec) {
+    IWarning(IFormat("Unknown command: %s", name.c_str()), status);
+    interpreter.lastStatus = status;
+    IStatusReport(status);
+    return kFalse;
+  }
+
+  int result = kFalse;
+  bool report = spec->report;
+  const bool chooses = spec->choose != LVChoose::kNone;
+  int chosenIndex = -1;
+  bool cancelled = false;
+  if (chooses) {
+    int* remembered = RememberedIndex(stores, spec->choose);
+    chosenIndex = remembered ? *remembered : stores.mainIndex;
+    const int excluded = spec->choose == LVChoose::kAny ? -1 : stores.mainIndex;
+    if (LVSelectDataset(spec->prompt, kNumStores, stores, spec->definedOnly ? kTrue : kFalse,
+                        excluded, chosenIndex, status)) {
+      if (remembered) *remembered = chosenIndex;
+    } else {
+      cancelled = true;
+    }
+  }
+
+  if (!cancelled && status == kStatusGood) {
+    DataSet* chosen = chosenIndex >= 0 ? &stores.stores[static_cast<std::size_t>(chosenIndex)]
+                                       : nullptr;
+    LVCommandCall call{event, stores, stores.Main(), chosen, chosenIndex, status};
+    result = spec->work(call);
+    if (call.skipReport) report = false;
+    if (chooses && chosen &&
+        (spec->then == LVThen::kMainIsChosen ||
+         (spec->then == LVThen::kMainIsChosenOnSuccess && result))) {
+      LVSetNewDataset(stores, chosenIndex, stores.mainIndex, status);
+    }
+  }
+
+  interpreter.lastStatus = status;
+  if (report) IStatusReport(status);
+  return result;
+}

@@ -1,0 +1,11 @@
+// The one place that gathers every subsystem's command declarations.
+#include "app/LVCommand.h"
+
+void LVRegisterCoreCommands();
+
+void LVRegisterAllCommands() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  LVRegisterCoreCommands();
+}

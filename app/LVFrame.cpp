@@ -1,0 +1,110 @@
+#include "app/LVFrame.h"
+
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+
+#include "app/LVCommand.h"
+#include "app/LVMenus.h"
+#include "core/database.h"
+#include "core/status.h"
+#include "platform/Platform.h"
+
+namespace {
+
+struct FrameState {
+  std::string startDirectory;
+  bool infoCreated = false;
+  int infoLeft = 0, infoTop = 500, infoWidth = 800, infoHeight = 100;
+};
+
+FrameState& Frame() {
+  static FrameState frame;
+  return frame;
+}
+
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  if (!getcwd(buffer, sizeof buffer)) return std::string();
+  return buffer;
+}
+
+}  // namespace
+
+int LVStartUp(int& status) {
+  errno = 0;
+  IResetStatus(status);
+  if (!IOpenLogFile(kLogFileName, status) && status == kStatusFileOpen) IResetStatus(status);
+  if (!ILoadDataBase(kDataBaseFileName, status) && status == kStatusFileOpen) {
+    IResetStatus(status);
+  }
+  // A missing log directory or first-run data-base is handled here; its error number must
+  // not be blamed on the next system-error check-point.
+  errno = 0;
+  std::string directory = CurrentDirectory();
+  if (directory.size() > 256) directory.resize(256);
+  Frame().startDirectory = directory;
+  ISetDBItem("#Starting_Directory", directory, status);
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+int LVShutDown(int& status) {
+  FrameState& frame = Frame();
+  if (frame.infoCreated) {
+    ISetDBIntItem("Info_Window_StartX", frame.infoLeft, status);
+    ISetDBIntItem("Info_Window_StartY", frame.infoTop, status);
+    ISetDBIntItem("Info_Window_EndX", frame.infoLeft + frame.infoWidth - 1, status);
+    ISetDBIntItem("Info_Window_EndY", frame.infoTop + frame.infoHeight - 1, status);
+  }
+  if (!frame.startDirectory.empty() && chdir(frame.startDirectory.c_str()) != 0) errno = 0;
+  if (!ISaveDataBase(kDataBaseFileName, status)) {
+    int local = kStatusGood;
+    IWarning("Lumivane; Could not output internal data-base to file", local);
+  }
+  IStatusReport(status);
+  LVCommand("Exit", CommandEvent{}, status);
+  int local = kStatusGood;
+  ICloseLogFile(local);
+  return kTrue;
+}
+
+int LVInitialise(int& status) {
+  static constexpr IRoutine kR{"LVInitialise", "V0.5"};
+  if (IBad(kR, status)) return kFalse;
+  PBackend& backend = PCurrentBackend();
+  LVSet1DDataCommands(false, status);
+  LVSet2DDataCommands(false, status);
+  LVSetMaskCommands(false, status);
+  backend.SetMenuItemEnabled(552, false);
+
+  if (LVCommandRegistered("LUT_Set")) {
+    int table = 705;
+    IGetDBIntItem("Colour_Table", table, status);
+    CommandEvent event;
+    event.value = table;
+    if (LVCommand("LUT_Set", event, status)) backend.SetMenuRadio(180, 190, table - 521);
+  }
+
+  int magnification = 0;
+  if (IGetDBIntItem("Display_Magnification", magnification, status)) {
+    CommandEvent event;
+    event.value = magnification;
+    if (LVCommand("Set_Magnification", event, status)) {
+      backend.SetMenuRadio(130, 144, magnification >= 1 ? 136 + magnification
+                                                        : 138 + magnification);
+    }
+  }
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+int LVCreateInfoWindow(int left, int top, int width, int height, int& status) {
+  static constexpr IRoutine kR{"IInfoCreateWindow", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  FrameState& frame = Frame();
+  frame.infoLeft = (left < 0 || left > 10000) ? 0 : left;
+  frame.infoTop = (top < 0 || top > 10000) ? 0 : top;
+  frame.infoWidth = (width < 0 || width > 10000) ? 100 : width;
+  frame.infoHeight = (height < 0 || height > 10000) ? 100 : height;
+  frame.infoCreated = true;
+  return kTrue;
+}

@@ -1,0 +1,98 @@
+#include "app/LVScript.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "app/LVCommand.h"
+#include "app/LVFrame.h"
+#include "core/status.h"
+#include "core/text.h"
+#include "platform/Headless.h"
+#include "ui/WMessageSink.h"
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void LVScriptEvent(const std::string& arguments, CommandEvent& event) {
+  event.text = arguments;
+  int local = kStatusGood;
+  std::istringstream words(arguments);
+  std::string first, second;
+  words >> first >> second;
+  int value = 0;
+  if (IToken2Integer(first, value, local)) event.value = value;
+  float x = 0.0f, y = 0.0f;
+  if (IToken2Real(first, x, local) && IToken2Real(second, y, local)) {
+    event.realX = x;
+    event.realY = y;
+  }
+}
+
+int LVRunScript(const std::string& scriptPath, const std::string& image,
+                const LVScriptOptions& options) {
+  std::ifstream script(scriptPath);
+  if (!script) {
+    std::fprintf(stderr, "lumivane: cannot read the command script %s\n", scriptPath.c_str());
+    return 1;
+  }
+
+  auto backend = std::make_unique<PHeadlessBackend>();
+  PHeadlessBackend* headless = backend.get();
+  headless->SetEcho(options.echo);
+  headless->SetTranscript([](const std::string& line) {
+    int local = kStatusGood;
+    IWriteLogFile(line, local);
+  });
+  PInstallBackend(std::move(backend));
+  WInstallMessageSink();
+  LVRegisterAllCommands();
+
+  int status = kStatusGood;
+  LVStartUp(status);
+  LVCommandLine(image, status);
+  IStatusReport(status);
+  LVFirstPaint(status);
+
+  bool failed = false;
+  std::string raw;
+  int lineNumber = 0;
+  while (std::getline(script, raw)) {
+    ++lineNumber;
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t blank = line.find_first_of(" \t");
+    const std::string word = line.substr(0, blank);
+    const std::string arguments =
+        blank == std::string::npos ? std::string() : Trim(line.substr(blank));
+    if (word == "answer") {
+      headless->QueueAnswer(arguments);
+      continue;
+    }
+    if (IStringsEqual(word, "Exit")) break;
+    if (!LVCommandRegistered(word)) failed = true;
+    CommandEvent event;
+    LVScriptEvent(arguments, event);
+    LVCommand(word, event, status);
+    if (LVLastCommandStatus() != kStatusGood) failed = true;
+  }
+  if (headless->PendingAnswers() > 0) {
+    int local = kStatusGood;
+    IWriteLogFile(IFormat("SCRIPT: %i answer(s) left unused", static_cast<int>(headless->PendingAnswers())),
+                  local);
+  }
+
+  LVShutDown(status);
+  if (LVLastCommandStatus() != kStatusGood) failed = true;
+  return failed ? 1 : 0;
+}

@@ -1,0 +1,85 @@
+// The data-set record: a float image or scan with its sizes, region of interest, mask,
+// variances, labels, diffraction geometry and display placement.
+//
+// Element (x, y) lives at x + y * dimX; index arithmetic is 64-bit (IIndex) so very large
+// images never wrap. A DataSet owns its three arrays; it is copied only through MDataCopy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "data/memory.h"
+
+struct DataSet {
+  std::string name;
+  std::string fileName;
+
+  int dataAllocated = 0;
+  int dataDefined = 0;
+  int dimX = 0, dimY = 0;
+  int numX = 0, numY = 0;
+  IArray<float> data;
+
+  int maskAllocated = 0;
+  int maskDefined = 0;
+  int maskInUse = 0;
+  IArray<unsigned char> mask;
+
+  int variancesAllocated = 0;
+  int variancesDefined = 0;
+  IArray<float> variances;
+
+  int startX = 0, startY = 0, endX = 0, endY = 0;  // region of interest, inclusive
+
+  std::string title = "Untitled";
+  std::string xLabel = "X-axis";
+  std::string yLabel = "Y-axis";
+  std::string zLabel = "Intensity";
+
+  // Experiment geometry: lengths in metres, angles in radians.
+  float beamCentreX = 0.0f, beamCentreY = 0.0f;  // pixels
+  float twoThetaAngle = 0.0f;
+  float distance = 0.3f;
+  float pixelSizeX = 1.0e-4f, pixelSizeY = 1.0e-4f;
+  float polarisation = 1.0f;
+  float tiltAngle = 0.0f;
+  float tiltAxisAngle = 0.0f;
+  float rotationZ = 0.0f;
+  float wavelength = 1.0e-10f;
+
+  int displayStartX = 0, displayStartY = 0;
+  int magnification = 1;  // >= 1 magnify; 0 reduced by `reduction`
+  int reduction = 1;
+  int xAxisInPixels = -1;
+  float xAxisStart = 0.0f;
+  float yAxisStart = 0.0f;
+
+  DataSet() = default;
+  DataSet(const DataSet&) = delete;
+  DataSet& operator=(const DataSet&) = delete;
+  DataSet(DataSet&&) = default;
+  DataSet& operator=(DataSet&&) = default;
+};
+
+inline std::size_t IIndex(const DataSet& d, int x, int y) {
+  return static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * static_cast<std::size_t>(d.dimX);
+}
+inline std::size_t IElementCount(const DataSet& d) {
+  return static_cast<std::size_t>(d.dimX) * static_cast<std::size_t>(d.dimY);
+}
+
+int IInitialiseData(DataSet& dataSet, int& status);
+int IAllocateData(int numX, int numY, DataSet& dataSet, int& status);
+int IAllocateMask(DataSet& dataSet, int& status);
+int IAllocateVariances(DataSet& dataSet, int& status);
+int IFreeData(DataSet& dataSet, int& status);
+int ICheckData(const std::string& label, const DataSet& dataSet, int& status);
+int MDataCopy(const DataSet& source, DataSet& target, int& status);
+
+// Distances from the beam centre to the four corners of the region of interest.
+int ICalROICornerDistance(const DataSet& dataSet, int& minPixels, int& maxPixels,
+                          float& minDistance, float& maxDistance, int& status);
+
+// Sets a text field, keeping to the 255 characters a record holds.
+void ISetText(std::string& field, const std::string& text);

@@ -1,0 +1,141 @@
+#include "platform/Headless.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::unique_ptr<PBackend>& Installed() {
+  static std::unique_ptr<PBackend> backend = std::make_unique<PHeadlessBackend>();
+  return backend;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+PBackend& PCurrentBackend() { return *Installed(); }
+
+void PInstallBackend(std::unique_ptr<PBackend> backend) {
+  if (backend) Installed() = std::move(backend);
+}
+
+void PHeadlessBackend::Note(const std::string& line) {
+  if (transcript_) transcript_("SCRIPT: " + line);
+}
+
+bool PHeadlessBackend::TakeAnswer(const std::string& what, std::string& answer) {
+  if (answers_.empty()) {
+    Note(what + ": no answer queued, cancelled");
+    return false;
+  }
+  answer = answers_.front();
+  answers_.pop_front();
+  return true;
+}
+
+void PHeadlessBackend::InfoLine(const std::string& line) {
+  if (echo_) std::printf("%s\n", line.c_str());
+}
+
+PResult PHeadlessBackend::MessageBox(const std::string& text, const std::string& caption,
+                                     PIcon /*icon*/, PButtons buttons, PResult defaultButton,
+                                     bool echoedInLog) {
+  if (buttons == PButtons::kOk) {
+    if (!echoedInLog) Note("box " + Quoted(caption) + ": " + text);
+    return PResult::kOk;
+  }
+  const std::string what = "question " + Quoted(text);
+  std::string answer;
+  if (!TakeAnswer(what, answer)) return PResult::kCancel;
+  const std::string word = Lower(answer);
+  PResult result = PResult::kCancel;
+  if (word == "yes") {
+    result = PResult::kYes;
+  } else if (word == "no") {
+    result = PResult::kNo;
+  } else if (word == "cancel" && buttons == PButtons::kYesNoCancel) {
+    result = PResult::kCancel;
+  } else if (word == "default") {
+    result = defaultButton;
+  } else {
+    Note(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
+    return PResult::kCancel;
+  }
+  Note(what + ": " + word);
+  return result;
+}
+
+int PHeadlessBackend::PopupMenu(const PPopupMenu& menu, int, int) {
+  const std::string what = "pop-up " + Quoted(menu.title);
+  std::string answer;
+  if (!TakeAnswer(what, answer)) return 0;
+  // "store N" picks the N-th entry (0-based, as store indices are).
+  char word[16] = {0};
+  int index = -1;
+  char extra = 0;
+  if (std::sscanf(answer.c_str(), "%15s %d %c", word, &index, &extra) != 2 ||
+      Lower(word) != "store" || index < 0 || index >= static_cast<int>(menu.entries.size())) {
+    Note(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
+    return 0;
+  }
+  const PMenuEntry& entry = menu.entries[static_cast<std::size_t>(index)];
+  if (!entry.enabled) {
+    Note(what + ": " + Quoted(entry.label) + " is greyed, cancelled");
+    return 0;
+  }
+  Note(what + ": " + Quoted(entry.label));
+  return entry.id;
+}
+
+bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path) {
+  const std::string what = "file dialog " + Quoted(request.title);
+  std::string answer;
+  if (!TakeAnswer(what, answer)) return false;
+  if (Lower(answer) == "cancel") {
+    Note(what + ": cancel");
+    return false;
+  }
+  path = answer;
+  Note(what + ": " + answer);
+  return true;
+}
+
+bool PHeadlessBackend::ValueDialog(const PValueRequest& request, std::string& answer) {
+  const std::string what = "dialog " + Quoted(request.prompt);
+  std::string text;
+  if (!TakeAnswer(what, text)) return false;
+  if (Lower(text) == "cancel") {
+    Note(what + ": cancel");
+    return false;
+  }
+  if (Lower(text) == "default") text = request.defaultText;
+  answer = text;
+  Note(what + ": " + text);
+  return true;
+}
+
+void PHeadlessBackend::SetMenuRadio(int first, int last, int checkedId) {
+  for (int id = first; id <= last; ++id) menu_[id].checked = (id == checkedId);
+}
+
+bool PHeadlessBackend::MenuItemEnabled(int id) const {
+  auto it = menu_.find(id);
+  return it == menu_.end() || it->second.enabled;
+}
+
+bool PHeadlessBackend::MenuItemChecked(int id) const {
+  auto it = menu_.find(id);
+  return it != menu_.end() && it->second.checked;
+}
+
+std::string PHeadlessBackend::MenuItemText(int id) const {
+  auto it = menu_.find(id);
+  return it == menu_.end() ? std::string() : it->second.text;
+}

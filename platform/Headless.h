@@ -1,0 +1,63 @@
+// The headless backend: no display. Answers to questions, value dialogs, store pop-ups and
+// file choices come from a queue of scripted answers, in order; a prompt with no answer
+// queued is cancelled. Boxes take their default answer. Everything asked or shown is handed
+// to the transcript callback, which the program points at its log.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "platform/Platform.h"
+
+class PHeadlessBackend : public PBackend {
+ public:
+  using Transcript = std::function<void(const std::string&)>;
+
+  void SetTranscript(Transcript transcript) { transcript_ = std::move(transcript); }
+  // Information lines go to standard output too (batch runs).
+  void SetEcho(bool echo) { echo_ = echo; }
+
+  void QueueAnswer(const std::string& answer) { answers_.push_back(answer); }
+  std::size_t PendingAnswers() const { return answers_.size(); }
+  void ClearAnswers() { answers_.clear(); }
+  // Takes the next answer; false (and a transcript line naming `what`) when none is queued.
+  bool TakeAnswer(const std::string& what, std::string& answer);
+
+  bool Interactive() const override { return false; }
+  bool HasMainWindow() const override { return hasWindow_; }
+  void SetHasMainWindow(bool has) { hasWindow_ = has; }
+  void InfoLine(const std::string& line) override;
+  PResult MessageBox(const std::string& text, const std::string& caption, PIcon icon,
+                     PButtons buttons, PResult defaultButton, bool echoedInLog) override;
+  int PopupMenu(const PPopupMenu& menu, int screenX, int screenY) override;
+  bool ChooseFile(const PFileRequest& request, std::string& path) override;
+  bool ValueDialog(const PValueRequest& request, std::string& answer) override;
+
+  void SetMenuItemEnabled(int id, bool enabled) override { menu_[id].enabled = enabled; }
+  void SetMenuItemChecked(int id, bool checked) override { menu_[id].checked = checked; }
+  void SetMenuItemText(int id, const std::string& text) override { menu_[id].text = text; }
+  void SetMenuRadio(int first, int last, int checkedId) override;
+  bool MenuItemEnabled(int id) const override;
+  bool MenuItemChecked(int id) const override;
+  std::string MenuItemText(int id) const override;
+
+  void SetBusyCursor(bool busy) override { busy_ = busy; }
+  bool Busy() const { return busy_; }
+
+ private:
+  struct MenuState {
+    bool enabled = true;
+    bool checked = false;
+    std::string text;
+  };
+  void Note(const std::string& line);
+
+  std::deque<std::string> answers_;
+  std::map<int, MenuState> menu_;
+  Transcript transcript_;
+  bool echo_ = false;
+  bool busy_ = false;
+  bool hasWindow_ = true;
+};

@@ -1,0 +1,87 @@
+// Our stand-in for the window system. The system's logic reaches message boxes, pop-up menus,
+// menu states, file choice, value dialogs and the cursor only through PBackend; a Qt backend
+// serves the real window and a headless backend serves command scripts and tests.
+//
+// This layer knows nothing of the rest of the program (it includes Qt only).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class PIcon { kNone, kInformation, kWarning, kError, kQuestion };
+enum class PButtons { kOk, kYesNoCancel, kYesNo };
+enum class PResult { kOk, kYes, kNo, kCancel };
+
+struct PMenuEntry {
+  int id = 0;
+  std::string label;
+  bool enabled = true;
+  bool checked = false;
+};
+
+// A pop-up menu: a title line and its entries; the answer is an entry id, or 0 when the
+// user cancelled.
+struct PPopupMenu {
+  std::string title;
+  std::vector<PMenuEntry> entries;
+};
+
+struct PFileRequest {
+  bool save = false;
+  std::string title;
+  std::string filter;          // "Images (*.tif *.cbf);;All files (*)"
+  std::string defaultSuffix;   // without the dot
+  std::string initialName;
+};
+
+enum class PValueKind { kReal, kInteger, kString };
+
+struct PValueRequest {
+  PValueKind kind = PValueKind::kString;
+  std::string title;
+  std::string prompt;
+  std::string defaultText;  // empty when no default is given
+  bool rangeGiven = false;
+  long long lower = 0, upper = 0;
+};
+
+class PBackend {
+ public:
+  virtual ~PBackend() = default;
+
+  // False for the headless backend: nobody watches, answers come from a script.
+  virtual bool Interactive() const = 0;
+
+  // Whether a main window (or, headless, its stand-in canvas) exists to draw into.
+  virtual bool HasMainWindow() const = 0;
+
+  // A line for the information window's display (the lines themselves are kept by ui/).
+  virtual void InfoLine(const std::string& line) = 0;
+
+  // A modal box. echoedInLog: the same text reaches the log as a message line anyway.
+  virtual PResult MessageBox(const std::string& text, const std::string& caption, PIcon icon,
+                             PButtons buttons, PResult defaultButton, bool echoedInLog) = 0;
+
+  virtual int PopupMenu(const PPopupMenu& menu, int screenX, int screenY) = 0;
+  virtual bool ChooseFile(const PFileRequest& request, std::string& path) = 0;
+  // The answer as typed; the caller converts and validates it.
+  virtual bool ValueDialog(const PValueRequest& request, std::string& answer) = 0;
+
+  // Menu-bar items by id.
+  virtual void SetMenuItemEnabled(int id, bool enabled) = 0;
+  virtual void SetMenuItemChecked(int id, bool checked) = 0;
+  virtual void SetMenuItemText(int id, const std::string& text) = 0;
+  // Puts the radio mark on checkedId and removes it from the others of first..last.
+  virtual void SetMenuRadio(int first, int last, int checkedId) = 0;
+  virtual bool MenuItemEnabled(int id) const = 0;
+  virtual bool MenuItemChecked(int id) const = 0;
+  virtual std::string MenuItemText(int id) const = 0;
+
+  virtual void SetBusyCursor(bool busy) = 0;
+};
+
+// The installed backend; a headless one until the program installs another.
+PBackend& PCurrentBackend();
+void PInstallBackend(std::unique_ptr<PBackend> backend);

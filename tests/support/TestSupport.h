@@ -1,0 +1,60 @@
+// Shared test fixtures: a message sink that records what the user would see, a scratch
+// directory, and the folder of real detector files.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/status.h"
+
+struct RecordedBox {
+  std::string text;
+  std::string caption;
+  IBoxIcon icon;
+};
+
+class RecordingSink : public IMessageSink {
+ public:
+  RecordingSink() { IInstallMessageSink(this); }
+  ~RecordingSink() override { IInstallMessageSink(nullptr); }
+
+  void AddLine(const std::string& line) override { lines.push_back(line); }
+  void MessageBox(const std::string& text, const std::string& caption, IBoxIcon icon,
+                  bool) override {
+    boxes.push_back({text, caption, icon});
+  }
+  IAnswer Question(const std::string& prompt, bool) override {
+    questions.push_back(prompt);
+    if (answers.empty()) return IAnswer::kCancel;
+    IAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::vector<std::string> lines;
+  std::vector<RecordedBox> boxes;
+  std::vector<std::string> questions;
+  std::deque<IAnswer> answers;
+};
+
+// A fresh directory under the system's temporary folder, removed at the end of the test.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Resets the status, the trace, the data-base and the log to their state at program start.
+void ResetCoreState();
+
+// The folder of real detector files, or empty when it is absent.
+std::filesystem::path SharedData();
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);

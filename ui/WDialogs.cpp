@@ -1,0 +1,116 @@
+#include "ui/WDialogs.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/status.h"
+#include "core/text.h"
+#include "platform/Platform.h"
+
+int WRealDialogWidth(int n) {
+  if (n <= 34) return 150;
+  if (n < 50) return 204;
+  if (n < 60) return 250;
+  if (n < 70) return 300;
+  return 350;
+}
+
+int WIntegerDialogWidth(int n) {
+  if (n <= 34) return 150;
+  if (n < 50) return 204;
+  if (n < 60) return 300;
+  if (n < 70) return 400;
+  return 500;
+}
+
+int WStringDialogWidth(int n) {
+  if (n < 50) return 204;
+  if (n < 60) return 300;
+  if (n < 70) return 400;
+  return 500;
+}
+
+int WGetReal(const RealPrompt& p) {
+  static constexpr IRoutine kR{"WGetReal", "V0.6"};
+  if (IBad(kR, p.status)) return kFalse;
+  ICheckSystemError("Start WGetReal", p.status);
+  PValueRequest request;
+  request.kind = PValueKind::kReal;
+  request.title = "REAL  VALUE   INPUT";
+  request.prompt = p.prompt;
+  if (p.defaultGiven) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%f", static_cast<double>(p.value));
+    request.defaultText = buffer;
+  }
+  // Text that does not read as a number keeps the dialog open: it is simply asked again.
+  std::string answer;
+  while (PCurrentBackend().ValueDialog(request, answer)) {
+    float value = 0.0f;
+    int local = kStatusGood;
+    if (IToken2Real(answer, value, local)) {
+      p.value = value;
+      return kTrue;
+    }
+    request.defaultText = answer;
+  }
+  return kFalse;
+}
+
+int WGetInteger(const IntegerPrompt& p) {
+  static constexpr IRoutine kR{"WGetInteger", "V0.6"};
+  if (IBad(kR, p.status)) return kFalse;
+  PValueRequest request;
+  request.kind = PValueKind::kInteger;
+  request.title = "INTEGER VALUE INPUT";
+  request.prompt = p.prompt;
+  request.rangeGiven = p.rangeGiven != 0;
+  request.lower = p.lower;
+  request.upper = p.upper;
+  if (p.defaultGiven) request.defaultText = std::to_string(p.value);
+  std::string answer;
+  while (PCurrentBackend().ValueDialog(request, answer)) {
+    int value = 0;
+    int local = kStatusGood;
+    if (IToken2Integer(answer, value, local)) {
+      // The spin control keeps its position within the range.
+      if (p.rangeGiven && p.lower <= p.upper) value = std::clamp(value, p.lower, p.upper);
+      p.value = value;
+      return kTrue;
+    }
+    request.defaultText = answer;
+  }
+  return kFalse;
+}
+
+int WGetString(const StringPrompt& p) {
+  static constexpr IRoutine kR{"WGetString", "V0.5"};
+  if (IBad(kR, p.status)) return kFalse;
+  PValueRequest request;
+  request.kind = PValueKind::kString;
+  request.title = "TEXT  STRING  INPUT";
+  request.prompt = p.prompt;
+  if (p.defaultGiven) request.defaultText = p.text;
+  std::string answer;
+  if (!PCurrentBackend().ValueDialog(request, answer)) return kFalse;
+  p.text = answer.size() > kLineLength ? answer.substr(0, kLineLength) : answer;
+  return kTrue;
+}
+
+int WGetBoolean(const BooleanPrompt& p) {
+  static constexpr IRoutine kR{"WGetBoolean", "V0.4"};
+  if (IBad(kR, p.status)) return kFalse;
+  const PResult defaultButton = (p.defaultGiven && !p.value) ? PResult::kNo : PResult::kYes;
+  const PResult answer =
+      PCurrentBackend().MessageBox(p.prompt, "Input YES or NO (or CANCEL)", PIcon::kQuestion,
+                                   PButtons::kYesNoCancel, defaultButton, false);
+  if (answer == PResult::kYes) {
+    p.value = kTrue;
+    return kTrue;
+  }
+  if (answer == PResult::kNo) {
+    p.value = kFalse;
+    return kTrue;
+  }
+  return kFalse;
+}
