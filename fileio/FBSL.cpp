@@ -1,0 +1,27 @@
+// BSL reader: not built yet; the format is refused with the unsupported-format warning.
+#include "fileio/FInput.h"
+
+#include "core/status.h"
+
+namespace {
+
+int Unsupported(const std::string& fileName, int& status) {
+  IWarning("FInputImage: The format is unsupported for file: " + fileName, status);
+  return kFalse;
+}
+
+}  // namespace
+
+int FBSLDatasetInfo(std::FILE*, const std::string& fileName, int, DatasetInfo&, int& status) {
+  return Unsupported(fileName, status);
+}
+
+int FBSLNumDatasets(const std::string& fileName, int& count, int& status) {
+  count = 0;
+  return Unsupported(fileName, status);
+}
+
+int FInputBSL(const std::string& fileName, int, int, DataSet&, int& status) {
+  return Unsupported(fileName, status);
+}
+

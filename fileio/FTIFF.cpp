@@ -1,0 +1,22 @@
+// TIFF reader: not built yet; the format is refused with the unsupported-format warning.
+#include "fileio/FInput.h"
+
+#include "core/status.h"
+
+namespace {
+
+int Unsupported(const std::string& fileName, int& status) {
+  IWarning("FInputImage: The format is unsupported for file: " + fileName, status);
+  return kFalse;
+}
+
+}  // namespace
+
+int FTIFFDatasetInfo(std::FILE*, const std::string& fileName, int, DatasetInfo&, int& status) {
+  return Unsupported(fileName, status);
+}
+
+int FInputTIFF(const std::string& fileName, DataSet&, int& status) {
+  return Unsupported(fileName, status);
+}
+
