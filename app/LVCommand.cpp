@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include "app/LVDataStores.h"
+#include "ui/LVDataStores.h"
 #include "app/LVFrame.h"
-#include "app/LVMenus.h"
+#include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "core/text.h"

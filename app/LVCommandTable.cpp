@@ -1,5 +1,6 @@
 // The one place that gathers every subsystem's command declarations.
 #include "app/LVCommand.h"
+#include "fileio/LVOpenFile.h"
 
 void LVRegisterCoreCommands();
 
@@ -8,4 +9,5 @@ void LVRegisterAllCommands() {
   if (done) return;
   done = true;
   LVRegisterCoreCommands();
+  LVRegisterFileCommands();
 }

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "app/LVCommand.h"
-#include "app/LVDataStores.h"
-#include "app/LVMenus.h"
+#include "ui/LVDataStores.h"
+#include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "platform/Platform.h"

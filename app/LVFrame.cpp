@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "app/LVCommand.h"
-#include "app/LVMenus.h"
+#include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "platform/Platform.h"

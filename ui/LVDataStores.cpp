@@ -1,6 +1,6 @@
-#include "app/LVDataStores.h"
+#include "ui/LVDataStores.h"
 
-#include "app/LVMenus.h"
+#include "ui/LVMenus.h"
 #include "core/status.h"
 #include "platform/Platform.h"
 

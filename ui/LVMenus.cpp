@@ -1,4 +1,4 @@
-#include "app/LVMenus.h"
+#include "ui/LVMenus.h"
 
 #include <initializer_list>
 #include <utility>

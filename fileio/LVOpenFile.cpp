@@ -1,0 +1,115 @@
+#include "fileio/LVOpenFile.h"
+
+#include "app/LVCommand.h"
+#include "core/status.h"
+#include "fileio/FInput.h"
+#include "graphics/LVDisplaySize.h"
+#include "platform/Platform.h"
+#include "ui/LVFileSelect.h"
+#include "ui/LVMenus.h"
+#include "ui/WDialogs.h"
+
+namespace {
+
+// The dialog proposes the last name chosen.
+std::string gLastInputName = "data.cbf";
+
+class BusyCursor {
+ public:
+  BusyCursor() { PCurrentBackend().SetBusyCursor(true); }
+  ~BusyCursor() { PCurrentBackend().SetBusyCursor(false); }
+};
+
+}  // namespace
+
+int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"FInputData", "V0.7"};
+  if (IBad(kR, status)) return kFalse;
+  FileInfo fileInfo;
+  if (!FGetFileInfo(fileName, fileInfo, status)) {
+    IWarning("FInputData: Problem recognising file format for file: " + fileName, status);
+    return kFalse;
+  }
+  if (fileInfo.format == kFormatNone) {
+    IWarning("FInputData: The format is unknown or unrecognised for file: " + fileName, status);
+    return kFalse;
+  }
+
+  int dataset = 1;
+  if (fileInfo.numDatasets >= 2) {
+    for (int k = 1; k <= fileInfo.numDatasets; ++k) {
+      DatasetInfo info;
+      if (FGetDatasetInfo(fileName, fileInfo.format, k, info, status)) {
+        IInfo(IFormat("Data-set %i contains %i * %i image", k, info.columns, info.rows), status);
+      }
+    }
+    if (prompt && !WGetInteger({"ENTER DATA-SET ('MEMORY') NUMBER TO INPUT", kTrue, kTrue, 1,
+                                fileInfo.numDatasets, dataset, status})) {
+      return kFalse;
+    }
+  }
+
+  DatasetInfo info;
+  if (!FGetDatasetInfo(fileName, fileInfo.format, dataset, info, status)) {
+    IWarning("Problem inputting image data from file: " + fileName, status);
+    return kFalse;
+  }
+  int image = 1;
+  if (info.images > 1) {
+    IInfo(IFormat("Data set contains %i images", info.images), status);
+    if (prompt && !WGetInteger({"ENTER NUMBER OF IMAGE WITHIN DATA-SET TO INPUT", kTrue, kTrue, 1,
+                                info.images, image, status})) {
+      return kFalse;
+    }
+  }
+
+  int result = kFalse;
+  {
+    BusyCursor busy;
+    result = FInputImage(fileName, fileInfo.format, dataset, image, prompt, d, status);
+  }
+  if (result) {
+    IInfo(IFormat("Input image size = %i * %i pixels", d.dimX, d.dimY), status);
+  } else {
+    IWarning("Problem inputting image data from file: " + fileName, status);
+  }
+  return result;
+}
+
+int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVOpenFile", "V0.6"};
+  if (IBad(kR, status)) return kFalse;
+  std::string fileName;
+  int prompt = kFalse;
+  if (argument == "?") {
+    std::string buffer = gLastInputName;
+    if (!LVSelectInFile(256, buffer, status)) return kFalse;
+    gLastInputName = buffer;
+    fileName = buffer;
+    prompt = kTrue;
+  } else if (argument.empty()) {
+    IError("LVOpenFile; Open_File command, but no defined argument", status);
+    LVSetDataCommands(d, status);
+    return kFalse;
+  } else {
+    fileName = argument;
+  }
+
+  IWriteLogFile("Selected file:", status);
+  IWriteLogFile(fileName, status);
+
+  const int result = FInputData(fileName, prompt, d, status);
+  if (result) {
+    LVAutosetMagnification(d, status);
+  } else {
+    IWarning("Failed to input data from file", status);
+  }
+  LVSetDataCommands(d, status);
+  return result;
+}
+
+void LVRegisterFileCommands() {
+  LVRegisterCommand({.name = "Open_File", .work = [](LVCommandCall& call) {
+                       return LVOpenFile(call.event.text, call.main, call.status);
+                     }});
+}

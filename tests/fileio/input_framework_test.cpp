@@ -1,0 +1,260 @@
+// Format detection, block reads and the raw readers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "core/status.h"
+#include "fileio/FInput.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+class InputFramework : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetCoreState(); }
+  void TearDown() override { ResetCoreState(); }
+
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const std::string path = dir.File(name);
+    WriteFile(path, bytes);
+    return path;
+  }
+  bool Saw(const std::string& line) const {
+    for (const auto& held : sink.lines)
+      if (held == line) return true;
+    return false;
+  }
+
+  RecordingSink sink;
+  ScratchDir dir;
+  int status = kStatusGood;
+};
+
+std::string Padded(std::string head, std::size_t size, char fill = ' ') {
+  head.resize(size, fill);
+  return head;
+}
+
+TEST_F(InputFramework, EachFormatIsClaimedByExactlyItsTest) {
+  std::string princeton(1100, '\0');
+  std::memcpy(&princeton[20], "ABCDEFGHI", 9);
+  princeton[42] = 0x12;  // 1042 columns
+  princeton[43] = 0x04;
+  princeton[108] = 3;
+
+  struct Row {
+    const char* name;
+    std::string bytes;
+    int format;
+    const char* line;
+  };
+  const Row rows[] = {
+      {"a.img", Padded("{\nHEADER_BYTES=  512;\nDIM=2;\n}", 600), kFormatADSC,
+       "INFO: The file contains an 'ADSC' format image"},
+      {"b.gfrm", Padded("FORMAT :        86", 600), kFormatBruker,
+       "INFO: The file contains a Bruker format image"},
+      {"c.bsl", "title\ndescription\n   512   512     1     1     4     0     0     0     0     0\nX01000.001\n",
+       kFormatBSL, "INFO: The file contains a BSL format image"},
+      {"d.cbf", Padded("###CBF: VERSION 1.5", 100), kFormatCBF,
+       "INFO: The file contains a CBF format image"},
+      {"e.chi", "title\nx\ny\n    3\n 1.0 2.0\n 2.0 3.0\n 3.0 4.0\n", kFormatChiplot,
+       "INFO: The file contains Chiplot format data"},
+      {"f.edf", Padded("{\nHeaderID = EH:000001 ;\nDim_1 = 5 ;\n}", 100), kFormatKlora,
+       "INFO: The file contains a 'Klora' format image"},
+      {"g.spe", princeton, kFormatPrinceton, "INFO: The file contains a Princeton format image"},
+      {"h.tif", std::string("II*\0", 4) + std::string(20, '\0'), kFormatTIFF,
+       "INFO: The file contains a TIFF image"},
+      {"i.info", "! HST_SLAVE VOLUME INFO FILE  \nNUM_X = 5\n", kFormatVolume,
+       "INFO: The file contains a Volume image"},
+      {"j.tif", std::string("MM\0*", 4) + std::string(20, '\0'), kFormatTIFF,
+       "INFO: The file contains a TIFF image"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sink.lines.clear();
+    int format = 0;
+    EXPECT_TRUE(FDeduceFileFormat(Write(row.name, row.bytes), format, status));
+    EXPECT_EQ(format, row.format);
+    ASSERT_EQ(sink.lines.size(), 1u);
+    EXPECT_EQ(sink.lines[0], row.line);
+  }
+}
+
+TEST_F(InputFramework, AmbiguousUnknownAndEmptyFilesAreRefused) {
+  int format = 0;
+  // Neither 'I' nor 'B' after the brace: ADSC and Klora both fit.
+  EXPECT_FALSE(FDeduceFileFormat(Write("both", Padded("{\nXYZ=2;\n}", 100)), format, status));
+  EXPECT_TRUE(Saw("WARNING: FDeduceFileFormat: Number of formats which fit file = 2"));
+  // Both letters: neither fits.
+  EXPECT_FALSE(FDeduceFileFormat(Write("none", Padded("{IB", 100)), format, status));
+  EXPECT_TRUE(Saw("WARNING: FDeduceFileFormat: Number of formats which fit file = 0"));
+  // 'I','I','*' and a non-zero byte is not TIFF.
+  EXPECT_FALSE(FDeduceFileFormat(Write("nottiff", std::string("II*\1", 4) + "xxxxxxxx"), format,
+                                 status));
+  // An empty file is refused silently.
+  sink.lines.clear();
+  EXPECT_FALSE(FDeduceFileFormat(Write("empty", ""), format, status));
+  EXPECT_TRUE(sink.lines.empty());
+  EXPECT_EQ(status, kStatusGood);
+  // A missing file is a failure to open.
+  EXPECT_FALSE(FDeduceFileFormat(dir.File("absent"), format, status));
+  EXPECT_EQ(status, kStatusFileOpen);
+  IResetStatus(status);
+  FileInfo info;
+  EXPECT_FALSE(FGetFileInfo(dir.File("empty"), info, status));
+  EXPECT_EQ(info.format, -1);
+  EXPECT_EQ(info.numDatasets, -1);
+}
+
+TEST_F(InputFramework, KeyValueHeaderWrittenWithBlockIdFirstIsNotTakenForADSC) {
+  const std::string edf = Padded(
+      "{\nEDF_DataBlockID = 0.Image.Psd ;\nEDF_BinarySize = 40 ;\nByteOrder = LowByteFirst ;\n"
+      "DataType = UnsignedShort ;\nDim_1 = 5 ;\nDim_2 = 4 ;\n}",
+      512);
+  int format = 0;
+  EXPECT_TRUE(FDeduceFileFormat(Write("modern.edf", edf), format, status));
+  EXPECT_EQ(format, kFormatKlora);
+  // A real ADSC header with a 'B' but no 'I' stays ADSC.
+  EXPECT_TRUE(FDeduceFileFormat(
+      Write("adsc.img", Padded("{\nHEADER_BYTES=  512;\nDIM=2;\nBYTE_ORDER=little_endian;\n}", 600)),
+      format, status));
+  EXPECT_EQ(format, kFormatADSC);
+}
+
+TEST_F(InputFramework, PrincetonTestNeedsAFullHeaderAndPlausibleFields) {
+  std::string header(1024, '\0');
+  std::memcpy(&header[20], "ABCDEFGHI", 9);
+  header[42] = 10;
+  int format = 0;
+  EXPECT_TRUE(FDeduceFileFormat(Write("ok.spe", header), format, status));
+  EXPECT_FALSE(FIsPrinceton(reinterpret_cast<const unsigned char*>(header.data()), 1023));
+  std::string badType = header;
+  badType[108] = 4;
+  EXPECT_FALSE(FIsPrinceton(reinterpret_cast<const unsigned char*>(badType.data()), 1024));
+  std::string noColumns = header;
+  noColumns[42] = 0;
+  EXPECT_FALSE(FIsPrinceton(reinterpret_cast<const unsigned char*>(noColumns.data()), 1024));
+}
+
+TEST_F(InputFramework, BlockReadSwapsWhatWasRead) {
+  const std::string path = Write("six", "\x01\x02\x03\x04\x05\x06");
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  unsigned char buffer[8] = {0};
+  std::size_t got = 0;
+  EXPECT_TRUE(FRead(file, sizeof buffer, 6, kSwapWords, got, buffer, status));
+  EXPECT_EQ(got, 6u);
+  const unsigned char expected[6] = {4, 3, 2, 1, 5, 6};  // only the whole word is reversed
+  EXPECT_EQ(std::memcmp(buffer, expected, 6), 0);
+
+  std::rewind(file);
+  EXPECT_TRUE(FRead(file, sizeof buffer, 8, kSwapPairs, got, buffer, status));
+  EXPECT_EQ(got, 6u);
+  EXPECT_TRUE(Saw("WARNING: FRead; 6 bytes input instead of 8 requested"));
+  EXPECT_EQ(buffer[0], 2);
+
+  std::rewind(file);
+  EXPECT_TRUE(FRead(file, sizeof buffer, 2, 99, got, buffer, status));
+  EXPECT_TRUE(Saw("WARNING: FRead; Unknown mode for byte swapping (or not)"));
+  EXPECT_EQ(buffer[0], 1);
+
+  EXPECT_FALSE(FRead(file, 4, 6, kSwapNone, got, buffer, status));
+  EXPECT_EQ(status, 5);
+  EXPECT_EQ(IErrorTraceText(), "FRead V0.4");
+  std::fclose(file);
+}
+
+TEST_F(InputFramework, RawReadersConvertEveryElementType) {
+  // Header of 3 bytes, then two elements of each kind.
+  const unsigned char u2[] = {0x01, 0x02, 0xFF, 0xFF};
+  const unsigned char i4[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80};
+  float r4Values[2] = {1.5f, -2.25f};
+  std::string bytes = "HDR";
+  bytes.append(reinterpret_cast<const char*>(u2), 4);
+  bytes.append(reinterpret_cast<const char*>(i4), 8);
+  bytes.append(reinterpret_cast<const char*>(r4Values), 8);
+  const std::string path = Write("raw", bytes);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  float out[2] = {0, 0};
+
+  ASSERT_TRUE(FInput2DUI2(file, kFalse, 3, 2, 1, out, status));
+  EXPECT_EQ(out[0], 513.0f);
+  EXPECT_EQ(out[1], 65535.0f);
+  ASSERT_TRUE(FInput2DUI2(file, kTrue, 3, 2, 1, out, status));
+  EXPECT_EQ(out[0], 258.0f);  // 0x01 0x02 swapped
+  ASSERT_TRUE(FInput2DI2(file, kFalse, 3, 1, 2, out, status));
+  EXPECT_EQ(out[1], -1.0f);
+  ASSERT_TRUE(FInput2DI4(file, kFalse, 7, 2, 1, out, status));
+  EXPECT_EQ(out[0], -2.0f);
+  EXPECT_EQ(out[1], -2147483648.0f);
+  ASSERT_TRUE(FInput2DUI4(file, kFalse, 7, 2, 1, out, status));
+  EXPECT_EQ(out[0], 4294967294.0f);
+  EXPECT_EQ(out[1], 2147483648.0f);
+  ASSERT_TRUE(FInput2DR4(file, kFalse, 15, 2, 1, out, status));
+  EXPECT_EQ(out[0], 1.5f);
+  EXPECT_EQ(out[1], -2.25f);
+  ASSERT_TRUE(FInput2DUI1(file, kTrue, 0, 2, 1, out, status));
+  EXPECT_EQ(out[0], 'H');
+  // Nothing to read is not an error.
+  EXPECT_TRUE(FInput2DR4(file, kFalse, 0, 0, 5, out, status));
+  std::fclose(file);
+  EXPECT_TRUE(sink.lines.empty());
+}
+
+TEST_F(InputFramework, ShortFileGivesZerosAndOneWarning) {
+  std::string bytes(10, '\0');
+  bytes[0] = 7;  // five 16-bit pixels of eight
+  const std::string path = Write("short", bytes);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  float out[300000];
+  std::fill(out, out + 300000, -1.0f);
+  EXPECT_TRUE(FInput2DUI2(file, kFalse, 0, 1000, 300, out, status));
+  EXPECT_EQ(out[0], 7.0f);
+  EXPECT_EQ(out[4], 0.0f);
+  EXPECT_EQ(out[299999], 0.0f);
+  int lessWarnings = 0;
+  for (const auto& line : sink.lines)
+    if (line == "WARNING: FInput2DUI2: Less bytes were input than were requested") ++lessWarnings;
+  EXPECT_EQ(lessWarnings, 1);
+  EXPECT_FALSE(FInput2DUI2(file, kFalse, -5, 2, 2, out, status));
+  EXPECT_TRUE(Saw("WARNING: FInput2DUI2; File positoning failed"));
+  std::fclose(file);
+}
+
+TEST_F(InputFramework, WriterPutsOutTheRegionRowByRow) {
+  DataSet d;
+  IInitialiseData(d, status);
+  IAllocateData(4, 3, d, status);
+  for (int i = 0; i < 12; ++i) d.data[static_cast<std::size_t>(i)] = static_cast<float>(i);
+  d.startX = 1;
+  d.endX = 2;
+  d.startY = 1;
+  d.endY = 2;
+  const std::string path = dir.File("out.r4");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(FOutput2DR4(file, d, status));
+  std::fclose(file);
+  const std::string bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 16u);
+  float values[4];
+  std::memcpy(values, bytes.data(), 16);
+  EXPECT_EQ(values[0], 5.0f);
+  EXPECT_EQ(values[1], 6.0f);
+  EXPECT_EQ(values[2], 9.0f);
+  EXPECT_EQ(values[3], 10.0f);
+}
+
+TEST_F(InputFramework, HeaderSizeChecksRefuseWhatTheFileCannotHold) {
+  EXPECT_TRUE(FCheckImageSize("FInputX", 100, 100, 2, 512, 512 + 20000, status));
+  // A truncated transfer still opens.
+  EXPECT_TRUE(FCheckImageSize("FInputX", 100, 100, 2, 512, 512 + 15000, status));
+  EXPECT_FALSE(FCheckImageSize("FInputX", -3, 100, 2, 512, 100000, status));
+  EXPECT_FALSE(FCheckImageSize("FInputX", 2000000000, 2000000000, 4, 0, -1, status));
+  EXPECT_TRUE(Saw("WARNING: FInputX: Impossible image size in header: 2000000000 * 2000000000 pixels"));
+  EXPECT_FALSE(FCheckImageSize("FInputX", 10, 10, 2, 5000, 4000, status));
+  EXPECT_FALSE(FCheckImageSize("FInputX", 50000, 50000, 4, 512, 1024 * 1024, status));
+  EXPECT_EQ(status, kStatusGood);
+  EXPECT_TRUE(FCheckImageSize("FInputX", 50000, 50000, 4, 512, -1, status));
+}
+
+}  // namespace
