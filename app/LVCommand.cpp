@@ -14,7 +14,6 @@
 namespace {
 
 struct Interpreter {
-  std::vector<LVCommandSpec> commands;
   bool firstCall = true;
   std::string pendingFile;
   int lastStatus = kStatusGood;
@@ -25,12 +24,7 @@ Interpreter& TheInterpreter() {
   return interpreter;
 }
 
-const LVCommandSpec* Find(const std::string& name) {
-  for (const auto& spec : TheInterpreter().commands) {
-    if (IStringsEqual(spec.name, name)) return &spec;
-  }
-  return nullptr;
-}
+const LVCommandSpec* Find(const std::string& name) { return LVFindCommand(name); }
 
 int* RememberedIndex(DataStores& stores, LVChoose choose) {
   switch (choose) {
@@ -100,25 +94,6 @@ int Prepare(int& status) {
 }
 
 }  // namespace
-
-void LVRegisterCommand(LVCommandSpec spec) {
-  auto& commands = TheInterpreter().commands;
-  for (auto& existing : commands) {
-    if (IStringsEqual(existing.name, spec.name)) {
-      existing = std::move(spec);
-      return;
-    }
-  }
-  commands.push_back(std::move(spec));
-}
-
-bool LVCommandRegistered(const std::string& name) { return Find(name) != nullptr; }
-
-std::vector<std::string> LVCommandNames() {
-  std::vector<std::string> names;
-  for (const auto& spec : TheInterpreter().commands) names.push_back(spec.name);
-  return names;
-}
 
 int LVFirstPaint(int& status) {
   if (LVCommandRegistered("Plot_Data")) return LVCommand("Plot_Data", CommandEvent{}, status);

@@ -1,63 +1,15 @@
 // The command interpreter. Every menu choice, mouse event, scroll and repaint reaches the
-// system as a named command with a CommandEvent; LVCommand looks the name up in a table of
-// declared commands, chooses the stores the command works on, runs it and reports the status.
+// system as a named command with a CommandEvent; LVCommand looks the name up in the table of
+// declared commands (ui/LVCommandRegistry.h), chooses the stores the command works on, runs
+// it and reports the status.
 //
-// Each subsystem declares its own commands (one LVCommandSpec each) in a registrar that
-// LVRegisterAllCommands calls; the interpreter itself knows no command by name.
+// Each subsystem declares its own commands in a registrar that LVRegisterAllCommands calls;
+// the interpreter itself knows no command by name.
 #pragma once
 
-#include <functional>
 #include <string>
-#include <vector>
 
-#include "data/DataStores.h"
-
-struct CommandEvent {
-  int window = -1;
-  std::string text;   // file name; "?" asks the user
-  int value = 0;
-  float realX = 0.0f, realY = 0.0f;
-  int x = 0, y = 0;
-};
-
-// How a command chooses its second store with the pop-up.
-enum class LVChoose {
-  kNone,
-  kOperand,  // remembered in the operand index
-  kOutput,   // remembered in the output index
-  kModel,    // remembered in the model index
-  kAny,      // any store, none greyed, nothing remembered
-};
-
-// What happens to the main store after the work.
-enum class LVThen { kNothing, kMainIsChosen, kMainIsChosenOnSuccess };
-
-// What a work routine receives.
-struct LVCommandCall {
-  const CommandEvent& event;
-  DataStores& stores;
-  DataSet& main;
-  DataSet* chosen;   // the store chosen in the pop-up, when the command chooses one
-  int chosenIndex;
-  int& status;
-  bool skipReport = false;  // a work routine may withhold the report (rare)
-};
-
-using LVWork = std::function<int(LVCommandCall&)>;
-
-struct LVCommandSpec {
-  std::string name;
-  LVWork work;
-  LVChoose choose = LVChoose::kNone;
-  std::string prompt;       // the pop-up's prompt
-  bool definedOnly = false; // only stores with defined data are offered
-  LVThen then = LVThen::kNothing;
-  bool report = true;       // false: the status report is left to the next command
-};
-
-void LVRegisterCommand(LVCommandSpec spec);
-bool LVCommandRegistered(const std::string& name);
-std::vector<std::string> LVCommandNames();
+#include "ui/LVCommandRegistry.h"
 
 // Declares every command of every built subsystem (idempotent).
 void LVRegisterAllCommands();

@@ -1,6 +1,9 @@
 // The one place that gathers every subsystem's command declarations.
 #include "app/LVCommand.h"
 #include "fileio/LVOpenFile.h"
+#include "graphics/GColourTables.h"
+#include "graphics/GDisplaySize.h"
+#include "graphics/GImage.h"
 
 void LVRegisterCoreCommands();
 
@@ -10,4 +13,7 @@ void LVRegisterAllCommands() {
   done = true;
   LVRegisterCoreCommands();
   LVRegisterFileCommands();
+  LVRegisterColourCommands();
+  LVRegisterDisplaySizeCommands();
+  LVRegisterImageCommands();
 }

@@ -6,6 +6,7 @@
 #include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "graphics/GDisplaySize.h"
 #include "platform/Platform.h"
 #include "ui/WDialogs.h"
 
@@ -32,11 +33,7 @@ int SetMagnification(LVCommandCall& call) {
     if (value == main.magnification) return kFalse;
     main.magnification = value;
   }
-  if (LVCommandRegistered("Move_Display")) {
-    CommandEvent event;
-    event.value = 875;
-    LVCommand("Move_Display", event, call.status);
-  }
+  GMoveDisplay(kMoveValidate, main, call.status);
   return kTrue;
 }
 

@@ -1,9 +1,9 @@
 #include "fileio/LVOpenFile.h"
 
-#include "app/LVCommand.h"
+#include "ui/LVCommandRegistry.h"
 #include "core/status.h"
 #include "fileio/FInput.h"
-#include "graphics/LVDisplaySize.h"
+#include "graphics/GDisplaySize.h"
 #include "platform/Platform.h"
 #include "ui/LVFileSelect.h"
 #include "ui/LVMenus.h"

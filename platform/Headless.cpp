@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QImage>
+
 namespace {
 
 std::unique_ptr<PBackend>& Installed() {
@@ -24,6 +26,50 @@ PBackend& PCurrentBackend() { return *Installed(); }
 
 void PInstallBackend(std::unique_ptr<PBackend> backend) {
   if (backend) Installed() = std::move(backend);
+}
+
+PHeadlessBackend::PHeadlessBackend() = default;
+PHeadlessBackend::~PHeadlessBackend() = default;
+
+PCanvas* PHeadlessBackend::Canvas() {
+  if (!hasWindow_) return nullptr;
+  if (!canvas_) {
+    PEnsureApplication();
+    image_ = std::make_unique<QImage>(clientWidth_, clientHeight_, QImage::Format_RGB32);
+    image_->fill(Qt::white);
+    canvas_ = std::make_unique<PCanvas>(image_.get());
+  }
+  return canvas_.get();
+}
+
+void PHeadlessBackend::ClientSize(int& width, int& height) const {
+  width = hasWindow_ ? clientWidth_ : 0;
+  height = hasWindow_ ? clientHeight_ : 0;
+}
+
+void PHeadlessBackend::SetClientSize(int width, int height) {
+  clientWidth_ = width > 0 ? width : 1;
+  clientHeight_ = height > 0 ? height : 1;
+  canvas_.reset();
+  image_.reset();
+}
+
+bool PHeadlessBackend::SaveCanvas(const std::string& path) {
+  return image_ && image_->save(QString::fromStdString(path));
+}
+
+void PHeadlessBackend::SetScrollbar(bool horizontal, int minimum, int maximum, int position,
+                                    int page) {
+  scroll_[horizontal ? 0 : 1] = {minimum, maximum, position, page};
+}
+
+void PHeadlessBackend::GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
+                                    int& page) const {
+  const Scrollbar& bar = scroll_[horizontal ? 0 : 1];
+  minimum = bar.minimum;
+  maximum = bar.maximum;
+  position = bar.position;
+  page = bar.page;
 }
 
 void PHeadlessBackend::Note(const std::string& line) {

@@ -7,12 +7,18 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
+#include "platform/PCanvas.h"
 #include "platform/Platform.h"
+
+class QImage;
 
 class PHeadlessBackend : public PBackend {
  public:
+  PHeadlessBackend();
+  ~PHeadlessBackend() override;
   using Transcript = std::function<void(const std::string&)>;
 
   void SetTranscript(Transcript transcript) { transcript_ = std::move(transcript); }
@@ -46,6 +52,18 @@ class PHeadlessBackend : public PBackend {
   void SetBusyCursor(bool busy) override { busy_ = busy; }
   bool Busy() const { return busy_; }
 
+  // The stand-in window is an image of the client size (800 x 600 unless set).
+  PCanvas* Canvas() override;
+  void ClientSize(int& width, int& height) const override;
+  void SetClientSize(int width, int height);
+  void Present() override {}
+  // The back-buffer as it stands (for saving pictures of a batch run).
+  bool SaveCanvas(const std::string& path);
+
+  void SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) override;
+  void GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
+                    int& page) const override;
+
  private:
   struct MenuState {
     bool enabled = true;
@@ -60,4 +78,12 @@ class PHeadlessBackend : public PBackend {
   bool echo_ = false;
   bool busy_ = false;
   bool hasWindow_ = true;
+  int clientWidth_ = 800;
+  int clientHeight_ = 600;
+  std::unique_ptr<QImage> image_;
+  std::unique_ptr<PCanvas> canvas_;
+  struct Scrollbar {
+    int minimum = 0, maximum = 0, position = 0, page = 0;
+  };
+  Scrollbar scroll_[2];
 };

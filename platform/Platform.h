@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+class PCanvas;
+
 enum class PIcon { kNone, kInformation, kWarning, kError, kQuestion };
 enum class PButtons { kOk, kYesNoCancel, kYesNo };
 enum class PResult { kOk, kYes, kNo, kCancel };
@@ -80,6 +82,17 @@ class PBackend {
   virtual std::string MenuItemText(int id) const = 0;
 
   virtual void SetBusyCursor(bool busy) = 0;
+
+  // The main window's back-buffer (null when there is none) and its client size. Everything
+  // is drawn into the back-buffer; Present shows it.
+  virtual PCanvas* Canvas() = 0;
+  virtual void ClientSize(int& width, int& height) const = 0;
+  virtual void Present() = 0;
+
+  // Scroll bars of the main window.
+  virtual void SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) = 0;
+  virtual void GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
+                            int& page) const = 0;
 };
 
 // The installed backend; a headless one until the program installs another.

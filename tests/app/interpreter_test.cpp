@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/LVCommand.h"
-#include "app/LVDataStores.h"
+#include "ui/LVDataStores.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "platform/Headless.h"

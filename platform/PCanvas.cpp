@@ -1,0 +1,204 @@
+#include "platform/PCanvas.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygon>
+#include <cstdlib>
+
+struct PCanvas::State {
+  bool stockPen = true;
+  int penWidth = 1;
+  QColor penColour = Qt::black;
+  QFont font;
+  int fontAngleTenths = 0;
+  PAlignH alignH = PAlignH::kLeft;
+  PAlignV alignV = PAlignV::kTop;
+  bool clip = false;
+  QRect clipRect;
+};
+
+namespace {
+
+QColor ToQt(PColour c) { return QColor(c.red, c.green, c.blue); }
+
+}  // namespace
+
+void PEnsureApplication() {
+  if (QCoreApplication::instance()) return;
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  static int argc = 1;
+  static char name[] = "lumivane";
+  static char* argv[] = {name, nullptr};
+  static QApplication* application = new QApplication(argc, argv);  // lives for the run
+  (void)application;
+}
+
+PCanvas::PCanvas(QPaintDevice* device) : device_(device), state_(std::make_unique<State>()) {
+  state_->font.setStyleHint(QFont::Serif);
+  state_->font.setPixelSize(12);
+}
+
+PCanvas::~PCanvas() = default;
+
+int PCanvas::Width() const { return device_ ? device_->width() : 0; }
+int PCanvas::Height() const { return device_ ? device_->height() : 0; }
+
+bool PCanvas::CanInvert() const { return device_ && device_->devType() == QInternal::Image; }
+
+void PCanvas::Begin(QPainter& painter) const {
+  painter.begin(device_);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setRenderHint(QPainter::TextAntialiasing, true);
+  if (state_->clip) painter.setClipRect(state_->clipRect);
+}
+
+void PCanvas::SelectStockBlackPen() {
+  state_->stockPen = true;
+  state_->penWidth = 1;
+  state_->penColour = Qt::black;
+}
+
+void PCanvas::SetPen(int width, PColour colour) {
+  state_->stockPen = false;
+  state_->penWidth = width < 1 ? 1 : width;
+  state_->penColour = ToQt(colour);
+}
+
+bool PCanvas::SelectFont(int height, int angleTenths) {
+  if (height <= 0) return false;
+  state_->font.setPixelSize(height);
+  state_->fontAngleTenths = angleTenths;
+  return true;
+}
+
+int PCanvas::TextCellHeight(const std::string& text) const {
+  QFontMetrics metrics(state_->font, device_);
+  return metrics.boundingRect(QString::fromStdString(text)).height();
+}
+
+void PCanvas::SetTextAlign(PAlignH horizontal, PAlignV vertical) {
+  state_->alignH = horizontal;
+  state_->alignV = vertical;
+}
+
+bool PCanvas::Text(int x, int y, const std::string& text, PColour colour, bool opaque,
+                   PColour background) {
+  if (!device_) return false;
+  QPainter painter;
+  Begin(painter);
+  if (!painter.isActive()) return false;
+  painter.setFont(state_->font);
+  const QString string = QString::fromStdString(text);
+  QFontMetrics metrics(state_->font, device_);
+  const int width = metrics.horizontalAdvance(string);
+  const int height = metrics.height();
+  int dx = 0;
+  if (state_->alignH == PAlignH::kCentre) dx = -width / 2;
+  if (state_->alignH == PAlignH::kRight) dx = -width;
+  const int dy = state_->alignV == PAlignV::kTop ? 0 : -height;
+  painter.translate(x, y);
+  // Angles count counter-clockwise on the screen.
+  if (state_->fontAngleTenths != 0) painter.rotate(-state_->fontAngleTenths / 10.0);
+  const QRect cell(dx, dy, width, height);
+  if (opaque) painter.fillRect(cell, ToQt(background));
+  painter.setPen(ToQt(colour));
+  painter.drawText(QPoint(dx, dy + metrics.ascent()), string);
+  return true;
+}
+
+void PCanvas::SetClip(int left, int top, int right, int bottom) {
+  state_->clip = true;
+  state_->clipRect = QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+void PCanvas::ClearClip() { state_->clip = false; }
+
+bool PCanvas::ClipBox(int& left, int& top, int& right, int& bottom) const {
+  QRect box(0, 0, Width(), Height());
+  if (state_->clip) box = box.intersected(state_->clipRect);
+  left = box.left();
+  top = box.top();
+  right = box.right();
+  bottom = box.bottom();
+  return !box.isEmpty();
+}
+
+void PCanvas::PolyLine(const PPoint* points, int count) {
+  if (!device_ || count < 2) return;
+  QPolygon polygon(count);
+  for (int i = 0; i < count; ++i) polygon.setPoint(i, points[i].x, points[i].y);
+  QPainter painter;
+  Begin(painter);
+  QPen pen(state_->penColour);
+  pen.setWidth(state_->stockPen ? 0 : state_->penWidth);
+  pen.setCapStyle(Qt::FlatCap);
+  painter.setPen(pen);
+  painter.drawPolyline(polygon);
+}
+
+void PCanvas::FillRect(int left, int top, int right, int bottom, PColour colour) {
+  if (!device_ || right <= left || bottom <= top) return;
+  QPainter painter;
+  Begin(painter);
+  painter.fillRect(QRect(left, top, right - left, bottom - top), ToQt(colour));
+}
+
+void PCanvas::FillHatch(int left, int top, int right, int bottom, PColour background,
+                        PColour hatch) {
+  if (!device_ || right <= left || bottom <= top) return;
+  QPainter painter;
+  Begin(painter);
+  const QRect rect(left, top, right - left, bottom - top);
+  painter.fillRect(rect, ToQt(background));
+  painter.fillRect(rect, QBrush(ToQt(hatch), Qt::DiagCrossPattern));
+}
+
+void PCanvas::DrawBitmap(const PBitmap& bitmap, int x, int y, int width, int height) {
+  StretchBitmap(bitmap, width, height, x, y, width, height);
+}
+
+void PCanvas::StretchBitmap(const PBitmap& bitmap, int sourceWidth, int sourceHeight, int x,
+                            int y, int width, int height) {
+  if (!device_ || bitmap.bits.empty() || sourceWidth <= 0 || sourceHeight <= 0) return;
+  sourceWidth = std::min(sourceWidth, bitmap.width);
+  sourceHeight = std::min(sourceHeight, bitmap.height);
+  // The bitmap's rows run bottom-up: wrap its memory without copying and flip while drawing.
+  const QImage image(bitmap.bits.data(), bitmap.width, bitmap.height, bitmap.stride * 3,
+                     QImage::Format_BGR888);
+  QPainter painter;
+  Begin(painter);
+  painter.translate(x, y + height);
+  painter.scale(static_cast<double>(width) / sourceWidth,
+                -static_cast<double>(height) / sourceHeight);
+  // The top-left sourceWidth x sourceHeight on screen are the last rows in memory.
+  painter.drawImage(QPoint(0, 0), image,
+                    QRect(0, bitmap.height - sourceHeight, sourceWidth, sourceHeight).translated(0, 0)
+                        .intersected(QRect(0, 0, bitmap.width, bitmap.height)));
+}
+
+void PCanvas::InvertPolygon(const PPoint* points, int count) {
+  if (!CanInvert() || count < 3) return;
+  QPolygon polygon(count);
+  for (int i = 0; i < count; ++i) polygon.setPoint(i, points[i].x, points[i].y);
+  QPainter painter;
+  Begin(painter);
+  painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::black);
+  painter.drawPolygon(polygon);
+}
+
+PColour PCanvas::Pixel(int x, int y) const {
+  if (!CanInvert() || x < 0 || y < 0 || x >= Width() || y >= Height()) return {};
+  const QRgb rgb = static_cast<const QImage*>(device_)->pixel(x, y);
+  return {static_cast<std::uint8_t>(qRed(rgb)), static_cast<std::uint8_t>(qGreen(rgb)),
+          static_cast<std::uint8_t>(qBlue(rgb))};
+}

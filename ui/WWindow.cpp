@@ -1,0 +1,100 @@
+#include "ui/WWindow.h"
+
+#include "core/status.h"
+#include "platform/Platform.h"
+
+int WWindowSize(int& width, int& height, int& status) {
+  static constexpr IRoutine kR{"WWindowSize", "V0.2"};
+  if (IBad(kR, status)) return kFalse;
+  PCurrentBackend().ClientSize(width, height);
+  return kTrue;
+}
+
+int WDrawBackground(PCanvas* canvas, int code, int& status) {
+  static constexpr IRoutine kR{"WDrawBackground", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (!canvas) return IFail(kR, kStatusBadHandle, status);
+  const int w = canvas->Width();
+  const int h = canvas->Height();
+  switch (code) {
+    case kBackgroundHatchWhite: canvas->FillHatch(0, 0, w, h, {255, 255, 255}, {160, 0, 0}); break;
+    case kBackgroundBlack: canvas->FillRect(0, 0, w, h, {0, 0, 0}); break;
+    case kBackgroundWhite: canvas->FillRect(0, 0, w, h, {255, 255, 255}); break;
+    case kBackgroundHatchGrey: canvas->FillHatch(0, 0, w, h, {220, 220, 220}, {160, 0, 0}); break;
+    default: return IFail(kR, kStatusIntRange1, status);
+  }
+  return kTrue;
+}
+
+int WCreateBitmap(PCanvas* canvas, int width, int height, int& stride, PBitmap& bitmap,
+                  int& status) {
+  static constexpr IRoutine kR{"WCreateBitmap", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (!canvas) return IFail(kR, kStatusBadHandle, status);
+  if (width <= 0) return IFail(kR, kStatusIntRange1, status);
+  if (height == 0) return IFail(kR, kStatusIntRange2, status);
+  if (height < 0) height = -height;
+  stride = (width + 3) / 4 * 4;
+  bitmap.width = width;
+  bitmap.height = height;
+  bitmap.stride = stride;
+  try {
+    bitmap.bits.assign(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height) * 3, 0);
+  } catch (const std::bad_alloc&) {
+    IError("WCreateBitmap: Problem creating bitmap section: BITS = Null", status);
+    return IFail(kR, kStatusMemory, status);
+  }
+  return kTrue;
+}
+
+int WBitmapToWindow(PCanvas* canvas, int x, int y, int width, int height, const PBitmap& bitmap,
+                    int& status) {
+  static constexpr IRoutine kR{"WBitmapToWindow", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (!canvas) return IFail(kR, kStatusBadHandle, status);
+  if (width <= 0) return IFail(kR, kStatusIntRange1, status);
+  canvas->DrawBitmap(bitmap, x, y, width, height);
+  return kTrue;
+}
+
+int WStretchBitmapToWindow(PCanvas* canvas, int sourceWidth, int sourceHeight,
+                           const PBitmap& bitmap, int x, int y, int width, int height,
+                           int& status) {
+  static constexpr IRoutine kR{"WStretchBitmapToWindow", "V0.2"};
+  if (IBad(kR, status)) return kFalse;
+  if (!canvas) return IFail(kR, kStatusBadHandle, status);
+  if (sourceWidth <= 0 || width <= 0) return IFail(kR, kStatusIntRange1, status);
+  canvas->StretchBitmap(bitmap, sourceWidth, sourceHeight, x, y, width, height);
+  return kTrue;
+}
+
+int WSetScrollbar(bool horizontal, bool apply, int minimum, int maximum, int position, int page,
+                  int& status) {
+  static constexpr IRoutine kR{"WSetScrollbar", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (apply) PCurrentBackend().SetScrollbar(horizontal, minimum, maximum, position, page);
+  return kTrue;
+}
+
+int WGetScrollbar(bool horizontal, int& minimum, int& maximum, int& position, int& page,
+                  int& status) {
+  static constexpr IRoutine kR{"WGetScrollbar", "V0.2"};
+  if (IBad(kR, status)) return kFalse;
+  PCurrentBackend().GetScrollbar(horizontal, minimum, maximum, position, page);
+  return kTrue;
+}
+
+namespace {
+WPaintRoutine gPaint = nullptr;
+}  // namespace
+
+void WSetPaintRoutine(WPaintRoutine routine) { gPaint = routine; }
+
+int WDrawWindow(int& status) {
+  static constexpr IRoutine kR{"WDrawWindow", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (!PCurrentBackend().HasMainWindow()) return kFalse;
+  const int result = gPaint ? gPaint(status) : kTrue;
+  PCurrentBackend().Present();
+  return result;
+}
