@@ -49,6 +49,15 @@ struct PValueRequest {
   long long lower = 0, upper = 0;
 };
 
+// A mouse message of the main window, in client pixels.
+enum class PMouseKind { kMove, kLeftDown, kLeftUp, kRightDown, kRightUp, kNonClientMove };
+struct PMouseEvent {
+  PMouseKind kind = PMouseKind::kMove;
+  int x = 0;
+  int y = 0;
+  int hitCode = 0;  // for kNonClientMove: which edge (left 10, right 11, top 12, bottom 15)
+};
+
 class PBackend {
  public:
   virtual ~PBackend() = default;
