@@ -1,22 +1,110 @@
-// ADSC reader: not built yet; the format is refused with the unsupported-format warning.
-#include "fileio/FInput.h"
+// ADSC images: a "{ KEY=value; ... }" text header, padded to "HEADER_BYTES", followed by the
+// pixels.
+#include <cerrno>
 
 #include "core/status.h"
+#include "core/text.h"
+#include "fileio/FInput.h"
+#include "fileio/FTextHeaders.h"
 
 namespace {
 
-int Unsupported(const std::string& fileName, int& status) {
-  IWarning("FInputImage: The format is unsupported for file: " + fileName, status);
-  return kFalse;
-}
+// ADSC headers are one 512-byte block unless they say otherwise.
+constexpr std::int64_t kDefaultHeaderBytes = 512;
 
 }  // namespace
 
-int FADSCDatasetInfo(std::FILE*, const std::string& fileName, int, DatasetInfo&, int& status) {
-  return Unsupported(fileName, status);
+int FADSCImageInfo(std::FILE* file, TextHeaderInfo& header, int& status) {
+  static constexpr IRoutine kR{"FADSCImageInfo", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  header.offset = kDefaultHeaderBytes;
+  std::string line, key, value;
+  while (FReadHeaderLine(file, line)) {
+    const int first = IFirstNonBlank(line, 0);
+    if (first >= 0 && line[static_cast<std::size_t>(first)] == '}') return kTrue;
+    if (!FKloraKeyValue(line, key, value, status)) continue;
+
+    if (IStringsEqual(key, "BYTE_ORDER")) {
+      IConvertUpperCase(value, status);
+      header.byteOrder =
+          IStringsEqual(value, "BIG_ENDIAN") ? kByteOrderHighFirst : kByteOrderLowFirst;
+    } else if (IStringsEqual(key, "HEADER_BYTES")) {
+      int bytes = 0;
+      if (IToken2Integer(value, bytes, status)) {
+        header.offset = bytes;
+      } else {
+        IWarning("FADSCImageInfo; Problem with 'HEADER_BYTES': " + value, status);
+      }
+    } else if (IStringsEqual(key, "TYPE")) {
+      IConvertUpperCase(value, status);
+      if (IStringsEqual(value, "UNSIGNED_SHORT")) {
+        header.elementType = kElementUI2;
+      } else {
+        IWarning("FADSCImageInfo; Unsupported or incorrect type: " + value, status);
+      }
+    } else if (IStringsEqual(key, "SIZE1")) {
+      if (!IToken2Integer(value, header.columns, status)) {
+        IWarning("FADSCImageInfo; Problem with 'SIZE1' value: " + value, status);
+      }
+    } else if (IStringsEqual(key, "SIZE2")) {
+      if (!IToken2Integer(value, header.rows, status)) {
+        IWarning("FADSCImageInfo; Problem with 'SIZE2' value: " + value, status);
+      }
+    }
+  }
+  IWarning(IFormat("FADSCImageInfo; Problem with 'fgets': errno = %i", errno), status);
+  return kFalse;
 }
 
-int FInputADSC(const std::string& fileName, DataSet&, int& status) {
-  return Unsupported(fileName, status);
+int FADSCInputImage(std::FILE* file, const TextHeaderInfo& header, DataSet& dataSet, int& status) {
+  static constexpr IRoutine kR{"FADSCInputImage", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  switch (header.elementType) {
+    case kElementUI2:
+    case kElementUI4:
+    case kElementI4:
+    case kElementR4:
+      break;
+    default:
+      IError(IFormat("FADSCInputImage: Unknown data-type: %i", header.elementType), status);
+      return kFalse;
+  }
+  // A header without "BYTE_ORDER" is taken as high byte first.
+  const int swap = header.byteOrder != kByteOrderLowFirst ? kTrue : kFalse;
+  return FInputPixelBlock(file, header, swap, dataSet, status);
 }
 
+int FADSCDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info, int& status) {
+  static constexpr IRoutine kR{"FADSCDatasetInfo", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  TextHeaderInfo header;
+  if (!FADSCImageInfo(file, header, status)) return kFalse;
+  info.columns = header.columns;
+  info.rows = header.rows;
+  info.elementType = header.elementType;
+  return kTrue;
+}
+
+int FInputADSC(const std::string& fileName, DataSet& dataSet, int& status) {
+  static constexpr IRoutine kR{"FInputADSC", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  const FOwnedFile file(std::fopen(fileName.c_str(), "rb"));
+  if (!file) return IFail(kR, kStatusFileOpen, status);
+
+  TextHeaderInfo header;
+  if (!FADSCImageInfo(file.get(), header, status)) {
+    IWarning("FInputADSC: Problem inputting header information: " + fileName, status);
+    return kFalse;
+  }
+  if (!FCheckPixelBlock(kR.name, header, FElementSize(header.elementType), file.get(), status)) {
+    return kFalse;
+  }
+  if (!IAllocateData(header.columns, header.rows, dataSet, status)) return kFalse;
+  if (!FADSCInputImage(file.get(), header, dataSet, status)) {
+    IWarning("FADSCInputImage was not successful", status);
+    return kFalse;
+  }
+  // The header has no title: the image is named after its file, never after an earlier one.
+  FSetTitleFromFile(fileName, dataSet, false);
+  return kTrue;
+}
