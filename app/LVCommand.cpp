@@ -15,6 +15,7 @@ namespace {
 
 struct Interpreter {
   bool firstCall = true;
+  bool initialising = false;
   std::string pendingFile;
   int lastStatus = kStatusGood;
 };
@@ -74,8 +75,13 @@ int Prepare(int& status) {
   if (interpreter.firstCall) {
     // Cleared first: commands issued from inside the initialisation (a redraw) skip it.
     interpreter.firstCall = false;
-    if (!Initialise(status)) return kFalse;
+    interpreter.initialising = true;
+    const int initialised = Initialise(status);
+    interpreter.initialising = false;
+    if (!initialised) return kFalse;
   }
+  // The file named on the command line opens once the welcome lines are out.
+  if (interpreter.initialising) return kTrue;
 
   DataStores& stores = LVStores();
   if (!interpreter.pendingFile.empty() && PCurrentBackend().HasMainWindow()) {

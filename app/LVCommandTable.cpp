@@ -1,6 +1,13 @@
 // The one place that gathers every subsystem's command declarations.
 #include "app/LVCommand.h"
+#include "app/LVPlotData.h"
 #include "fileio/LVOpenFile.h"
+#include "fileio/LVPoni.h"
+#include "maths/LVGeometry.h"
+#include "maths/LVIntegrate.h"
+#include "maths/LVSimulate.h"
+#include "fileio/LVSaveFiles.h"
+#include "maths/LVMask.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
@@ -13,7 +20,14 @@ void LVRegisterAllCommands() {
   done = true;
   LVRegisterCoreCommands();
   LVRegisterFileCommands();
+  LVRegisterGeometryCommands();
+  LVRegisterIntegrationCommands();
+  LVRegisterSimulationCommands();
+  LVRegisterPoniCommands();
+  LVRegisterSaveCommands();
+  LVRegisterMaskCommands();
   LVRegisterColourCommands();
   LVRegisterDisplaySizeCommands();
   LVRegisterImageCommands();
+  LVRegisterPlotCommands();
 }

@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "platform/Platform.h"
+#include "ui/WInfo.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ std::string CurrentDirectory() {
 }  // namespace
 
 int LVStartUp(int& status) {
-  errno = 0;
+  ISetSystemError(0);
   IResetStatus(status);
   if (!IOpenLogFile(kLogFileName, status) && status == kStatusFileOpen) IResetStatus(status);
   if (!ILoadDataBase(kDataBaseFileName, status) && status == kStatusFileOpen) {
@@ -40,7 +41,7 @@ int LVStartUp(int& status) {
   }
   // A missing log directory or first-run data-base is handled here; its error number must
   // not be blamed on the next system-error check-point.
-  errno = 0;
+  ISetSystemError(0);
   std::string directory = CurrentDirectory();
   if (directory.size() > 256) directory.resize(256);
   Frame().startDirectory = directory;
@@ -50,13 +51,14 @@ int LVStartUp(int& status) {
 
 int LVShutDown(int& status) {
   FrameState& frame = Frame();
-  if (frame.infoCreated) {
-    ISetDBIntItem("Info_Window_StartX", frame.infoLeft, status);
-    ISetDBIntItem("Info_Window_StartY", frame.infoTop, status);
-    ISetDBIntItem("Info_Window_EndX", frame.infoLeft + frame.infoWidth - 1, status);
-    ISetDBIntItem("Info_Window_EndY", frame.infoTop + frame.infoHeight - 1, status);
+  int infoLeft = 0, infoTop = 0, infoWidth = 0, infoHeight = 0;
+  if (frame.infoCreated && IInfoGetPosition(infoLeft, infoTop, infoWidth, infoHeight, status)) {
+    ISetDBIntItem("Info_Window_StartX", infoLeft, status);
+    ISetDBIntItem("Info_Window_StartY", infoTop, status);
+    ISetDBIntItem("Info_Window_EndX", infoLeft + infoWidth - 1, status);
+    ISetDBIntItem("Info_Window_EndY", infoTop + infoHeight - 1, status);
   }
-  if (!frame.startDirectory.empty() && chdir(frame.startDirectory.c_str()) != 0) errno = 0;
+  if (!frame.startDirectory.empty() && chdir(frame.startDirectory.c_str()) != 0) ISetSystemError(errno);
   if (!ISaveDataBase(kDataBaseFileName, status)) {
     int local = kStatusGood;
     IWarning("Lumivane; Could not output internal data-base to file", local);
@@ -98,13 +100,9 @@ int LVInitialise(int& status) {
 }
 
 int LVCreateInfoWindow(int left, int top, int width, int height, int& status) {
-  static constexpr IRoutine kR{"IInfoCreateWindow", "V0.4"};
-  if (IBad(kR, status)) return kFalse;
-  FrameState& frame = Frame();
-  frame.infoLeft = (left < 0 || left > 10000) ? 0 : left;
-  frame.infoTop = (top < 0 || top > 10000) ? 0 : top;
-  frame.infoWidth = (width < 0 || width > 10000) ? 100 : width;
-  frame.infoHeight = (height < 0 || height > 10000) ? 100 : height;
-  frame.infoCreated = true;
+  if (!IInfoCreateWindow("LV Information Window", left, top, width, height, status)) {
+    return kFalse;
+  }
+  Frame().infoCreated = true;
   return kTrue;
 }

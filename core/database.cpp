@@ -169,7 +169,7 @@ int ISaveDataBase(const std::string& path, int& status) {
     if (!good) unlink(temporary.c_str());
   }
   if (!good) return IFail(kR, kStatusWrite, status);
-  errno = 0;
+  ISetSystemError(0);
   return kTrue;
 }
 

@@ -142,13 +142,19 @@ int IStatusReport(int& status) {
   return kTrue;
 }
 
+namespace {
+int gSystemError = 0;
+}  // namespace
+
+void ISetSystemError(int code) { gSystemError = code; }
+int ISystemError() { return gSystemError; }
+
 int ICheckSystemError(const std::string& label, int& status) {
-  // errno stands in for the thread's last-error value; EINVAL plays the part of the
-  // harmless "invalid parameter" code that the check-points ignore.
-  const int code = errno;
+  // EINVAL plays the part of the harmless "invalid parameter" code the check-points ignore.
+  const int code = gSystemError;
   if (code != 0 && code != EINVAL) {
     IErrorMessage(label, code, status);
   }
-  if (code != 0) errno = 0;
+  gSystemError = 0;
   return kTrue;
 }

@@ -71,6 +71,10 @@ const char* IStatusText(int code);
 
 int IResetStatus(int& status);
 int IStatusReport(int& status);
+// The last system error of the program's own failing system calls (the calls record it with
+// ISetSystemError). errno itself cannot serve: libraries set it on their successful paths.
+void ISetSystemError(int code);
+int ISystemError();
 int ICheckSystemError(const std::string& label, int& status);
 
 // ---- Message sink -------------------------------------------------------------------------

@@ -52,6 +52,9 @@ class PHeadlessBackend : public PBackend {
   void SetBusyCursor(bool busy) override { busy_ = busy; }
   bool Busy() const { return busy_; }
 
+  void SetWindowTitle(const std::string& title) override { title_ = title; }
+  std::string WindowTitle() const override { return title_; }
+
   // The stand-in window is an image of the client size (800 x 600 unless set).
   PCanvas* Canvas() override;
   void ClientSize(int& width, int& height) const override;
@@ -77,6 +80,7 @@ class PHeadlessBackend : public PBackend {
   Transcript transcript_;
   bool echo_ = false;
   bool busy_ = false;
+  std::string title_;
   bool hasWindow_ = true;
   int clientWidth_ = 800;
   int clientHeight_ = 600;

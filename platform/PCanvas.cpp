@@ -2,12 +2,16 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygon>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 struct PCanvas::State {
@@ -15,6 +19,7 @@ struct PCanvas::State {
   int penWidth = 1;
   QColor penColour = Qt::black;
   QFont font;
+  bool fixedFont = false;
   int fontAngleTenths = 0;
   PAlignH alignH = PAlignH::kLeft;
   PAlignV alignV = PAlignV::kTop;
@@ -28,8 +33,21 @@ QColor ToQt(PColour c) { return QColor(c.red, c.green, c.blue); }
 
 }  // namespace
 
+namespace {
+
+// The toolkit's own chatter (missing session bus, plugin notes) is not the program's
+// business; it is shown only when LV_QT_MESSAGES is set.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg || std::getenv("LV_QT_MESSAGES")) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+  }
+}
+
+}  // namespace
+
 void PEnsureApplication() {
   if (QCoreApplication::instance()) return;
+  qInstallMessageHandler(QuietMessages);
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
       !std::getenv("QT_QPA_PLATFORM")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -74,9 +92,50 @@ void PCanvas::SetPen(int width, PColour colour) {
 
 bool PCanvas::SelectFont(int height, int angleTenths) {
   if (height <= 0) return false;
+  if (state_->fixedFont) {
+    state_->font = QFont();
+    state_->font.setStyleHint(QFont::Serif);
+    state_->fixedFont = false;
+  }
+  // The height is the character cell's, leading included, as the layers above lay text out;
+  // the toolkit's pixel size is the smaller em height.
   state_->font.setPixelSize(height);
+  const int cell = QFontMetrics(state_->font, device_).height();
+  if (cell > height) state_->font.setPixelSize(std::max(1, (height * height + cell / 2) / cell));
   state_->fontAngleTenths = angleTenths;
   return true;
+}
+
+bool PCanvas::SelectFixedFont(int cellHeight) {
+  if (cellHeight <= 0) return false;
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  // The largest size whose row height and mean character width (over a long run, so rounding
+  // of single advances does not decide) fit the cell.
+  const QString sample(50, QChar('M'));
+  int size = cellHeight;
+  for (; size > 1; --size) {
+    font.setPixelSize(size);
+    const QFontMetrics metrics(font, device_);
+    if (metrics.height() <= cellHeight &&
+        metrics.horizontalAdvance(sample) <= 50 * (cellHeight / 2)) {
+      break;
+    }
+  }
+  font.setPixelSize(size);
+  state_->font = font;
+  state_->fontAngleTenths = 0;
+  state_->fixedFont = true;
+  return QFontInfo(font).fixedPitch();
+}
+
+void PCanvas::PushState() { saved_.push_back(*state_); }
+
+void PCanvas::PopState() {
+  if (saved_.empty()) return;
+  *state_ = saved_.back();
+  saved_.pop_back();
 }
 
 int PCanvas::TextCellHeight(const std::string& text) const {

@@ -58,12 +58,21 @@ class PCanvas {
 
   // Selects a font of the given cell height in pixels and angle in tenths of a degree.
   bool SelectFont(int height, int angleTenths);
+  // Selects the fixed-pitch font whose rows fit cellHeight pixels and whose characters are at
+  // most cellHeight / 2 wide (text laid out by character count). False when the system has
+  // no fixed-pitch face; the nearest face is selected anyway.
+  bool SelectFixedFont(int cellHeight);
   // Cell height of a text in the selected font.
   int TextCellHeight(const std::string& text) const;
   void SetTextAlign(PAlignH horizontal, PAlignV vertical);
   // Text with its reference point at (x, y); opaque paints the background colour behind it.
   bool Text(int x, int y, const std::string& text, PColour colour = {},
             bool opaque = false, PColour background = {255, 255, 255});
+
+  // Saves pen, font, text alignment and clip rectangle, and brings back the last saved set,
+  // so a routine drawing on a borrowed canvas leaves it as it found it.
+  void PushState();
+  void PopState();
 
   // Inclusive clip rectangle; ClearClip removes it.
   void SetClip(int left, int top, int right, int bottom);
@@ -94,6 +103,7 @@ class PCanvas {
   QPaintDevice* device_;
   struct State;
   std::unique_ptr<State> state_;
+  std::vector<State> saved_;
 };
 
 // Creates the toolkit's application object when none exists yet (offscreen when there is no

@@ -47,6 +47,7 @@ struct PValueRequest {
   std::string defaultText;  // empty when no default is given
   bool rangeGiven = false;
   long long lower = 0, upper = 0;
+  int widthUnits = 0;  // dialog width in dialog units (about two pixels each)
 };
 
 // A mouse message of the main window, in client pixels.
@@ -91,6 +92,10 @@ class PBackend {
   virtual std::string MenuItemText(int id) const = 0;
 
   virtual void SetBusyCursor(bool busy) = 0;
+
+  // The main window's title bar.
+  virtual void SetWindowTitle(const std::string& title) = 0;
+  virtual std::string WindowTitle() const = 0;
 
   // The main window's back-buffer (null when there is none) and its client size. Everything
   // is drawn into the back-buffer; Present shows it.

@@ -38,6 +38,7 @@ int WGetReal(const RealPrompt& p) {
   request.kind = PValueKind::kReal;
   request.title = "REAL  VALUE   INPUT";
   request.prompt = p.prompt;
+  request.widthUnits = WRealDialogWidth(static_cast<int>(p.prompt.size()));
   if (p.defaultGiven) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%f", static_cast<double>(p.value));
@@ -64,6 +65,7 @@ int WGetInteger(const IntegerPrompt& p) {
   request.kind = PValueKind::kInteger;
   request.title = "INTEGER VALUE INPUT";
   request.prompt = p.prompt;
+  request.widthUnits = WIntegerDialogWidth(static_cast<int>(p.prompt.size()));
   request.rangeGiven = p.rangeGiven != 0;
   request.lower = p.lower;
   request.upper = p.upper;
@@ -90,6 +92,8 @@ int WGetString(const StringPrompt& p) {
   request.kind = PValueKind::kString;
   request.title = "TEXT  STRING  INPUT";
   request.prompt = p.prompt;
+  request.widthUnits =
+      WStringDialogWidth(static_cast<int>(std::max(p.prompt.size(), p.text.size())));
   if (p.defaultGiven) request.defaultText = p.text;
   std::string answer;
   if (!PCurrentBackend().ValueDialog(request, answer)) return kFalse;

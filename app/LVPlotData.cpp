@@ -1,0 +1,82 @@
+#include "app/LVPlotData.h"
+
+#include "app/LVCommand.h"
+#include "core/status.h"
+#include "graphics/GDisplaySize.h"
+#include "graphics/GGraph.h"
+#include "graphics/GGraphics.h"
+#include "graphics/GImage.h"
+#include "graphics/GOverlay.h"
+#include "platform/Platform.h"
+#include "ui/LVCommandRegistry.h"
+#include "ui/WInfo.h"
+#include "ui/WWindow.h"
+
+namespace {
+
+LVSpyGlassStep gSpyGlassStep = nullptr;
+
+}  // namespace
+
+RubberShape& LVRegionRubberBox() {
+  static RubberShape box;
+  return box;
+}
+
+void LVSetSpyGlassStep(LVSpyGlassStep step) { gSpyGlassStep = step; }
+
+int LVPlotData(DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVPlotData", "V0.7"};
+  if (IBad(kR, status)) return kFalse;
+  PBackend& backend = PCurrentBackend();
+  if (!backend.HasMainWindow()) return IFail(kR, kStatusBadHandle, status);
+  int width = 0, height = 0;
+  backend.ClientSize(width, height);
+  if (width < 1 || height < 1) return kFalse;
+  PCanvas* canvas = backend.Canvas();
+  if (!canvas) {
+    IError("LVPlotData; BeginPaint failed", status);
+    return IFail(kR, kStatusBadHandle, status);
+  }
+  if (!GSetWindow(canvas, status) || !GDefault(status)) return kFalse;
+
+  RubberShape& region = LVRegionRubberBox();
+  std::string title = kProductTitle;
+  const bool image = d.dataDefined && d.numY >= 2;
+  if (!d.dataDefined) {
+    WDrawBackground(canvas, kBackgroundHatchGrey, status);
+  } else if (!image) {
+    GDrawXYGraph(canvas, 0, 0, width, height, d, status);
+    GInitRubberBox(region, status);
+    title = IFormat("%s: %s", kProductTitle, d.title.c_str());
+  } else {
+    if (!GDrawImage(canvas, 3, 3, width - 8, height - 8, d, status)) {
+      IWarning("LVPlotData: GDrawImage failed", status);
+    } else {
+      if (d.beamCentreX > -1.0e5f) {
+        WDrawMarker(canvas, GDataToWindowX(d.beamCentreX, d), GDataToWindowY(d.beamCentreY, d),
+                    status);
+      }
+      GInitRubberBox(region, status);
+      GDrawRubberBox(canvas, d.startX, d.startY, d.endX, d.endY, d, region, status);
+      GSetDisplayScrollbars(d, status);
+    }
+    int method = 0;
+    float minimum = 0.0f, maximum = 0.0f;
+    GGetIntensityScaling(method, minimum, maximum, status);
+    title = IFormat("%s: %g to %g Intensity Range", kProductTitle, static_cast<double>(minimum),
+                    static_cast<double>(maximum));
+  }
+  IInfoDraw(canvas, status);
+  if (gSpyGlassStep) gSpyGlassStep(image, status);
+  backend.Present();
+  backend.SetWindowTitle(title);
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+void LVRegisterPlotCommands() {
+  LVRegisterCommand({.name = "Plot_Data", .work = [](LVCommandCall& call) {
+                       return LVPlotData(call.main, call.status);
+                     }});
+  WSetPaintRoutine([](int& status) { return LVCommand("Plot_Data", CommandEvent{}, status); });
+}

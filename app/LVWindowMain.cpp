@@ -1,0 +1,208 @@
+#include "app/LVWindowMain.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cerrno>
+#include <memory>
+#include <set>
+#include <unistd.h>
+
+#include "app/LVCommand.h"
+#include "app/LVFrame.h"
+#include "app/LVMenus.h"
+#include "core/database.h"
+#include "core/status.h"
+#include "platform/Headless.h"
+#include "platform/QtBackend.h"
+#include "ui/WDialogs.h"
+#include "ui/WInfo.h"
+#include "ui/WMessageSink.h"
+#include "ui/WWindow.h"
+
+namespace {
+
+LVWindowTestHooks gHooks;
+
+std::string InstanceName() { return "Lumivane Window Class-" + std::to_string(getuid()); }
+
+void Redraw() {
+  int status = kStatusGood;
+  WDrawWindow(status);
+}
+
+// The information window takes the messages that drag it; the rest become mouse commands
+// (which exist once the mouse work is built; until then they are ignored).
+void Mouse(const PMouseEvent& m) {
+  int status = kStatusGood;
+  int redraw = kFalse;
+  if (IInfoMoveRegion(m, redraw, status)) {
+    if (redraw) WDrawWindow(status);
+    return;
+  }
+  const char* name = nullptr;
+  switch (m.kind) {
+    case PMouseKind::kMove: name = "Mouse_Move"; break;
+    case PMouseKind::kLeftDown: name = "Left_Button_Down"; break;
+    case PMouseKind::kLeftUp: name = "Left_Button_Up"; break;
+    case PMouseKind::kRightDown: name = "Right_Button_Down"; break;
+    case PMouseKind::kRightUp: name = "Right_Button_Up"; break;
+    case PMouseKind::kNonClientMove: name = "Mouse_Hit_Edge"; break;
+  }
+  if (!name || !LVCommandRegistered(name)) return;
+  CommandEvent event;
+  event.x = m.x;
+  event.y = m.y;
+  event.value = m.hitCode;
+  LVCommand(name, event, status);
+}
+
+void Scroll(bool horizontal, PScrollAction action, int position) {
+  CommandEvent event;
+  int status = kStatusGood;
+  int result = kFalse;
+  if (action == PScrollAction::kThumb) {
+    if (horizontal) {
+      event.value = position;
+      result = LVCommand("Move_X", event, status);
+    } else {
+      int minimum = 0, maximum = 0, current = 0, page = 0;
+      WGetScrollbar(false, minimum, maximum, current, page, status);
+      event.value = std::min(maximum, position + page - 1);
+      result = LVCommand("Move_Y", event, status);
+    }
+  } else {
+    static const int kHorizontal[4] = {876, 877, 880, 881};
+    static const int kVertical[4] = {878, 879, 882, 883};
+    const int index = action == PScrollAction::kLineUp     ? 0
+                      : action == PScrollAction::kLineDown ? 1
+                      : action == PScrollAction::kPageUp   ? 2
+                                                           : 3;
+    event.value = horizontal ? kHorizontal[index] : kVertical[index];
+    result = LVCommand("Move_Display", event, status);
+  }
+  if (result) Redraw();
+}
+
+void Wheel(bool forward) {
+  CommandEvent event;
+  event.value = forward ? 878 : 879;
+  int status = kStatusGood;
+  if (LVCommand("Move_Display", event, status)) Redraw();
+}
+
+bool ConfirmClose(PQtBackend* backend) {
+  int status = kStatusGood;
+  int yes = kTrue;
+  if (!WGetBoolean({"CONFIRM REQUEST TO EXIT LUMIVANE", kTrue, yes, status}) || !yes) return false;
+  // The window's rectangle is kept for the next start.
+  int left = 0, top = 0, right = 0, bottom = 0;
+  backend->WindowRectangle(left, top, right, bottom);
+  ISetDBIntItem("Window_StartX", left, status);
+  ISetDBIntItem("Window_StartY", top, status);
+  ISetDBIntItem("Window_EndX", right, status);
+  ISetDBIntItem("Window_EndY", bottom, status);
+  return true;
+}
+
+void FirstPaintAndRedraw() {
+  int status = kStatusGood;
+  if (!LVInitialised()) LVFirstPaint(status);
+  WDrawWindow(status);
+}
+
+}  // namespace
+
+void LVSetWindowTestHooks(const LVWindowTestHooks& hooks) { gHooks = hooks; }
+
+namespace {
+PQtBackend* gBackend = nullptr;
+}  // namespace
+
+PQtBackend* LVWindowBackend() { return gBackend; }
+
+bool LVStartWindow(const std::string& file, bool singleInstance) {
+  int status = kStatusGood;
+  LVStartUp(status);
+
+  PEnsureApplication();
+  // A second start hands its file to the first and ends.
+  if (singleInstance && PQtBackend::HandToRunningInstance(InstanceName(), file)) {
+    int local = kStatusGood;
+    ICloseLogFile(local);
+    return false;
+  }
+
+  auto owned = std::make_unique<PQtBackend>();
+  PQtBackend* backend = owned.get();
+  gBackend = backend;
+  PInstallBackend(std::move(owned));
+  WInstallMessageSink();
+  LVRegisterAllCommands();
+
+  int startX = 0, startY = 0, endX = 800, endY = 600;
+  IGetDBIntItem("Window_StartX", startX, status);
+  IGetDBIntItem("Window_StartY", startY, status);
+  IGetDBIntItem("Window_EndX", endX, status);
+  IGetDBIntItem("Window_EndY", endY, status);
+  if (startX < 0) startX = 0;
+  if (startY < 0) startY = 0;
+  if (endX < 50 || endX > 5000) endX = startX + 100;
+  if (endY < 50 || endY > 5000) endY = startY + 100;
+
+  PWindowHandlers handlers;
+  handlers.menu = LVMenuCommand;
+  handlers.mouse = Mouse;
+  handlers.scroll = Scroll;
+  handlers.wheel = Wheel;
+  handlers.close = [backend] {
+    return gHooks.exitAfterMs > 0 || gHooks.closeWithoutAsking || ConfirmClose(backend);
+  };
+  handlers.expose = FirstPaintAndRedraw;
+  handlers.anotherStart = [](const std::string& other) {
+    CommandEvent event;
+    event.text = other;
+    int local = kStatusGood;
+    if (LVCommand("Open_File", event, local)) Redraw();
+  };
+  backend->CreateMainWindow("Lumivane V1.17.00", startX, startY, endX - startX + 1,
+                            endY - startY + 1, LVMenuSpecs(), LVShortcutSpecs(), handlers);
+  const auto unavailable = LVUnavailableMenuIds();
+  backend->SetUnavailable(std::set<int>(unavailable.begin(), unavailable.end()),
+                          "Not available in this version yet");
+  if (singleInstance) backend->ListenForOtherStarts(InstanceName());
+  backend->ShowMainWindow();
+
+  LVCommandLine(file, status);
+  IStatusReport(status);
+  ICheckSystemError("Lumivane: Before message loop:", status);
+  return true;
+}
+
+int LVStopWindow() {
+  int status = kStatusGood;
+  LVShutDown(status);
+  // The window goes while the toolkit still runs, never among the exit-time destructors.
+  gBackend = nullptr;
+  PInstallBackend(std::make_unique<PHeadlessBackend>());
+  return 0;
+}
+
+int LVRunWindow(int argc, char** argv, const std::string& file) {
+  (void)argc;
+  (void)argv;
+  if (!LVStartWindow(file, gHooks.exitAfterMs == 0)) return 0;
+  PQtBackend* backend = gBackend;
+  if (gHooks.exitAfterMs > 0) {
+    QTimer::singleShot(gHooks.exitAfterMs, [backend] {
+      if (!gHooks.screenshot.empty()) {
+        FirstPaintAndRedraw();
+        QApplication::processEvents();
+        backend->GrabWindow(gHooks.screenshot);
+      }
+      backend->CloseMainWindow();
+    });
+  }
+  const int code = QApplication::exec();
+  LVStopWindow();
+  return code;
+}

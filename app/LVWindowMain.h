@@ -1,0 +1,23 @@
+// The window program: start-up with the main window, the message loop, and shut-down.
+#pragma once
+
+#include <string>
+
+// Runs the program with its main window; `file` (possibly quoted) opens at the first paint.
+// Returns the exit code.
+int LVRunWindow(int argc, char** argv, const std::string& file);
+
+// The two halves of LVRunWindow around the message loop, for tests that drive the window:
+// start-up to the shown main window (false when another start took over), and shut-down.
+class PQtBackend;
+bool LVStartWindow(const std::string& file, bool singleInstance);
+PQtBackend* LVWindowBackend();
+int LVStopWindow();
+
+// Close the window after a time, grabbing a picture of it first (demonstrations).
+struct LVWindowTestHooks {
+  int exitAfterMs = 0;              // close the window this long after start (0: never)
+  std::string screenshot;           // grab the window to this PNG before closing
+  bool closeWithoutAsking = false;  // no exit confirmation (tests)
+};
+void LVSetWindowTestHooks(const LVWindowTestHooks& hooks);

@@ -1,0 +1,80 @@
+#include "fileio/FOutputFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+FOutputFile::~FOutputFile() { Discard(); }
+
+void FOutputFile::Discard() {
+  if (file_) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  if (!temporary_.empty() && !published_) unlink(temporary_.c_str());
+  temporary_.clear();
+}
+
+bool FOutputFile::Open(const std::string& path) {
+  Discard();
+  finished_ = published_ = false;
+  target_ = path;
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    target_ = resolved;
+    std::free(resolved);
+  }
+  struct stat info {};
+  if (stat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    file_ = std::fopen(target_.c_str(), "w");
+    return file_ != nullptr;
+  }
+  std::string temporary = target_ + ".XXXXXX";
+  const int descriptor = mkstemp(temporary.data());
+  if (descriptor < 0) return false;
+  file_ = fdopen(descriptor, "w");
+  if (!file_) {
+    close(descriptor);
+    unlink(temporary.c_str());
+    return false;
+  }
+  temporary_ = temporary;
+  return true;
+}
+
+bool FOutputFile::Finish() {
+  if (!file_) return finished_;
+  bool good = !std::ferror(file_);
+  good = std::fflush(file_) == 0 && good;
+  if (!temporary_.empty()) good = fsync(fileno(file_)) == 0 && good;
+  good = std::fclose(file_) == 0 && good;
+  file_ = nullptr;
+  finished_ = good;
+  if (!good) Discard();
+  return good;
+}
+
+bool FOutputFile::Publish() {
+  if (!finished_) return false;
+  if (temporary_.empty()) return true;  // written in place
+  // mkstemp creates 0600: an existing file keeps its mode, a new one gets the usual one.
+  struct stat info {};
+  mode_t mode = 0;
+  if (stat(target_.c_str(), &info) == 0) {
+    mode = info.st_mode & 07777;
+  } else {
+    const mode_t creation = umask(0);
+    umask(creation);
+    mode = 0666 & ~creation;
+  }
+  chmod(temporary_.c_str(), mode);
+  if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    Discard();
+    return false;
+  }
+  published_ = true;
+  temporary_.clear();
+  errno = 0;
+  return true;
+}

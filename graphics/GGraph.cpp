@@ -1,0 +1,336 @@
+#include "graphics/GGraph.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "core/status.h"
+#include "core/text.h"
+#include "graphics/GGraphics.h"
+#include "maths/MStatistics.h"
+#include "ui/WWindow.h"
+
+namespace {
+
+// Points per poly-line piece of the data line.
+constexpr int kPiece = 1024;
+// Decades walked at most on a logarithmic axis.
+constexpr double kMostDecades = 1000.0;
+
+// A line across the axis at axis value v, from `low` to `high` on the other axis.
+int TickLine(const GAxis& axis, double v, float low, float high, int& status) {
+  const float value = static_cast<float>(v);
+  if (axis.horizontal) return GLine(value, low, value, high, status);
+  return GLine(low, value, high, value, status);
+}
+
+// The extent of a tick of this length on the sides the axis asks for.
+void TickSpan(const GAxis& axis, float length, float& low, float& high) {
+  low = axis.ticksMinusSide ? axis.position - length : axis.position;
+  high = axis.ticksPlusSide ? axis.position + length : axis.position;
+}
+
+int Label(const GAxis& axis, double v, float numberPosition, const std::string& text,
+          int& status) {
+  if (text.empty()) return kTrue;
+  const float value = static_cast<float>(v);
+  if (axis.horizontal) return GText(value, numberPosition, text, status);
+  return GText(numberPosition, value, text, status);
+}
+
+bool Within(const GAxis& axis, double v) { return v >= axis.start && v <= axis.end; }
+
+// Y extremes of the region row, masked points included (a wholly masked scan is still drawn).
+void RowExtremes(const DataSet& d, float& minimum, float& maximum) {
+  minimum = maximum = d.data[IIndex(d, d.startX, d.startY)];
+  for (int y = d.startY; y <= d.endY; ++y) {
+    for (int x = d.startX; x <= d.endX; ++x) {
+      const float v = d.data[IIndex(d, x, y)];
+      minimum = std::min(minimum, v);
+      maximum = std::max(maximum, v);
+    }
+  }
+}
+
+}  // namespace
+
+int GCalTickPositions(double start, double end, double& first, double& spacing, int& count,
+                      int& status) {
+  static constexpr IRoutine kR{"GCalTickPositions", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (!(start < end) || !std::isfinite(end - start)) return IFail(kR, 17, status);
+  const double range = end - start;
+  const double approximate = range * 0.1;
+  double decade = std::pow(10.0, std::floor(std::log10(approximate)));
+  double c = approximate / decade;
+  // The logarithm may land a hair either side of a whole power.
+  if (c >= 10.0) {
+    decade *= 10.0;
+    c /= 10.0;
+  } else if (c < 1.0) {
+    decade /= 10.0;
+    c *= 10.0;
+  }
+  const double multiplier = c <= 1.05 ? 1.0 : c <= 2.1 ? 2.0 : c <= 5.25 ? 5.0 : 10.0;
+  spacing = decade * multiplier;
+  // The tick nearest the start (rounding down for negative starts too, so that none is lost),
+  // moved up one when it lies noticeably before the start.
+  first = spacing * std::floor(start / spacing + 0.5);
+  if (start - first > 0.0001 * range) first += spacing;
+  count = GTruncate((end - first) / spacing + 0.00001) + 1;
+  return kTrue;
+}
+
+int GDrawLinearNumbers(const GAxis& axis, double first, double spacing, int count,
+                       float numberPosition, int& status) {
+  static constexpr IRoutine kR{"GDrawLinearNumbers", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  for (int k = 0; k < count; ++k) {
+    float value = static_cast<float>(first + k * spacing);
+    // A tick reached through a negative first one lands a rounding error off zero.
+    if (std::fabs(value) < 1.0e-5 * std::fabs(spacing)) value = 0.0f;
+    std::string text;
+    if (!IReal2Token(kTrue, value, text, status)) return kFalse;
+    if (!Label(axis, value, numberPosition, text, status)) return kFalse;
+  }
+  return kTrue;
+}
+
+int GDrawLinearTicks(const GAxis& axis, double first, double spacing, int count,
+                     float tickLength, int& status) {
+  static constexpr IRoutine kR{"GDrawLinearTicks", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  float low = 0.0f, high = 0.0f;
+  TickSpan(axis, tickLength, low, high);
+  if (low == high) return kTrue;
+  for (int k = 0; k < count; ++k) {
+    if (!TickLine(axis, first + k * spacing, low, high, status)) return kFalse;
+  }
+  if (axis.minorTicks < 1 || !(spacing > 0.0)) return kTrue;
+  TickSpan(axis, 0.6f * tickLength, low, high);
+  const double minorSpacing = spacing / (axis.minorTicks + 1);
+  for (int k = -1; k <= count; ++k) {
+    const double major = first + k * spacing;
+    for (int m = 1; m <= axis.minorTicks; ++m) {
+      const double v = major + m * minorSpacing;
+      if (Within(axis, v) && !TickLine(axis, v, low, high, status)) return kFalse;
+    }
+  }
+  return kTrue;
+}
+
+int GDrawLogNumbers(const GAxis& axis, float numberPosition, int& status) {
+  static constexpr IRoutine kR{"GDrawLogNumbers", "V0.2"};
+  if (IBad(kR, status)) return kFalse;
+  // A start a rounding error past a whole decade still numbers that decade.
+  const double first = std::ceil(axis.start - 0.0001);
+  const double last = std::floor(axis.end);
+  if (!(last - first <= kMostDecades)) return kTrue;
+  for (double decade = first; decade <= last; decade += 1.0) {
+    std::string text;
+    if (!IReal2Token(kTrue, static_cast<float>(decade), text, status)) return kFalse;
+    if (!Label(axis, decade, numberPosition, text, status)) return kFalse;
+  }
+  if (last - first > 2.0) return kTrue;
+  for (double decade = first - 1.0; decade <= last; decade += 1.0) {
+    for (const int mantissa : {2, 5}) {
+      const double v = decade + std::log10(static_cast<double>(mantissa));
+      if (!Within(axis, v)) continue;
+      if (!Label(axis, v, numberPosition, std::to_string(mantissa), status)) return kFalse;
+    }
+  }
+  return kTrue;
+}
+
+int GDrawLogTicks(const GAxis& axis, float tickLength, int& status) {
+  static constexpr IRoutine kR{"GDrawLogTicks", "V0.2"};
+  if (IBad(kR, status)) return kFalse;
+  float low = 0.0f, high = 0.0f;
+  TickSpan(axis, tickLength, low, high);
+  if (low == high) return kTrue;
+  const double first = std::ceil(axis.start - 0.0001);
+  const double top = std::ceil(axis.end);
+  if (!(top - first <= kMostDecades)) return kTrue;
+  for (double decade = first; decade <= top - 1.0; decade += 1.0) {
+    if (Within(axis, decade) && !TickLine(axis, decade, low, high, status)) return kFalse;
+  }
+  if (top - first > 16.0) return kTrue;
+  TickSpan(axis, 0.6f * tickLength, low, high);
+  for (double decade = first - 1.0; decade <= top; decade += 1.0) {
+    for (int mantissa = 2; mantissa <= 9; ++mantissa) {
+      const double v = decade + std::log10(static_cast<double>(mantissa));
+      if (Within(axis, v) && !TickLine(axis, v, low, high, status)) return kFalse;
+    }
+  }
+  return kTrue;
+}
+
+int GDrawAxis(const GAxis& axis, int& status) {
+  static constexpr IRoutine kR{"GDrawAxis", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  float scaleX = 0.0f, scaleY = 0.0f;
+  if (!GGetScaling(scaleX, scaleY, status)) return kFalse;
+  // Lengths across the axis are fixed fractions of the viewport, whatever the world units.
+  const float across = axis.horizontal ? scaleY : scaleX;
+  const float tick = 0.0125f / across;
+  float numberPosition = axis.position;
+  if (axis.numbers) {
+    const float n = 0.00625f / across;
+    if (axis.numbersMinusSide) {
+      numberPosition = axis.position - n - (axis.ticksMinusSide ? 2.0f * n : 0.0f);
+    } else {
+      numberPosition = axis.position + n + (axis.ticksPlusSide ? 2.0f * n : 0.0f);
+    }
+    if (axis.horizontal) {
+      GSetTextAlignment(954, 956, status);
+    } else {
+      GSetTextAlignment(955, 957, status);
+    }
+  }
+  if (axis.horizontal) {
+    GLine(axis.start, axis.position, axis.end, axis.position, status);
+  } else {
+    GLine(axis.position, axis.start, axis.position, axis.end, status);
+  }
+  if (status != kStatusGood) return kFalse;
+
+  if (!axis.linear) {
+    if (axis.numbers && !GDrawLogNumbers(axis, numberPosition, status)) return kFalse;
+    return GDrawLogTicks(axis, tick, status);
+  }
+  double first = axis.firstTick, spacing = axis.tickSpacing;
+  int count = axis.tickCount;
+  if (axis.automaticTicks &&
+      !GCalTickPositions(axis.start, axis.end, first, spacing, count, status)) {
+    return kFalse;
+  }
+  if (axis.numbers && !GDrawLinearNumbers(axis, first, spacing, count, numberPosition, status)) {
+    return kFalse;
+  }
+  return GDrawLinearTicks(axis, first, spacing, count, tick, status);
+}
+
+int GDrawAxisFrame(int& status) {
+  static constexpr IRoutine kR{"GDrawAxisFrame", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  float minX = 0.0f, minY = 0.0f, maxX = 0.0f, maxY = 0.0f;
+  if (!GGetDDR(minX, minY, maxX, maxY, status)) return kFalse;
+  const float x[5] = {minX, maxX, maxX, minX, minX};
+  const float y[5] = {minY, minY, maxY, maxY, minY};
+  if (!GPolyLine(5, x, y, status)) return kFalse;
+  GAxis xAxis;
+  xAxis.horizontal = kTrue;
+  xAxis.position = minY;
+  xAxis.start = minX;
+  xAxis.end = maxX;
+  if (!GDrawAxis(xAxis, status)) return kFalse;
+  GAxis yAxis;
+  yAxis.horizontal = kFalse;
+  yAxis.position = minX;
+  yAxis.start = minY;
+  yAxis.end = maxY;
+  return GDrawAxis(yAxis, status);
+}
+
+int GDrawDataXY(const DataSet& d, int& status) {
+  static constexpr IRoutine kR{"GDrawDataXY", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  if (d.startY != d.endY) return IFail(kR, kStatusNot1D, status);
+  if (d.endX - d.startX < 1) return IFail(kR, kStatusIntRange1, status);
+  auto xOf = [&d](int i) {
+    return d.xAxisInPixels ? static_cast<float>(i) + 0.5f
+                           : static_cast<float>(i) * d.pixelSizeX + d.xAxisStart;
+  };
+  // Pieces share their end points, so the line runs on unbroken.
+  std::array<float, kPiece> x{}, y{};
+  for (int start = d.startX; start < d.endX;) {
+    const int count = std::min(kPiece, d.endX - start + 1);
+    for (int k = 0; k < count; ++k) {
+      x[static_cast<std::size_t>(k)] = xOf(start + k);
+      y[static_cast<std::size_t>(k)] = d.data[IIndex(d, start + k, d.startY)];
+    }
+    if (!GPolyLine(count, x.data(), y.data(), status)) return kFalse;
+    start += count - 1;
+  }
+  if (d.variancesDefined && d.variances) {
+    for (int i = d.startX; i <= d.endX; ++i) {
+      const float value = d.data[IIndex(d, i, d.startY)];
+      const float error = std::sqrt(std::max(0.0f, d.variances[IIndex(d, i, d.startY)]));
+      if (!GLine(xOf(i), value - error, xOf(i), value + error, status)) return kFalse;
+    }
+  }
+  return kTrue;
+}
+
+int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const DataSet& d,
+                 int& status) {
+  static constexpr IRoutine kR{"GDrawXYGraph", "V0.6"};
+  if (IBad(kR, status)) return kFalse;
+  if (!ICheckData("GDrawXYGraph: data", d, status)) return kFalse;
+  if (!canvas) return IFail(kR, kStatusBadHandle, status);
+  if (!GSetWindow(canvas, status)) return kFalse;
+
+  float minY = 0.0f, maxY = 0.0f;
+  const bool errorBars = d.variancesDefined && d.variances;
+  if (errorBars) {
+    if (!MROIErrorMinMax(d, minY, maxY, status)) return kFalse;
+  } else {
+    if (!MROIMinMax(d, minY, maxY, status)) return kFalse;
+  }
+  // Every point masked leaves the search empty; the line is drawn regardless of the mask.
+  if (minY > maxY) RowExtremes(d, minY, maxY);
+  if (minY == maxY) {
+    // A constant scan gets a range of one per cent either side of its value (about zero, a
+    // fixed small one).
+    const float value = minY;
+    if (value != 0.0f) {
+      minY = value - 0.01f * std::fabs(value);
+      maxY = value + 0.01f * std::fabs(value);
+    } else {
+      minY = -0.01f;
+      maxY = 0.01f;
+    }
+  }
+  float minX = 0.0f, maxX = 0.0f;
+  if (d.xAxisInPixels) {
+    minX = static_cast<float>(d.startX);
+    maxX = static_cast<float>(d.endX + 1);
+  } else {
+    minX = static_cast<float>(d.startX) * d.pixelSizeX + d.xAxisStart;
+    maxX = static_cast<float>(d.endX + 1) * d.pixelSizeX + d.xAxisStart;
+  }
+  const float rangeX = maxX - minX;
+  const float rangeY = maxY - minY;
+  const float top = maxY + 0.01f * rangeY;  // head-room above the data
+
+  if (!GSetBP(width, height, x0, y0, width, height, status)) return kFalse;
+  if (!GSetDDR(minX, minY, maxX, top, status)) return kFalse;
+  WDrawBackground(canvas, 446, status);
+  GSetLineColour(0, 0, 0, status);
+  if (std::min(width, height) > 1500) GSetLineWidth(2, status);
+
+  GSetTextHeight(0.02f, status);
+  GDrawAxisFrame(status);
+
+  GSetClipRegion(minX, minY, maxX, maxY, status);
+  GClipOn(status);
+  GDrawDataXY(d, status);
+  GClipOff(status);
+
+  const float centreX = 0.5f * (minX + maxX);
+  GSetTextHeight(0.025f, status);
+  GSetTextAlignment(954, 960, status);
+  GText(centreX, top, d.title, status);
+
+  GSetTextHeight(0.02f, status);
+  GSetTextAlignment(954, 956, status);
+  GText(centreX, minY - 0.03f * rangeY, d.xLabel, status);
+
+  GSetTextAngle(90.0f, status);
+  GSetTextAlignment(954, 960, status);
+  GText(minX - 0.07f * rangeX, 0.5f * (minY + maxY), d.zLabel, status);
+  GSetTextAngle(0.0f, status);
+  GSetLineWidth(1, status);
+  return status == kStatusGood ? kTrue : kFalse;
+}

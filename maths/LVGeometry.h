@@ -1,0 +1,39 @@
+// The geometry commands: the values of a data set's diffraction geometry asked from the user
+// (with the data-base's user units as defaults and the accepted values written back), the
+// beam centre, the detector rotation and the distance between two points.
+#pragma once
+
+#include <string>
+
+#include "data/DataSet.h"
+
+int LVSetDistance(DataSet& dataSet, int& status);
+int LVSetEnergy(DataSet& dataSet, int& status);
+int LVSetWavelength(DataSet& dataSet, int& status);
+int LVSetPixelSizes(DataSet& dataSet, int& status);
+int LVSetPolarisation(DataSet& dataSet, int& status);
+int LVSetDetectorTilt(DataSet& dataSet, int& status);
+
+// Modes of the beam-centre and rotation commands.
+enum CoordinateMode : int {
+  kModeClick = 852,      // one point clicked on the image
+  kModeSymmetric = 853,  // two points clicked symmetrically about the centre
+  kModeKeyboard = 854,   // values typed
+};
+
+int LVBeamCentre(int mode, DataSet& dataSet, int& status);
+int LVDetectorRotation(int mode, DataSet& dataSet, int& status);
+int LVDistance(DataSet& dataSet, int& status);
+
+// Points clicked on the image (data pixel coordinates). Clicking needs the display's
+// coordinate input; until it is there the caller is told so (a warning naming `routine`) and
+// gets false with the status good.
+int LVClickPoints(const char* routine, const std::string& prompt, int count, float x[],
+                  float y[], int& status);
+
+// Asks one real with `value` as the default. The range given with the prompt is kept: an
+// answer outside it (or not a number) is refused with a warning and the result is false.
+int LVAskReal(const char* routine, const std::string& prompt, float lower, float upper,
+              float& value, int& status);
+
+void LVRegisterGeometryCommands();

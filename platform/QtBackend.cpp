@@ -1,0 +1,557 @@
+#include "platform/QtBackend.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QWidget>
+#include <climits>
+#include <cstdlib>
+#include <map>
+
+class PMainWindow;
+
+namespace {
+
+// The canvas: shows the back-buffer and reports the mouse.
+class CanvasView : public QWidget {
+ public:
+  explicit CanvasView(PMainWindow* owner);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+  void mousePressEvent(QMouseEvent* event) override { Mouse(event, true); }
+  void mouseReleaseEvent(QMouseEvent* event) override { Mouse(event, false); }
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  void Mouse(QMouseEvent* event, bool down);
+  PMainWindow* owner_;
+};
+
+struct ScrollState {
+  int minimum = 0, maximum = 0, position = 0, page = 0;
+};
+
+}  // namespace
+
+class PMainWindow : public QMainWindow {
+ public:
+  PWindowHandlers handlers;
+  std::map<int, QAction*> actions;
+  std::set<int> unavailable;
+  QString unavailableTip;
+  QImage backBuffer;
+  std::unique_ptr<PCanvas> canvas;
+  CanvasView* view = nullptr;
+  QScrollBar* horizontal = nullptr;
+  QScrollBar* vertical = nullptr;
+  ScrollState scroll[2];  // as the program set them: horizontal, vertical
+  bool exposePending = false;
+  bool updatingBars = false;
+  QLocalServer* server = nullptr;
+
+  PMainWindow() : canvas(std::make_unique<PCanvas>(&backBuffer)) {
+    backBuffer = QImage(16, 16, QImage::Format_RGB32);
+    backBuffer.fill(QColor(220, 220, 220));
+  }
+
+  void ResizeBuffer(const QSize& size) {
+    if (size.width() < 1 || size.height() < 1 || size == backBuffer.size()) return;
+    // The image object stays the same (the canvas points at it); only its pixels change.
+    backBuffer = QImage(size, QImage::Format_RGB32);
+    backBuffer.fill(QColor(220, 220, 220));
+    ScheduleExpose();
+  }
+
+  void ScheduleExpose() {
+    if (exposePending) return;
+    exposePending = true;
+    // Painting runs commands, which may open dialogs: never inside Qt's paint event.
+    QTimer::singleShot(0, this, [this] {
+      exposePending = false;
+      if (handlers.expose) handlers.expose();
+    });
+  }
+
+  void ScrollAction(bool isHorizontal, int action) {
+    if (updatingBars || !handlers.scroll) return;
+    PScrollAction mapped;
+    switch (action) {
+      case QAbstractSlider::SliderSingleStepAdd: mapped = PScrollAction::kLineDown; break;
+      case QAbstractSlider::SliderSingleStepSub: mapped = PScrollAction::kLineUp; break;
+      case QAbstractSlider::SliderPageStepAdd: mapped = PScrollAction::kPageDown; break;
+      case QAbstractSlider::SliderPageStepSub: mapped = PScrollAction::kPageUp; break;
+      default: return;
+    }
+    // Qt moves the bar itself; the program sets it again after the redraw.
+    QTimer::singleShot(0, this, [this, isHorizontal, mapped] {
+      handlers.scroll(isHorizontal, mapped, 0);
+    });
+  }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    if (handlers.close && !handlers.close()) {
+      event->ignore();
+      return;
+    }
+    event->accept();
+  }
+};
+
+namespace {
+
+CanvasView::CanvasView(PMainWindow* owner) : QWidget(owner), owner_(owner) {
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+void CanvasView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.drawImage(0, 0, owner_->backBuffer);
+}
+
+void CanvasView::resizeEvent(QResizeEvent*) { owner_->ResizeBuffer(size()); }
+
+void CanvasView::Mouse(QMouseEvent* event, bool down) {
+  if (!owner_->handlers.mouse) return;
+  PMouseEvent m;
+  m.x = static_cast<int>(event->position().x());
+  m.y = static_cast<int>(event->position().y());
+  const bool right = event->button() == Qt::RightButton;
+  if (down) {
+    m.kind = right ? PMouseKind::kRightDown : PMouseKind::kLeftDown;
+  } else {
+    m.kind = right ? PMouseKind::kRightUp : PMouseKind::kLeftUp;
+  }
+  owner_->handlers.mouse(m);
+}
+
+void CanvasView::mouseMoveEvent(QMouseEvent* event) {
+  if (!owner_->handlers.mouse) return;
+  PMouseEvent m;
+  m.kind = PMouseKind::kMove;
+  m.x = static_cast<int>(event->position().x());
+  m.y = static_cast<int>(event->position().y());
+  owner_->handlers.mouse(m);
+}
+
+void CanvasView::wheelEvent(QWheelEvent* event) {
+  if (owner_->handlers.wheel && event->angleDelta().y() != 0) {
+    owner_->handlers.wheel(event->angleDelta().y() > 0);
+  }
+  event->accept();
+}
+
+QMessageBox::Icon ToQt(PIcon icon) {
+  switch (icon) {
+    case PIcon::kInformation: return QMessageBox::Information;
+    case PIcon::kWarning: return QMessageBox::Warning;
+    case PIcon::kError: return QMessageBox::Critical;
+    case PIcon::kQuestion: return QMessageBox::Question;
+    case PIcon::kNone: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+PQtBackend::PQtBackend() { PEnsureApplication(); }
+
+PQtBackend::~PQtBackend() {
+  if (window_) {
+    window_->handlers = PWindowHandlers{};
+    delete window_;
+  }
+}
+
+void PQtBackend::CreateMainWindow(const std::string& title, int left, int top, int width,
+                                  int height, const std::vector<PMenuSpec>& menus,
+                                  const std::vector<PShortcutSpec>& shortcuts,
+                                  PWindowHandlers handlers) {
+  window_ = new PMainWindow();
+  PMainWindow* w = window_;
+  w->handlers = std::move(handlers);
+  w->setWindowTitle(Q(title));
+
+  for (const PMenuSpec& spec : menus) {
+    QMenu* menu = w->menuBar()->addMenu(Q(spec.title));
+    menu->setToolTipsVisible(true);
+    for (const PMenuItemSpec& item : spec.items) {
+      if (item.label.empty()) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(Q(item.label));
+      action->setData(item.id);
+      action->setCheckable(item.checkable);
+      if (!item.shortcut.empty()) action->setShortcut(QKeySequence(Q(item.shortcut)));
+      const int id = item.id;
+      QObject::connect(action, &QAction::triggered, w, [w, id] {
+        if (w->handlers.menu) w->handlers.menu(id);
+      });
+      w->actions[item.id] = action;
+    }
+  }
+  for (const PShortcutSpec& spec : shortcuts) {
+    auto* shortcut = new QShortcut(QKeySequence(Q(spec.key)), w);
+    const int id = spec.id;
+    QObject::connect(shortcut, &QShortcut::activated, w, [w, id] {
+      if (w->handlers.menu) w->handlers.menu(id);
+    });
+  }
+
+  auto* central = new QWidget(w);
+  auto* grid = new QGridLayout(central);
+  grid->setContentsMargins(0, 0, 0, 0);
+  grid->setSpacing(0);
+  w->view = new CanvasView(w);
+  w->horizontal = new QScrollBar(Qt::Horizontal, central);
+  w->vertical = new QScrollBar(Qt::Vertical, central);
+  grid->addWidget(w->view, 0, 0);
+  grid->addWidget(w->vertical, 0, 1);
+  grid->addWidget(w->horizontal, 1, 0);
+  w->setCentralWidget(central);
+  for (int k = 0; k < 2; ++k) {
+    QScrollBar* bar = k == 0 ? w->horizontal : w->vertical;
+    const bool isHorizontal = k == 0;
+    QObject::connect(bar, &QAbstractSlider::actionTriggered, w,
+                     [w, isHorizontal](int action) { w->ScrollAction(isHorizontal, action); });
+    QObject::connect(bar, &QAbstractSlider::sliderReleased, w, [w, isHorizontal, bar] {
+      if (w->updatingBars || !w->handlers.scroll) return;
+      const int position = bar->value();
+      QTimer::singleShot(0, w, [w, isHorizontal, position] {
+        w->handlers.scroll(isHorizontal, PScrollAction::kThumb, position);
+      });
+    });
+  }
+  w->setGeometry(left, top, std::max(width, 50), std::max(height, 50));
+}
+
+void PQtBackend::ShowMainWindow() {
+  if (!window_) return;
+  window_->show();
+  window_->raise();
+  window_->activateWindow();
+}
+
+void PQtBackend::WindowRectangle(int& left, int& top, int& right, int& bottom) const {
+  if (!window_) return;
+  const QRect r = window_->geometry();
+  left = r.left();
+  top = r.top();
+  right = r.right();
+  bottom = r.bottom();
+}
+
+void PQtBackend::SetUnavailable(const std::set<int>& ids, const std::string& tip) {
+  if (!window_) return;
+  window_->unavailable = ids;
+  window_->unavailableTip = Q(tip);
+  for (int id : ids) {
+    auto it = window_->actions.find(id);
+    if (it == window_->actions.end()) continue;
+    it->second->setEnabled(false);
+    it->second->setToolTip(window_->unavailableTip);
+  }
+}
+
+bool PQtBackend::MenuItemExists(int id) const {
+  return window_ && window_->actions.count(id) != 0;
+}
+
+void PQtBackend::CloseMainWindow() {
+  if (window_) window_->close();
+}
+
+bool PQtBackend::GrabWindow(const std::string& path) {
+  return window_ && window_->grab().save(Q(path));
+}
+
+bool PQtBackend::HandToRunningInstance(const std::string& name, const std::string& file) {
+  QLocalSocket socket;
+  socket.connectToServer(Q(name));
+  if (!socket.waitForConnected(300)) return false;
+  socket.write((file + "\n").c_str());
+  socket.flush();
+  socket.waitForBytesWritten(1000);
+  socket.disconnectFromServer();
+  return true;
+}
+
+void PQtBackend::ListenForOtherStarts(const std::string& name) {
+  if (!window_) return;
+  QLocalServer::removeServer(Q(name));
+  window_->server = new QLocalServer(window_);
+  if (!window_->server->listen(Q(name))) return;
+  PMainWindow* w = window_;
+  QObject::connect(w->server, &QLocalServer::newConnection, w, [w] {
+    QLocalSocket* socket = w->server->nextPendingConnection();
+    if (!socket) return;
+    QObject::connect(socket, &QLocalSocket::readyRead, w, [w, socket] {
+      if (!socket->canReadLine()) return;
+      const std::string file = socket->readLine().trimmed().toStdString();
+      socket->deleteLater();
+      if (w->isMinimized()) w->showNormal();
+      w->raise();
+      w->activateWindow();
+      if (!file.empty() && w->handlers.anotherStart) w->handlers.anotherStart(file);
+    });
+  });
+}
+
+bool PQtBackend::HasMainWindow() const { return window_ != nullptr; }
+
+PResult PQtBackend::MessageBox(const std::string& text, const std::string& caption, PIcon icon,
+                               PButtons buttons, PResult defaultButton, bool) {
+  QMessageBox box(ToQt(icon), Q(caption), Q(text), QMessageBox::NoButton, nullptr);
+  QMessageBox::StandardButton deflt = QMessageBox::Ok;
+  switch (buttons) {
+    case PButtons::kOk: box.setStandardButtons(QMessageBox::Ok); break;
+    case PButtons::kYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case PButtons::kYesNoCancel:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      break;
+  }
+  if (buttons != PButtons::kOk) {
+    deflt = defaultButton == PResult::kNo ? QMessageBox::No
+            : defaultButton == PResult::kCancel ? QMessageBox::Cancel
+                                                 : QMessageBox::Yes;
+  }
+  box.setDefaultButton(deflt);
+  box.setEscapeButton(buttons == PButtons::kYesNo ? QMessageBox::No
+                      : buttons == PButtons::kOk  ? QMessageBox::Ok
+                                                  : QMessageBox::Cancel);
+  const int answer = box.exec();
+  switch (answer) {
+    case QMessageBox::Yes: return PResult::kYes;
+    case QMessageBox::No: return PResult::kNo;
+    case QMessageBox::Ok: return PResult::kOk;
+    default: return PResult::kCancel;
+  }
+}
+
+int PQtBackend::PopupMenu(const PPopupMenu& spec, int screenX, int screenY) {
+  QMenu menu(window_);
+  QAction* title = menu.addAction(Q(spec.title));
+  QFont bold = title->font();
+  bold.setBold(true);
+  title->setFont(bold);
+  title->setEnabled(false);
+  menu.addSeparator();
+  for (const PMenuEntry& entry : spec.entries) {
+    QAction* action = menu.addAction(Q(entry.label));
+    action->setData(entry.id);
+    action->setEnabled(entry.enabled);
+    action->setCheckable(true);
+    action->setChecked(entry.checked);
+  }
+  menu.addSeparator();
+  QAction* cancel = menu.addAction("Cancel command");
+  cancel->setData(1390);
+  QPoint at(screenX, screenY);
+  if (window_) at = window_->mapToGlobal(QPoint(screenX, screenY));
+  QAction* chosen = menu.exec(at);
+  if (!chosen) return 0;
+  const int id = chosen->data().toInt();
+  return id == 1390 ? 0 : id;
+}
+
+bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
+  QFileDialog dialog(window_, Q(request.title), ".", Q(request.filter));
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  if (request.save) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  }
+  if (!request.defaultSuffix.empty()) dialog.setDefaultSuffix(Q(request.defaultSuffix));
+  if (!request.initialName.empty()) dialog.selectFile(Q(request.initialName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  path = dialog.selectedFiles().front().toStdString();
+  return true;
+}
+
+bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) {
+  QDialog dialog(window_);
+  dialog.setWindowTitle(Q(request.title));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* prompt = new QLabel(Q(request.prompt), &dialog);
+  prompt->setWordWrap(true);
+  layout->addWidget(prompt);
+  QLineEdit* edit = nullptr;
+  QSpinBox* spin = nullptr;
+  if (request.kind == PValueKind::kInteger) {
+    spin = new QSpinBox(&dialog);
+    const long long lower = request.rangeGiven ? request.lower : INT_MIN;
+    const long long upper = request.rangeGiven ? request.upper : INT_MAX;
+    spin->setRange(static_cast<int>(std::max<long long>(lower, INT_MIN)),
+                   static_cast<int>(std::min<long long>(upper, INT_MAX)));
+    spin->setValue(std::atoi(request.defaultText.c_str()));
+    spin->setAlignment(Qt::AlignCenter);
+    spin->selectAll();
+    layout->addWidget(spin);
+  } else {
+    edit = new QLineEdit(Q(request.defaultText), &dialog);
+    edit->selectAll();
+    layout->addWidget(edit);
+  }
+  auto* buttons = new QHBoxLayout();
+  auto* ok = new QPushButton("OK", &dialog);
+  auto* cancel = new QPushButton("CANCEL", &dialog);
+  ok->setDefault(true);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  buttons->addStretch();
+  layout->addLayout(buttons);
+  QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+  QObject::connect(ok, &QPushButton::clicked, &dialog, [&dialog, edit, &request] {
+    // A real that does not read as a number keeps the dialog open.
+    if (edit && request.kind == PValueKind::kReal) {
+      const std::string text = edit->text().toStdString();
+      char* end = nullptr;
+      std::strtof(text.c_str(), &end);
+      if (end == text.c_str()) return;
+    }
+    dialog.accept();
+  });
+  if (request.widthUnits > 0) dialog.resize(request.widthUnits * 2, dialog.sizeHint().height());
+  if (dialog.exec() != QDialog::Accepted) return false;
+  answer = spin ? std::to_string(spin->value()) : edit->text().toStdString();
+  return true;
+}
+
+void PQtBackend::SetMenuItemEnabled(int id, bool enabled) {
+  if (!window_) return;
+  auto it = window_->actions.find(id);
+  if (it == window_->actions.end()) return;
+  it->second->setEnabled(enabled && !window_->unavailable.count(id));
+}
+
+void PQtBackend::SetMenuItemChecked(int id, bool checked) {
+  if (!window_) return;
+  auto it = window_->actions.find(id);
+  if (it == window_->actions.end()) return;
+  it->second->setCheckable(true);
+  it->second->setChecked(checked);
+}
+
+void PQtBackend::SetMenuItemText(int id, const std::string& text) {
+  if (!window_) return;
+  auto it = window_->actions.find(id);
+  if (it != window_->actions.end()) it->second->setText(Q(text));
+}
+
+void PQtBackend::SetMenuRadio(int first, int last, int checkedId) {
+  for (int id = first; id <= last; ++id) SetMenuItemChecked(id, id == checkedId);
+}
+
+bool PQtBackend::MenuItemEnabled(int id) const {
+  if (!window_) return false;
+  auto it = window_->actions.find(id);
+  return it != window_->actions.end() && it->second->isEnabled();
+}
+
+bool PQtBackend::MenuItemChecked(int id) const {
+  if (!window_) return false;
+  auto it = window_->actions.find(id);
+  return it != window_->actions.end() && it->second->isChecked();
+}
+
+std::string PQtBackend::MenuItemText(int id) const {
+  if (!window_) return std::string();
+  auto it = window_->actions.find(id);
+  return it == window_->actions.end() ? std::string() : it->second->text().toStdString();
+}
+
+void PQtBackend::SetBusyCursor(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++busyDepth_;
+  } else if (busyDepth_ > 0) {
+    QApplication::restoreOverrideCursor();
+    --busyDepth_;
+  }
+}
+
+PCanvas* PQtBackend::Canvas() { return window_ ? window_->canvas.get() : nullptr; }
+
+void PQtBackend::ClientSize(int& width, int& height) const {
+  width = height = 0;
+  if (!window_ || !window_->view) return;
+  width = window_->backBuffer.width();
+  height = window_->backBuffer.height();
+}
+
+void PQtBackend::Present() {
+  if (window_ && window_->view) window_->view->update();
+}
+
+void PQtBackend::SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) {
+  if (!window_) return;
+  window_->scroll[horizontal ? 0 : 1] = {minimum, maximum, position, page};
+  QScrollBar* bar = horizontal ? window_->horizontal : window_->vertical;
+  window_->updatingBars = true;
+  // A page of the whole range cannot scroll: the bar stays visible but disabled.
+  const int top = std::max(minimum, maximum - std::max(page, 1) + 1);
+  bar->setRange(minimum, top);
+  bar->setPageStep(std::max(page, 1));
+  bar->setSingleStep(std::max(1, page / 8));
+  bar->setValue(position);
+  bar->setEnabled(top > minimum);
+  window_->updatingBars = false;
+}
+
+void PQtBackend::GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
+                              int& page) const {
+  minimum = maximum = position = page = 0;
+  if (!window_) return;
+  const ScrollState& s = window_->scroll[horizontal ? 0 : 1];
+  minimum = s.minimum;
+  maximum = s.maximum;
+  page = s.page;
+  const QScrollBar* bar = horizontal ? window_->horizontal : window_->vertical;
+  position = bar->value();
+}
+
+void PQtBackend::SetWindowTitle(const std::string& title) {
+  if (window_) window_->setWindowTitle(Q(title));
+}
+
+std::string PQtBackend::WindowTitle() const {
+  return window_ ? window_->windowTitle().toStdString() : std::string();
+}
+
+QWidget* PQtBackend::MainWidget() const { return window_; }

@@ -1,0 +1,108 @@
+// The Qt backend: the real main window with its back-buffer canvas, both scroll bars, the menu
+// bar built from a table, message boxes, value dialogs, the store pop-up, file dialogs, the
+// busy cursor and the single-instance rule.
+//
+// The window only reports what happens (menu ids, mouse, scroll bars, wheel, close, expose);
+// the program decides what each means through the handlers it installs.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/PCanvas.h"
+#include "platform/Platform.h"
+
+class QImage;
+class QWidget;
+class PMainWindow;
+
+struct PMenuItemSpec {
+  int id = 0;               // 0 with an empty label: a separator
+  std::string label;        // with "&" for the mnemonic
+  std::string shortcut;     // Qt key sequence text ("Ctrl+O", "F5"); empty for none
+  bool checkable = false;
+};
+
+struct PMenuSpec {
+  std::string title;
+  std::vector<PMenuItemSpec> items;
+};
+
+// Keys that reach a menu id without a menu item (panning keys, numeric pad).
+struct PShortcutSpec {
+  std::string key;
+  int id = 0;
+};
+
+enum class PScrollAction { kLineUp, kLineDown, kPageUp, kPageDown, kThumb };
+
+struct PWindowHandlers {
+  std::function<void(int id)> menu;
+  std::function<void(const PMouseEvent&)> mouse;
+  std::function<void(bool horizontal, PScrollAction action, int position)> scroll;
+  std::function<void(bool forward)> wheel;
+  std::function<bool()> close;    // true: the window may close
+  std::function<void()> expose;   // the back-buffer must be painted again (resize)
+  std::function<void(const std::string& file)> anotherStart;  // a second start's file
+};
+
+class PQtBackend : public PBackend {
+ public:
+  PQtBackend();
+  ~PQtBackend() override;
+
+  // Creates the main window at the rectangle (left, top, width, height).
+  void CreateMainWindow(const std::string& title, int left, int top, int width, int height,
+                        const std::vector<PMenuSpec>& menus,
+                        const std::vector<PShortcutSpec>& shortcuts, PWindowHandlers handlers);
+  void ShowMainWindow();
+  // The window's outer rectangle, for storing at shut-down.
+  void WindowRectangle(int& left, int& top, int& right, int& bottom) const;
+  // Menu ids whose command is not built: they stay grey whatever the data enables.
+  void SetUnavailable(const std::set<int>& ids, const std::string& tip);
+  bool MenuItemExists(int id) const;
+  void CloseMainWindow();
+  // Saves a picture of the whole main window (menus, canvas, scroll bars).
+  bool GrabWindow(const std::string& path);
+
+  // Single instance: true when another start already runs (the file, if any, was handed to
+  // it); otherwise this process listens for later starts.
+  static bool HandToRunningInstance(const std::string& name, const std::string& file);
+  void ListenForOtherStarts(const std::string& name);
+
+  bool Interactive() const override { return true; }
+  bool HasMainWindow() const override;
+  void InfoLine(const std::string&) override {}
+  PResult MessageBox(const std::string& text, const std::string& caption, PIcon icon,
+                     PButtons buttons, PResult defaultButton, bool echoedInLog) override;
+  int PopupMenu(const PPopupMenu& menu, int screenX, int screenY) override;
+  bool ChooseFile(const PFileRequest& request, std::string& path) override;
+  bool ValueDialog(const PValueRequest& request, std::string& answer) override;
+  void SetMenuItemEnabled(int id, bool enabled) override;
+  void SetMenuItemChecked(int id, bool checked) override;
+  void SetMenuItemText(int id, const std::string& text) override;
+  void SetMenuRadio(int first, int last, int checkedId) override;
+  bool MenuItemEnabled(int id) const override;
+  bool MenuItemChecked(int id) const override;
+  std::string MenuItemText(int id) const override;
+  void SetBusyCursor(bool busy) override;
+  void SetWindowTitle(const std::string& title) override;
+  std::string WindowTitle() const override;
+  PCanvas* Canvas() override;
+  void ClientSize(int& width, int& height) const override;
+  void Present() override;
+  void SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) override;
+  void GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
+                    int& page) const override;
+
+  PMainWindow* Window() const { return window_; }
+  // The main window as a widget (tests send it keys and close requests).
+  QWidget* MainWidget() const;
+
+ private:
+  PMainWindow* window_ = nullptr;  // owned by Qt (deleted on close)
+  int busyDepth_ = 0;
+};

@@ -1,0 +1,239 @@
+// X-Y graphs, axis ticks and the paint routine of the main window, drawn into the headless
+// back-buffer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+#include "app/LVPlotData.h"
+#include "core/status.h"
+#include "graphics/GColourTables.h"
+#include "graphics/GGraph.h"
+#include "graphics/GGraphics.h"
+#include "graphics/GImage.h"
+#include "graphics/GOverlay.h"
+#include "platform/Headless.h"
+#include "tests/support/TestSupport.h"
+#include "ui/WInfo.h"
+
+namespace {
+
+class Graph : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCoreState();
+    PEnsureApplication();
+    auto backend = std::make_unique<PHeadlessBackend>();
+    headless = backend.get();
+    PInstallBackend(std::move(backend));
+    GResetState();
+    GResetDisplaySettings();
+    GSetColourTable(705, 1024, status);
+    IInfoClear();
+  }
+  void TearDown() override { ResetCoreState(); }
+
+  // A scan of n points, value(i); X in pixels unless a step is given.
+  template <class F>
+  void Scan(DataSet& d, int n, F value, float xStart = 0.0f, float step = 0.0f) {
+    IInitialiseData(d, status);
+    ASSERT_TRUE(IAllocateData(n, 1, d, status));
+    for (int i = 0; i < n; ++i) d.data[IIndex(d, i, 0)] = value(i);
+    d.numX = n;
+    d.numY = 1;
+    d.endX = n - 1;
+    d.dataDefined = kTrue;
+    d.xAxisInPixels = step == 0.0f ? kTrue : kFalse;
+    d.xAxisStart = xStart;
+    if (step != 0.0f) d.pixelSizeX = step;
+  }
+  // Dark pixels in the rectangle (inclusive).
+  int Ink(int left, int top, int right, int bottom) {
+    int n = 0;
+    for (int y = top; y <= bottom; ++y)
+      for (int x = left; x <= right; ++x) {
+        const PColour c = headless->Canvas()->Pixel(x, y);
+        n += c.red + c.green + c.blue < 200;
+      }
+    return n;
+  }
+  void Keep(const std::string& name) {
+    if (const char* folder = std::getenv("LV_KEEP_PICTURES"))
+      headless->SaveCanvas(std::string(folder) + "/" + name);
+  }
+  void ExpectWorldY(float low, float high) {
+    float minX, minY, maxX, maxY;
+    GGetDDR(minX, minY, maxX, maxY, status);
+    EXPECT_FLOAT_EQ(minY, low);
+    EXPECT_FLOAT_EQ(maxY, high + 0.01f * (high - low));  // one per cent head-room
+  }
+
+  RecordingSink sink;
+  PHeadlessBackend* headless = nullptr;
+  int status = kStatusGood;
+};
+
+TEST_F(Graph, TickPositionsFallOnOneTwoFiveSteps) {
+  struct Case {
+    double start, end, first, spacing;
+    int count;
+  };
+  const Case cases[] = {{0, 1, 0, 0.1, 11},     {3, 17, 4, 2, 7},         {0, 1000, 0, 100, 11},
+                        {0, 999, 0, 100, 10},   {-3.2, 5.8, -3, 1, 9},    {-150, -20, -140, 20, 7},
+                        {0.001, 0.0095, 0.001, 0.001, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << " .. " << c.end);
+    double first = 0, spacing = 0;
+    int count = 0;
+    ASSERT_TRUE(GCalTickPositions(c.start, c.end, first, spacing, count, status));
+    EXPECT_NEAR(first, c.first, 1e-9 * c.spacing);
+    EXPECT_NEAR(spacing, c.spacing, 1e-12 * c.spacing);
+    EXPECT_EQ(count, c.count);
+  }
+  double first, spacing;
+  int count;
+  EXPECT_FALSE(GCalTickPositions(2.0, 2.0, first, spacing, count, status));
+  EXPECT_EQ(status, 17);
+}
+
+TEST_F(Graph, ConstantScansAndErrorBarsSetTheRange) {
+  const float cases[][3] = {{5.0f, 4.95f, 5.05f}, {0.0f, -0.01f, 0.01f}, {-5.0f, -5.05f, -4.95f}};
+  for (const auto& [value, low, high] : cases) {
+    SCOPED_TRACE(value);
+    DataSet d;
+    Scan(d, 50, [&](int) { return value; });
+    ASSERT_TRUE(GDrawXYGraph(headless->Canvas(), 0, 0, 800, 600, d, status));
+    ExpectWorldY(low, high);
+  }
+  // Error bars: value 10 +/- 2 sets the range, and the bars are drawn.
+  DataSet e;
+  Scan(e, 20, [](int) { return 10.0f; });
+  IAllocateVariances(e, status);
+  for (int i = 0; i < 20; ++i) e.variances[IIndex(e, i, 0)] = 4.0f;
+  e.variancesDefined = kTrue;
+  ASSERT_TRUE(GDrawXYGraph(headless->Canvas(), 0, 0, 800, 600, e, status));
+  ExpectWorldY(8.0f, 12.0f);
+  const int x = GWorldToWindowX(10.5f);
+  EXPECT_EQ(Ink(x, GWorldToWindowY(11.5f), x, GWorldToWindowY(8.5f)),
+            GWorldToWindowY(8.5f) - GWorldToWindowY(11.5f) + 1);
+}
+
+TEST_F(Graph, DataLineNeedsOneRowOfTwoPointsAndGoesOutInSharedPieces) {
+  DataSet d;
+  Scan(d, 2500, [](int i) { return i < 1024 ? 0.0f : 1.0f; });
+  ASSERT_TRUE(GSetWindow(headless->Canvas(), status));
+  d.endY = 1;
+  EXPECT_FALSE(GDrawDataXY(d, status));
+  EXPECT_EQ(status, kStatusNot1D);
+  IResetStatus(status);
+  d.endY = 0;
+  d.endX = 0;
+  EXPECT_FALSE(GDrawDataXY(d, status));
+  EXPECT_EQ(status, kStatusIntRange1);
+  IResetStatus(status);
+
+  // Pieces 0-1023, 1023-2046, 2046-2499, each sent in 200-point device calls (6 + 6 + 3).
+  // The step from point 1023 to 1024 lies in the second piece: the pieces share end points.
+  d.endX = 2499;
+  GSetBP(800, 600, 0, 0, 800, 600, status);
+  GSetDDR(0.0f, -0.5f, 2500.0f, 1.5f, status);
+  GState().deviceCalls = 0;
+  ASSERT_TRUE(GDrawDataXY(d, status));
+  EXPECT_EQ(GState().deviceCalls, 15);
+  const int column = GWorldToWindowX(1024.0f);
+  EXPECT_GT(Ink(column - 1, GWorldToWindowY(0.75f), column + 1, GWorldToWindowY(0.25f)), 20);
+}
+
+TEST_F(Graph, ScanGraphHasFrameTicksNumbersAndLabels) {
+  headless->SetClientSize(900, 600);
+  DataSet d;
+  // Powder lines on a falling background, 2-theta from 5 to 55 degrees.
+  const auto profile = [](int i) {
+    const double t = 5.0 + 0.02 * i;
+    double v = 200.0 * std::exp(-t / 15.0) + 20.0;
+    for (const double peak : {14.2, 16.4, 23.3, 27.4, 28.6, 33.1, 36.1, 37.1, 40.7, 43.2})
+      v += 900.0 * std::exp(-0.5 * std::pow((t - peak) / 0.08, 2)) * 14.0 / peak;
+    return static_cast<float>(v);
+  };
+  Scan(d, 2500, profile, 5.0f, 0.02f);
+  d.title = "CeO2 2-theta scan";
+  d.xLabel = "2-theta (degrees)";
+  ASSERT_TRUE(GDrawXYGraph(headless->Canvas(), 0, 0, 900, 600, d, status));
+  Keep("graph-scan.png");
+  // The frame spans 10 % .. 98 % across and 6 % .. 95 % up.
+  const int left = GWorldToWindowX(5.0f), right = GWorldToWindowX(55.0f);
+  const int bottom = GWorldToWindowY(GState().worldMinY);
+  const int top = GWorldToWindowY(GState().worldMaxY);
+  EXPECT_EQ(std::vector<int>({left, right, top, bottom}), std::vector<int>({90, 882, 30, 564}));
+  EXPECT_EQ(Ink(left, top, left, bottom), bottom - top + 1);
+  EXPECT_EQ(Ink(left, top, right, top), right - left + 1);
+  // Major ticks every 5 degrees point into the frame, about 7 pixels long.
+  const int tick = GWorldToWindowX(25.0f);
+  EXPECT_EQ(Ink(tick, bottom - 6, tick, bottom - 1), 6);
+  EXPECT_EQ(Ink(tick, bottom - 12, tick, bottom - 9), 0);
+  // Numbers under the X axis and left of the Y axis, the title above the frame, the X label
+  // under the numbers, the upright intensity label far left; nothing in the top-left corner.
+  const int fiveHundred = GWorldToWindowY(500.0f);
+  EXPECT_GT(Ink(tick - 12, bottom + 2, tick + 12, bottom + 16), 10);
+  EXPECT_GT(Ink(left - 45, fiveHundred - 10, left - 3, fiveHundred + 10), 10);
+  EXPECT_GT(Ink(300, 0, 600, top - 1), 100);
+  EXPECT_GT(Ink(350, bottom + 18, 560, 599), 50);
+  EXPECT_GT(Ink(0, 250, left - 45, 350), 30);
+  EXPECT_EQ(Ink(0, 0, 200, top - 3), 0);
+  EXPECT_EQ(GState().textAngleTenths, 0);
+}
+
+TEST_F(Graph, PlotDataPaintsScansAndImagesAndTitlesTheWindow) {
+  headless->SetClientSize(640, 480);
+  IInfoCreateWindow("LV Information Window", 0, 380, 640, 100, status);
+  IInfoAddLine("Lumivane V1.17.00", status);
+  DataSet empty;
+  ASSERT_TRUE(LVPlotData(empty, status));
+  EXPECT_EQ(headless->WindowTitle(), "Lumivane V1.17.00");
+  DataSet scan;
+  Scan(scan, 300, [](int i) { return static_cast<float>(std::sin(i / 20.0)); });
+  scan.title = "Sine scan";
+  ASSERT_TRUE(LVPlotData(scan, status));
+  EXPECT_EQ(headless->WindowTitle(), "Lumivane V1.17.00: Sine scan");
+
+  // Rings about (150.5, 100.5), values 0 .. 1000; region (20, 30) to (119, 89).
+  DataSet image;
+  IInitialiseData(image, status);
+  ASSERT_TRUE(IAllocateData(300, 200, image, status));
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x)
+      image.data[IIndex(image, x, y)] =
+          static_cast<float>(500.0 + 500.0 * std::cos(std::hypot(x - 150.0, y - 100.0) / 4.0));
+  image.data[IIndex(image, 0, 0)] = 0.0f;
+  image.data[IIndex(image, 150, 100)] = 1000.0f;
+  image.numX = 300;
+  image.numY = 200;
+  std::tie(image.startX, image.startY, image.endX, image.endY) = std::tuple(20, 30, 119, 89);
+  image.dataDefined = kTrue;
+  std::tie(image.beamCentreX, image.beamCentreY) = std::pair(150.5f, 100.5f);
+  ASSERT_TRUE(LVPlotData(image, status));
+  Keep("plot-image.png");
+  EXPECT_EQ(headless->WindowTitle(), "Lumivane V1.17.00: 0 to 1000 Intensity Range");
+  PCanvas* canvas = headless->Canvas();
+  // The marker's black cross on the beam centre, a white diagonal beside it.
+  const int cx = GDataToWindowX(150.5f, image), cy = GDataToWindowY(100.5f, image);
+  EXPECT_EQ(canvas->Pixel(cx, cy).red, 0);
+  EXPECT_EQ(canvas->Pixel(cx + 2, cy + 2).red, 255);
+  // The region's box is inverted: drawing it once more shows the image beneath.
+  const int boxX = GPixelToWindowX(20, image), boxY = GPixelToWindowY(60, image);
+  const PColour onBox = canvas->Pixel(boxX, boxY);
+  GInitRubberBox(LVRegionRubberBox(), status);
+  GDrawRubberBox(canvas, 20, 30, 119, 89, image, LVRegionRubberBox(), status);
+  EXPECT_EQ(onBox.red, 255 - canvas->Pixel(boxX, boxY).red);
+  // Scroll bars follow the image; the information window is framed over it.
+  int minimum, maximum, position, page;
+  headless->GetScrollbar(true, minimum, maximum, position, page);
+  EXPECT_EQ(maximum, 299);
+  EXPECT_EQ(canvas->Pixel(2, 382).red, 121);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+}  // namespace
