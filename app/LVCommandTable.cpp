@@ -1,5 +1,6 @@
 // The one place that gathers every subsystem's command declarations.
 #include "app/LVCommand.h"
+#include "graphics/LVPrint.h"
 #include "app/LVPlotData.h"
 #include "fileio/LVOpenFile.h"
 #include "fileio/LVPoni.h"
@@ -30,4 +31,5 @@ void LVRegisterAllCommands() {
   LVRegisterDisplaySizeCommands();
   LVRegisterImageCommands();
   LVRegisterPlotCommands();
+  LVRegisterPrintCommands();
 }

@@ -5,6 +5,9 @@
 #include <cstdlib>
 
 #include <QImage>
+#include <QPrinter>
+
+#include "platform/PPrint.h"
 
 namespace {
 
@@ -184,4 +187,21 @@ bool PHeadlessBackend::MenuItemChecked(int id) const {
 std::string PHeadlessBackend::MenuItemText(int id) const {
   auto it = menu_.find(id);
   return it == menu_.end() ? std::string() : it->second.text;
+}
+
+PCanvas* PHeadlessBackend::BeginPrint(PPrintPage& page) {
+  std::string path;
+  if (!TakeAnswer("print dialog", path) || Lower(path) == "cancel") return nullptr;
+  PEnsureApplication();
+  Note("print dialog: " + path);
+  printJob_ = std::make_unique<PPageJob>(PPdfPrinter(path));
+  page = printJob_->Page();
+  return printJob_->Canvas();
+}
+
+bool PHeadlessBackend::EndPrint() {
+  if (!printJob_) return false;
+  const bool done = printJob_->Finish();
+  printJob_.reset();
+  return done;
 }

@@ -52,6 +52,10 @@ class PHeadlessBackend : public PBackend {
   void SetBusyCursor(bool busy) override { busy_ = busy; }
   bool Busy() const { return busy_; }
 
+  // The answer is the PDF file the page goes to ("cancel" or none: no printing).
+  PCanvas* BeginPrint(PPrintPage& page) override;
+  bool EndPrint() override;
+
   void SetWindowTitle(const std::string& title) override { title_ = title; }
   std::string WindowTitle() const override { return title_; }
 
@@ -82,6 +86,7 @@ class PHeadlessBackend : public PBackend {
   bool busy_ = false;
   std::string title_;
   bool hasWindow_ = true;
+  std::unique_ptr<class PPageJob> printJob_;
   int clientWidth_ = 800;
   int clientHeight_ = 600;
   std::unique_ptr<QImage> image_;

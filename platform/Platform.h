@@ -59,6 +59,13 @@ struct PMouseEvent {
   int hitCode = 0;  // for kNonClientMove: which edge (left 10, right 11, top 12, bottom 15)
 };
 
+// The printable area of a page in device pixels, and what the device can do.
+struct PPrintPage {
+  int left = 0, top = 0, width = 0, height = 0;
+  bool canDrawBitmaps = true;
+  bool canStretch = true;
+};
+
 class PBackend {
  public:
   virtual ~PBackend() = default;
@@ -94,6 +101,12 @@ class PBackend {
   virtual void SetBusyCursor(bool busy) = 0;
 
   // The main window's title bar.
+  // Printing one page: the page set-up and print dialogs (or, headless, a scripted PDF file
+  // name); the page is drawn on the returned canvas and goes to the printer at EndPrint.
+  // Null when the user cancelled.
+  virtual PCanvas* BeginPrint(PPrintPage& page) = 0;
+  virtual bool EndPrint() = 0;
+
   virtual void SetWindowTitle(const std::string& title) = 0;
   virtual std::string WindowTitle() const = 0;
 

@@ -19,7 +19,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPageSetupDialog>
 #include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -32,6 +35,8 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+
+#include "platform/PPrint.h"
 
 class PMainWindow;
 
@@ -555,3 +560,25 @@ std::string PQtBackend::WindowTitle() const {
 }
 
 QWidget* PQtBackend::MainWidget() const { return window_; }
+
+PCanvas* PQtBackend::BeginPrint(PPrintPage& page) {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setDocName("Tavrisk Print job");
+  printer->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+  QPageSetupDialog setup(printer.get(), window_);
+  if (setup.exec() != QDialog::Accepted) return nullptr;
+  QPrintDialog dialog(printer.get(), window_);
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+  dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+  if (dialog.exec() != QDialog::Accepted) return nullptr;
+  printJob_ = std::make_unique<PPageJob>(std::move(printer));
+  page = printJob_->Page();
+  return printJob_->Canvas();
+}
+
+bool PQtBackend::EndPrint() {
+  if (!printJob_) return false;
+  const bool done = printJob_->Finish();
+  printJob_.reset();
+  return done;
+}

@@ -89,6 +89,8 @@ class PQtBackend : public PBackend {
   bool MenuItemChecked(int id) const override;
   std::string MenuItemText(int id) const override;
   void SetBusyCursor(bool busy) override;
+  PCanvas* BeginPrint(PPrintPage& page) override;
+  bool EndPrint() override;
   void SetWindowTitle(const std::string& title) override;
   std::string WindowTitle() const override;
   PCanvas* Canvas() override;
@@ -105,4 +107,5 @@ class PQtBackend : public PBackend {
  private:
   PMainWindow* window_ = nullptr;  // owned by Qt (deleted on close)
   int busyDepth_ = 0;
+  std::unique_ptr<class PPageJob> printJob_;
 };

@@ -1,0 +1,170 @@
+// Opening files through the "Open_File" command and printing, as a user of command scripts
+// does: by name, through the file dialog with data-set and image prompts, and from the
+// command line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "app/LVCommand.h"
+#include "core/status.h"
+#include "platform/Headless.h"
+#include "tests/support/TestSupport.h"
+#include "ui/WInfo.h"
+#include "ui/WMessageSink.h"
+
+namespace {
+
+std::string Bytes(const void* data, std::size_t size) {
+  return std::string(static_cast<const char*>(data), size);
+}
+
+class OpenFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCoreState();
+    PEnsureApplication();
+    auto backend = std::make_unique<PHeadlessBackend>();
+    headless = backend.get();
+    PInstallBackend(std::move(backend));
+    WInstallMessageSink();
+    IInfoClear();
+    LVResetInterpreter();
+    LVRegisterAllCommands();
+  }
+  void TearDown() override {
+    IInstallMessageSink(nullptr);
+    ResetCoreState();
+  }
+  int Open(const std::string& text) {
+    CommandEvent event;
+    event.text = text;
+    return LVCommand("Open_File", event, status);
+  }
+  bool Saw(const std::string& line) {
+    for (const auto& held : IInfoLines())
+      if (held == line) return true;
+    return false;
+  }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    WriteFile(dir.File(name), bytes);
+    return dir.File(name);
+  }
+
+  ScratchDir dir;
+  PHeadlessBackend* headless = nullptr;
+  int status = kStatusGood;
+};
+
+TEST_F(OpenFiles, EachTextHeaderFormatOpensByName) {
+  std::string adsc = "{\nHEADER_BYTES=  512;\nDIM=2;\nBYTE_ORDER=little_endian;\n"
+                     "TYPE=unsigned_short;\nSIZE1=4;\nSIZE2=3;\n}\n";
+  adsc.resize(512, ' ');
+  const std::uint16_t pixels[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1200};
+  adsc += Bytes(pixels, sizeof pixels);
+  ASSERT_TRUE(Open(Write("frame.img", adsc)));
+  EXPECT_TRUE(Saw("INFO: Input image size = 4 * 3 pixels"));
+  const DataSet& main = LVStores().Main();
+  EXPECT_EQ(main.data[11], 1200.0f);
+  EXPECT_EQ(main.title, "frame.img");
+  EXPECT_EQ(main.fileName, dir.File("frame.img"));
+
+  // The header is padded with blanks so that its closing brace ends the 512-byte block.
+  std::string edf = "{\nEDF_DataBlockID = 0.Image.Psd ;\nDim_1 = 2 ;\nDim_2 = 2 ;\n"
+                    "DataType = FloatValue ;\nByteOrder = LowByteFirst ;\n";
+  edf.resize(510, ' ');
+  edf += "}\n";
+  const float reals[4] = {0.5f, 1.5f, 2.5f, -3.5f};
+  edf += Bytes(reals, sizeof reals);
+  ASSERT_TRUE(Open(Write("modern.edf", edf)));
+  EXPECT_TRUE(Saw("INFO: The file contains a 'Klora' format image"));
+  EXPECT_EQ(LVStores().Main().data[3], -3.5f);
+
+  // A volume opened by name reads its first slice without asking.
+  const float volume[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  Write("vol.raw", Bytes(volume, sizeof volume));
+  const std::string info =
+      Write("vol.raw.info", "! HST_SLAVE VOLUME INFO FILE\nNUM_X = 3\nNUM_Y = 2\nNUM_Z = 2\n");
+  ASSERT_TRUE(Open(info));
+  EXPECT_TRUE(Saw("INFO: Data set contains 2 images"));
+  EXPECT_EQ(LVStores().Main().data[0], 1.0f);
+  // Through the dialog the slice is asked for.
+  headless->QueueAnswer(info);
+  headless->QueueAnswer("2");
+  ASSERT_TRUE(Open("?"));
+  EXPECT_EQ(LVStores().Main().data[0], 7.0f);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(OpenFiles, BslDataSetsAreListedAndAskedOnlyThroughTheDialog) {
+  const std::uint16_t first[4] = {1, 2, 3, 4};
+  const std::uint16_t second[6] = {10, 20, 30, 40, 50, 60};
+  Write("A01000.001", Bytes(first, sizeof first));
+  Write("A02000.001", Bytes(second, sizeof second));
+  const std::string header = Write("A00000.000",
+                                   "title\ndescription\n2 2 1 1 4 0 0 0 0 0\nA01000.001\n"
+                                   "3 2 1 1 4 0 0 0 0 0\nA02000.001\n");
+  ASSERT_TRUE(Open(header));
+  EXPECT_TRUE(Saw("INFO: Data-set 2 contains 3 * 2 image"));
+  EXPECT_EQ(LVStores().Main().numX, 2);
+  headless->QueueAnswer(header);
+  headless->QueueAnswer("2");
+  ASSERT_TRUE(Open("?"));
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  EXPECT_EQ(LVStores().Main().data[5], 60.0f);
+  // A cancelled choice reads nothing.
+  headless->QueueAnswer(header);
+  headless->QueueAnswer("cancel");
+  EXPECT_FALSE(Open("?"));
+  EXPECT_EQ(LVStores().Main().numX, 3);
+}
+
+TEST_F(OpenFiles, EmptyArgumentAndUnknownFiles) {
+  EXPECT_FALSE(Open(""));
+  EXPECT_TRUE(Saw("ERROR: LVOpenFile; Open_File command, but no defined argument"));
+  EXPECT_FALSE(Open(Write("empty.dat", "")));
+  EXPECT_TRUE(Saw("WARNING: FInputData: Problem recognising file format for file: " +
+                  dir.File("empty.dat")));
+  EXPECT_TRUE(Saw("WARNING: Failed to input data from file"));
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(OpenFiles, QuotedCommandLineWithBlanksOpensAtTheFirstPaint) {
+  std::string adsc = "{\nHEADER_BYTES=  512;\nTYPE=unsigned_short;\nSIZE1=2;\nSIZE2=2;\n}\n";
+  adsc.resize(512, ' ');
+  const std::uint16_t pixels[4] = {4, 3, 2, 1};
+  adsc += Bytes(pixels, sizeof pixels);
+  const std::string path = Write("with blanks.img", adsc);
+  ASSERT_TRUE(LVCommandLine("\"" + path + "\"", status));
+  LVFirstPaint(status);
+  EXPECT_EQ(LVStores().stores[0].numX, 2);
+  EXPECT_EQ(LVStores().stores[0].fileName, path);
+}
+
+TEST_F(OpenFiles, PrintingAnImageWritesAPdfPage) {
+  std::string adsc = "{\nHEADER_BYTES=  512;\nTYPE=unsigned_short;\nSIZE1=64;\nSIZE2=64;\n}\n";
+  adsc.resize(512, ' ');
+  std::string pixels;
+  for (int i = 0; i < 64 * 64; ++i) {
+    const std::uint16_t v = static_cast<std::uint16_t>(i % 97);
+    pixels += Bytes(&v, 2);
+  }
+  ASSERT_TRUE(Open(Write("print.img", adsc + pixels)));
+  const std::string pdf = dir.File("page.pdf");
+  headless->QueueAnswer(pdf);
+  CommandEvent event;
+  ASSERT_TRUE(LVCommand("Print_Data", event, status));
+  const std::string bytes = ReadFile(pdf);
+  ASSERT_GT(bytes.size(), 1000u);
+  EXPECT_EQ(bytes.rfind("%PDF", 0), 0u);
+  // Without data, nothing is printed.
+  LVCommand("Set_Main_Dataset", CommandEvent{.value = 7}, status);
+  headless->QueueAnswer(dir.File("none.pdf"));
+  EXPECT_FALSE(LVCommand("Print_Data", event, status));
+  EXPECT_TRUE(Saw("WARNING: Printing not possible as no data is defined"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none.pdf")));
+}
+
+}  // namespace
