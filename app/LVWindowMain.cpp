@@ -12,7 +12,10 @@
 #include "app/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "graphics/GDisplaySize.h"
+#include "maths/LVDemo.h"
 #include "platform/Headless.h"
+#include "ui/LVMenus.h"
 #include "platform/QtBackend.h"
 #include "ui/WDialogs.h"
 #include "ui/WInfo.h"
@@ -187,11 +190,26 @@ int LVStopWindow() {
   return 0;
 }
 
-int LVRunWindow(int argc, char** argv, const std::string& file) {
+int LVRunWindow(int argc, char** argv, const std::string& argument) {
   (void)argc;
   (void)argv;
+  const bool demo = argument == "--demo";
+  const std::string file = demo ? std::string() : argument;
   if (!LVStartWindow(file, gHooks.exitAfterMs == 0)) return 0;
   PQtBackend* backend = gBackend;
+  if (demo) {
+    QTimer::singleShot(0, [] {
+      int status = kStatusGood;
+      if (!LVInitialised()) LVFirstPaint(status);
+      DataSet& main = LVStores().Main();
+      if (LVMakeDemoImage(main, status)) {
+        LVAutosetMagnification(main, status);
+        LVSetDataCommands(main, status);
+      }
+      IStatusReport(status);
+      Redraw();
+    });
+  }
   if (gHooks.exitAfterMs > 0) {
     QTimer::singleShot(gHooks.exitAfterMs, [backend] {
       if (!gHooks.screenshot.empty()) {
