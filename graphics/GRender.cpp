@@ -28,11 +28,15 @@ struct LinearMap {
   }
 };
 
-// value -> colour index, logarithmic: the largest i with T[i] <= value.
+// value -> colour index, logarithmic: the largest i with T[i] <= value. A table over the top
+// sixteen bits of the value's bit pattern gives the answer for the smallest value of that
+// pattern; at most a step or two along the thresholds finds the exact index, the same one a
+// binary search over the thresholds gives.
 struct LogMap {
   float minimum, maximum;
   float thresholds[kColourLevels];
-  LogMap(float lo, float hi) {
+  std::vector<std::uint16_t> start;  // by the top 16 bits of a positive float
+  LogMap(float lo, float hi) : start(32768) {
     float logMinimum = 1.0e-6f;
     int local = kStatusGood;
     IGetDBRealItem("Log_Minimum", logMinimum, local);
@@ -46,21 +50,24 @@ struct LogMap {
     for (int i = 0; i < kColourLevels; ++i) {
       thresholds[i] = std::pow(10.0f, base + static_cast<float>(i) * step);
     }
+    int index = 0;
+    for (std::uint32_t prefix = 0; prefix < 32768; ++prefix) {
+      const std::uint32_t bits = prefix << 16;
+      float smallest;
+      std::memcpy(&smallest, &bits, sizeof smallest);
+      while (index < kColourLevels - 1 && smallest >= thresholds[index + 1]) ++index;
+      start[prefix] = static_cast<std::uint16_t>(index);
+    }
   }
   int operator()(float value) const {
     if (value <= minimum) return 0;
     if (value >= maximum) return kColourLevels - 1;
     if (std::isnan(value)) return 0;
-    int low = 0, high = kColourLevels - 1;
-    while (high - low > 1) {
-      const int mid = (low + high) / 2;
-      if (value >= thresholds[mid]) {
-        low = mid;
-      } else {
-        high = mid;
-      }
-    }
-    return low;
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    int index = start[bits >> 16];  // value > minimum > 0: the sign bit is clear
+    while (index < kColourLevels - 1 && value >= thresholds[index + 1]) ++index;
+    return index;
   }
 };
 

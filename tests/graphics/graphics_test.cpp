@@ -204,6 +204,27 @@ TEST_F(Graphics, ValueToColourIndex) {
   EXPECT_EQ(GLogIndex(5.0e-7f, 0.0f, 5.0e-7f), 0);
 }
 
+TEST_F(Graphics, LogIndexIsTheLargestThresholdNotAboveTheValue) {
+  const float minimum = 0.37f, maximum = 61234.0f;
+  const float base = std::log10(minimum);
+  const float step = (std::log10(maximum) - base) * 0.0009775171f;
+  std::vector<float> thresholds(1024);
+  for (int i = 0; i < 1024; ++i) thresholds[i] = std::pow(10.0f, base + i * step);
+  unsigned seed = 3;
+  for (int k = 0; k < 20000; ++k) {
+    seed = seed * 1664525u + 1013904223u;
+    const float value = minimum * std::pow(10.0f, 5.3f * (seed >> 8) / 16777216.0f);
+    int expected = 0;
+    if (value >= maximum) {
+      expected = 1023;
+    } else if (value > minimum) {
+      for (int i = 0; i < 1024; ++i)
+        if (thresholds[i] <= value) expected = i;
+    }
+    ASSERT_EQ(GLogIndex(value, minimum, maximum), expected) << value;
+  }
+}
+
 TEST_F(Graphics, RenderedBitmapsShowDataMaskAndBlocks) {
   DataSet d;
   Fill(d, 5, 3, [](int x, int y) { return static_cast<float>(x + 10 * y); });
