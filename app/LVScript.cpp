@@ -79,6 +79,16 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
       headless->QueueAnswer(arguments);
       continue;
     }
+    if (word == "picture") {
+      // Paints the display as it stands and keeps it as a PNG picture.
+      LVRedraw(status);
+      if (!headless->SaveCanvas(arguments)) {
+        int local = kStatusGood;
+        IWarning("Could not save the picture: " + arguments, local);
+        failed = true;
+      }
+      continue;
+    }
     if (IStringsEqual(word, "Exit")) break;
     if (!LVCommandRegistered(word)) failed = true;
     CommandEvent event;

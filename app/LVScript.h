@@ -5,6 +5,7 @@
 //                        a file name, "store N", "click X Y", "finish"
 //   COMMAND [ARGUMENTS]  runs a command; the arguments fill the event's text (file commands),
 //                        value (integer commands) and realX realY ("Set_Beam_Centre")
+//   picture FILE         paints the display and saves it as a PNG picture
 //   Exit                 ends the script
 //
 // The run performs the program's start-up and shut-down (log "lumivane.log" and data-base
