@@ -8,6 +8,8 @@
 #include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "graphics/GImage.h"
+#include "ui/WWindow.h"
 #include "platform/Platform.h"
 #include "ui/WInfo.h"
 
@@ -78,6 +80,9 @@ int LVInitialise(int& status) {
   LVSet2DDataCommands(false, status);
   LVSetMaskCommands(false, status);
   backend.SetMenuItemEnabled(552, false);
+  GSetMaskColour({255, 60, 200});
+  WSetScrollbar(true, true, 0, 2000, 0, 0, status);
+  WSetScrollbar(false, true, 0, 2000, 0, 0, status);
 
   if (LVCommandRegistered("LUT_Set")) {
     int table = 705;
@@ -96,6 +101,30 @@ int LVInitialise(int& status) {
                                                         : 138 + magnification);
     }
   }
+
+  // The intensity range is restored only when it makes a range.
+  int method = kRangeFull;
+  float minimum = 0.0f, maximum = 1.0f;
+  GGetIntensityScaling(method, minimum, maximum, status);
+  IGetDBIntItem("Intensity_Range_Method", method, status);
+  IGetDBRealItem("Intensity_Range_Minimum", minimum, status);
+  IGetDBRealItem("Intensity_Range_Maximum", maximum, status);
+  const bool known = method >= kRangeFull && method <= kRangeDecreaseMaximum;
+  if (known && maximum > minimum && GSetIntensityScaling(method, minimum, maximum, status)) {
+    static const int kItems[][2] = {{222, 150}, {223, 151}, {225, 152}, {224, 153}, {226, 154}};
+    for (const auto& [code, item] : kItems) {
+      if (code == GDisplay().intensityMethod) backend.SetMenuRadio(150, 154, item);
+    }
+  }
+
+  int linearity = kLinear;
+  // A stored value other than the two methods is not used.
+  if (IGetDBIntItem("Linearity_Scaling_Method", linearity, status) &&
+      (linearity == kLinear || linearity == kLogarithmic)) {
+    GSetLinearityMethod(linearity, status);
+  }
+  backend.SetMenuItemChecked(121, GDisplay().linearity == kLinear);
+  backend.SetMenuItemChecked(122, GDisplay().linearity == kLogarithmic);
   return status == kStatusGood ? kTrue : kFalse;
 }
 

@@ -12,6 +12,7 @@
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
+#include "graphics/GDisplaySettings.h"
 
 namespace {
 
@@ -235,6 +236,61 @@ TEST_F(InterpreterTest, FailureIsReportedAndOnlyYesLetsCommandsRunAgain) {
   EXPECT_FALSE(Run("ROI_Full"));
   EXPECT_EQ(status, kStatusGood);
   EXPECT_TRUE(Run("Exit"));
+}
+
+}  // namespace
+
+namespace {
+
+class StartSettings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCoreState();
+    auto backend = std::make_unique<PHeadlessBackend>();
+    headless = backend.get();
+    PInstallBackend(std::move(backend));
+    WInstallMessageSink();
+    LVResetInterpreter();
+    LVRegisterAllCommands();
+    GResetDisplaySettings();
+  }
+  void TearDown() override {
+    IInstallMessageSink(nullptr);
+    ResetCoreState();
+  }
+  PHeadlessBackend* headless = nullptr;
+  int status = kStatusGood;
+};
+
+TEST_F(StartSettings, DisplayChoicesComeBackFromTheDataBase) {
+  ISetDBIntItem("Colour_Table", 711, status);
+  ISetDBIntItem("Display_Magnification", -3, status);
+  ISetDBIntItem("Intensity_Range_Method", 226, status);
+  ISetDBRealItem("Intensity_Range_Minimum", 10.0f, status);
+  ISetDBRealItem("Intensity_Range_Maximum", 90.0f, status);
+  ISetDBIntItem("Linearity_Scaling_Method", 177, status);
+  LVFirstPaint(status);
+  EXPECT_EQ(GDisplay().colourTable, 711);
+  EXPECT_TRUE(headless->MenuItemChecked(190));
+  EXPECT_TRUE(headless->MenuItemChecked(135));  // "Reduce 3"
+  EXPECT_EQ(GDisplay().intensityMethod, 226);
+  EXPECT_EQ(GDisplay().intensityMaximum, 90.0f);
+  EXPECT_TRUE(headless->MenuItemChecked(154));
+  EXPECT_EQ(GDisplay().linearity, 177);
+  EXPECT_TRUE(headless->MenuItemChecked(122));
+  EXPECT_EQ(GDisplay().maskColour, (GRGB{255, 60, 200}));
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(StartSettings, StoredRangesThatAreNoRangesAreNotUsed) {
+  ISetDBIntItem("Intensity_Range_Method", 226, status);
+  ISetDBRealItem("Intensity_Range_Minimum", 90.0f, status);
+  ISetDBRealItem("Intensity_Range_Maximum", 10.0f, status);
+  ISetDBIntItem("Linearity_Scaling_Method", 5, status);
+  LVFirstPaint(status);
+  EXPECT_EQ(GDisplay().intensityMethod, 222);
+  EXPECT_EQ(GDisplay().linearity, 176);
+  EXPECT_EQ(status, kStatusGood);
 }
 
 }  // namespace
