@@ -12,6 +12,18 @@ void ISetText(std::string& field, const std::string& text) {
   field = text.size() > kLineLength ? text.substr(0, kLineLength) : text;
 }
 
+void IDefineWholeImage(DataSet& d, int numX, int numY) {
+  d.numX = numX;
+  d.numY = numY;
+  d.startX = d.startY = 0;
+  d.endX = numX - 1;
+  d.endY = numY - 1;
+  d.dataDefined = kTrue;
+  d.variancesDefined = kFalse;
+  d.mask.reset();
+  d.maskAllocated = d.maskDefined = d.maskInUse = kFalse;
+}
+
 int IInitialiseData(DataSet& d, int& status) {
   static constexpr IRoutine kR{"IInitialiseData", "V0.6"};
   if (IBad(kR, status)) return kFalse;

@@ -81,5 +81,9 @@ int MDataCopy(const DataSet& source, DataSet& target, int& status);
 int ICalROICornerDistance(const DataSet& dataSet, int& minPixels, int& maxPixels,
                           float& minDistance, float& maxDistance, int& status);
 
+// Marks numX x numY of the array as the defined data and the whole of it as the region, as a
+// freshly read image is: no variances, no mask.
+void IDefineWholeImage(DataSet& dataSet, int numX, int numY);
+
 // Sets a text field, keeping to the 255 characters a record holds.
 void ISetText(std::string& field, const std::string& text);

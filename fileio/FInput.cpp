@@ -325,15 +325,7 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
   }
   if (d.title.empty()) FSetTitleFromFile(fileName, d, true);
 
-  d.numX = d.dimX;
-  d.numY = d.dimY;
-  d.startX = d.startY = 0;
-  d.endX = d.numX - 1;
-  d.endY = d.numY - 1;
-  d.dataDefined = kTrue;
-  d.variancesDefined = kFalse;
-  d.mask.reset();
-  d.maskAllocated = d.maskDefined = d.maskInUse = kFalse;
+  IDefineWholeImage(d, d.dimX, d.dimY);
   ISetText(d.fileName, fileName);
   return kTrue;
 }

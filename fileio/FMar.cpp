@@ -190,15 +190,7 @@ int FMarInputImage(std::FILE* file, const MarHeader& h, DataSet& d, int& status)
     }
   }
 
-  d.numX = h.columns;
-  d.numY = h.rows;
-  d.startX = d.startY = 0;
-  d.endX = d.numX - 1;
-  d.endY = d.numY - 1;
-  d.dataDefined = kTrue;
-  d.variancesDefined = kFalse;
-  d.mask.reset();
-  d.maskAllocated = d.maskDefined = d.maskInUse = kFalse;
+  IDefineWholeImage(d, h.columns, h.rows);
   return MDataFlipTB(d, status);
 }
 

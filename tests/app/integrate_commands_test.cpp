@@ -11,28 +11,18 @@
 #include "maths/LVIntegrate.h"
 #include "maths/MGeometry.h"
 #include "platform/Headless.h"
+#include "tests/support/AppFixture.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
 
 namespace {
 
-class IntegrateCommandTest : public ::testing::Test {
+class IntegrateCommandTest : public HeadlessAppTest {
  protected:
   void SetUp() override {
-    ResetCoreState();
-    auto backend = std::make_unique<PHeadlessBackend>();
-    headless = backend.get();
-    PInstallBackend(std::move(backend));
-    WInstallMessageSink();
-    IInfoClear();
-    LVResetInterpreter();
-    LVRegisterAllCommands();
+    HeadlessAppTest::SetUp();
     Run("Exit");  // the one-time initialisation
-  }
-  void TearDown() override {
-    IInstallMessageSink(nullptr);
-    ResetCoreState();
   }
 
   int Run(const std::string& name, int value = 0, const std::string& text = "") {
@@ -71,8 +61,6 @@ class IntegrateCommandTest : public ::testing::Test {
     ASSERT_TRUE(Run("Simulate_Powder", kCalibrantCeriumDioxide));
   }
 
-  PHeadlessBackend* headless = nullptr;
-  int status = kStatusGood;
 };
 
 TEST_F(IntegrateCommandTest, GeometryValuesAreAskedStoredAndRefusedOutsideTheirRanges) {

@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "platform/Headless.h"
+#include "tests/support/AppFixture.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
@@ -16,23 +17,8 @@
 
 namespace {
 
-class InterpreterTest : public ::testing::Test {
+class InterpreterTest : public HeadlessAppTest {
  protected:
-  void SetUp() override {
-    ResetCoreState();
-    auto backend = std::make_unique<PHeadlessBackend>();
-    headless = backend.get();
-    headless->SetTranscript([this](const std::string& line) { transcript.push_back(line); });
-    PInstallBackend(std::move(backend));
-    WInstallMessageSink();
-    IInfoClear();
-    LVResetInterpreter();
-    LVRegisterAllCommands();
-  }
-  void TearDown() override {
-    IInstallMessageSink(nullptr);
-    ResetCoreState();
-  }
 
   int Run(const std::string& name, int value = 0, const std::string& text = "") {
     CommandEvent event;
@@ -41,11 +27,6 @@ class InterpreterTest : public ::testing::Test {
     return LVCommand(name, event, status);
   }
 
-  bool InfoHas(const std::string& line) {
-    for (const auto& held : IInfoLines())
-      if (held == line) return true;
-    return false;
-  }
 
   void DefineImage(int index, int numX, int numY) {
     DataSet& d = LVStores().stores[static_cast<std::size_t>(index)];
@@ -59,9 +40,6 @@ class InterpreterTest : public ::testing::Test {
     d.dataDefined = kTrue;
   }
 
-  PHeadlessBackend* headless = nullptr;
-  std::vector<std::string> transcript;
-  int status = kStatusGood;
 };
 
 TEST_F(InterpreterTest, FirstCommandInitialisesOnceWithWelcomeLines) {
@@ -242,24 +220,12 @@ TEST_F(InterpreterTest, FailureIsReportedAndOnlyYesLetsCommandsRunAgain) {
 
 namespace {
 
-class StartSettings : public ::testing::Test {
+class StartSettings : public HeadlessAppTest {
  protected:
   void SetUp() override {
-    ResetCoreState();
-    auto backend = std::make_unique<PHeadlessBackend>();
-    headless = backend.get();
-    PInstallBackend(std::move(backend));
-    WInstallMessageSink();
-    LVResetInterpreter();
-    LVRegisterAllCommands();
+    HeadlessAppTest::SetUp();
     GResetDisplaySettings();
   }
-  void TearDown() override {
-    IInstallMessageSink(nullptr);
-    ResetCoreState();
-  }
-  PHeadlessBackend* headless = nullptr;
-  int status = kStatusGood;
 };
 
 TEST_F(StartSettings, DisplayChoicesComeBackFromTheDataBase) {

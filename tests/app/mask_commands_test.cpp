@@ -10,27 +10,18 @@
 #include "fileio/FInput.h"
 #include "maths/LVMask.h"
 #include "platform/Headless.h"
+#include "tests/support/AppFixture.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
 
 namespace {
 
-class MaskCommandTest : public ::testing::Test {
+class MaskCommandTest : public HeadlessAppTest {
  protected:
   void SetUp() override {
-    ResetCoreState();
-    auto backend = std::make_unique<PHeadlessBackend>();
-    headless = backend.get();
-    PInstallBackend(std::move(backend));
-    WInstallMessageSink();
-    LVResetInterpreter();
-    LVRegisterAllCommands();
+    HeadlessAppTest::SetUp();
     Run("Exit");  // the one-time initialisation
-  }
-  void TearDown() override {
-    IInstallMessageSink(nullptr);
-    ResetCoreState();
   }
 
   template <class... Answers>
@@ -41,10 +32,6 @@ class MaskCommandTest : public ::testing::Test {
     event.value = value;
     event.text = text;
     return LVCommand(name, event, status);
-  }
-  bool InfoHas(const std::string& line) {
-    const auto lines = IInfoLines();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
   // The main store: a w x h image whose value is its column minus 1.
   DataSet& Main(int w, int h) {
@@ -62,9 +49,7 @@ class MaskCommandTest : public ::testing::Test {
                   : 0;
   }
 
-  PHeadlessBackend* headless = nullptr;
   ScratchDir dir;
-  int status = kStatusGood;
 };
 
 TEST_F(MaskCommandTest, ThresholdSaveClearLoad) {

@@ -11,6 +11,7 @@
 #include "app/LVCommand.h"
 #include "core/status.h"
 #include "platform/Headless.h"
+#include "tests/support/AppFixture.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
@@ -21,23 +22,8 @@ std::string Bytes(const void* data, std::size_t size) {
   return std::string(static_cast<const char*>(data), size);
 }
 
-class OpenFiles : public ::testing::Test {
+class OpenFiles : public HeadlessAppTest {
  protected:
-  void SetUp() override {
-    ResetCoreState();
-    PEnsureApplication();
-    auto backend = std::make_unique<PHeadlessBackend>();
-    headless = backend.get();
-    PInstallBackend(std::move(backend));
-    WInstallMessageSink();
-    IInfoClear();
-    LVResetInterpreter();
-    LVRegisterAllCommands();
-  }
-  void TearDown() override {
-    IInstallMessageSink(nullptr);
-    ResetCoreState();
-  }
   int Open(const std::string& text) {
     CommandEvent event;
     event.text = text;
@@ -54,8 +40,6 @@ class OpenFiles : public ::testing::Test {
   }
 
   ScratchDir dir;
-  PHeadlessBackend* headless = nullptr;
-  int status = kStatusGood;
 };
 
 TEST_F(OpenFiles, EachTextHeaderFormatOpensByName) {

@@ -1,0 +1,46 @@
+// The fixture of tests that run commands: a headless backend with the message sink, a fresh
+// interpreter with every command declared, and clean core state.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/LVCommand.h"
+#include "core/status.h"
+#include "platform/Headless.h"
+#include "tests/support/TestSupport.h"
+#include "ui/WInfo.h"
+#include "ui/WMessageSink.h"
+
+class HeadlessAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetCoreState();
+    PEnsureApplication();
+    auto backend = std::make_unique<PHeadlessBackend>();
+    headless = backend.get();
+    headless->SetTranscript([this](const std::string& line) { transcript.push_back(line); });
+    PInstallBackend(std::move(backend));
+    WInstallMessageSink();
+    IInfoClear();
+    LVResetInterpreter();
+    LVRegisterAllCommands();
+  }
+  void TearDown() override {
+    IInstallMessageSink(nullptr);
+    ResetCoreState();
+  }
+
+  // True when the information window holds this line.
+  static bool InfoHas(const std::string& line) {
+    for (const auto& held : IInfoLines())
+      if (held == line) return true;
+    return false;
+  }
+
+  PHeadlessBackend* headless = nullptr;
+  std::vector<std::string> transcript;
+  int status = kStatusGood;
+};
