@@ -11,14 +11,14 @@ std::vector<LVCommandSpec>& Commands() {
 
 }  // namespace
 
-void LVRegisterCommand(LVCommandSpec spec) {
+void LVRegisterCommand(LVCommandSpec row) {
   for (auto& existing : Commands()) {
-    if (IStringsEqual(existing.name, spec.name)) {
-      existing = std::move(spec);
+    if (IStringsEqual(existing.name, row.name)) {
+      existing = std::move(row);
       return;
     }
   }
-  Commands().push_back(std::move(spec));
+  Commands().push_back(std::move(row));
 }
 
 const LVCommandSpec* LVFindCommand(const std::string& name) {
