@@ -2,6 +2,7 @@
 #include "app/LVCommand.h"
 #include "graphics/LVPrint.h"
 #include "app/LVPlotData.h"
+#include "app/LVMouse.h"
 #include "fileio/LVOpenFile.h"
 #include "fileio/LVPoni.h"
 #include "maths/LVGeometry.h"
@@ -32,4 +33,5 @@ void LVRegisterAllCommands() {
   LVRegisterImageCommands();
   LVRegisterPlotCommands();
   LVRegisterPrintCommands();
+  LVRegisterMouseCommands();
 }

@@ -5,6 +5,7 @@
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
+#include "graphics/GSpyGlass.h"
 #include "platform/Platform.h"
 #include "ui/LVMenus.h"
 #include "ui/WDialogs.h"
@@ -298,7 +299,9 @@ void LVMenuCommand(int id) {
     case 120: Redraw(); return;
     case 121:
     case 122: LVCommandLinearity(id == 121 ? 176 : 177, status); IStatusReport(status); return;
-    case 250: return;  // the spy-glass comes with the mouse work
+    case 250:
+      if (LVToggleSpyGlass(status)) WDrawWindow(status);
+      return;
     case 1000:
       backend.MessageBox("LV / Lumivane\nLumivane: Free form data analysis",
                          "LV / Lumivane information", PIcon::kInformation, PButtons::kOk,

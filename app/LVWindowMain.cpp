@@ -13,6 +13,7 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
+#include "graphics/GSpyGlass.h"
 #include "maths/LVDemo.h"
 #include "platform/Headless.h"
 #include "ui/LVMenus.h"
@@ -38,6 +39,10 @@ void Redraw() {
 void Mouse(const PMouseEvent& m) {
   int status = kStatusGood;
   int redraw = kFalse;
+  if (GSpyGlassMoveRegion(m, redraw, status)) {
+    if (redraw) WDrawWindow(status);
+    return;
+  }
   if (IInfoMoveRegion(m, redraw, status)) {
     if (redraw) WDrawWindow(status);
     return;
@@ -174,6 +179,10 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
                           "Not available in this version yet");
   if (singleInstance) backend->ListenForOtherStarts(InstanceName());
   backend->ShowMainWindow();
+  // The spy-glass comes back as it was left.
+  int spyGlass = kFalse;
+  IGetDBBooleanItem("SpyGlass_On", spyGlass, status);
+  if (spyGlass) LVToggleSpyGlass(status);
 
   LVCommandLine(file, status);
   IStatusReport(status);

@@ -5,15 +5,20 @@
 #include "app/LVCommand.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "data/DataStores.h"
+#include "graphics/GCoordinates.h"
 #include "maths/MGeometry.h"
 #include "ui/WDialogs.h"
 
-int LVClickPoints(const char* routine, const std::string& prompt, int, float[], float[],
-                  int& status) {
-  IWarning(IFormat("%s: clicking on the image is not yet available (%s)", routine,
-                   prompt.c_str()),
-           status);
-  return kFalse;
+int LVClickPoints(const char* routine, const std::string& prompt, int count, float x[],
+                  float y[], int& status) {
+  (void)routine;  // the coordinate input speaks for itself
+  if (status != kStatusGood || count < 1) return kFalse;
+  // The points are clicked on the image of the main store, the one the window shows.
+  int given = count;
+  const int result = GGetCoordinates({LVStores().Main(), prompt, kTrue, count > 1 ? kTrue : kFalse,
+                                      kFalse, kFalse, count, given, x, y, status});
+  return result && given == count ? kTrue : kFalse;
 }
 
 int LVAskReal(const char* routine, const std::string& prompt, float lower, float upper,

@@ -25,9 +25,9 @@ int LVBeamCentre(int mode, DataSet& dataSet, int& status);
 int LVDetectorRotation(int mode, DataSet& dataSet, int& status);
 int LVDistance(DataSet& dataSet, int& status);
 
-// Points clicked on the image (data pixel coordinates). Clicking needs the display's
-// coordinate input; until it is there the caller is told so (a warning naming `routine`) and
-// gets false with the status good.
+// `count` points clicked on the image of the main store (data pixel coordinates), with a
+// marker at each and lines between them; false when the input was cancelled before all were
+// given.
 int LVClickPoints(const char* routine, const std::string& prompt, int count, float x[],
                   float y[], int& status);
 

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/LVCommand.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "graphics/GCoordinates.h"
 #include "fileio/FScanFiles.h"
 #include "maths/MMask.h"
 #include "platform/Platform.h"
@@ -294,7 +296,43 @@ int LVMaskPolygonPoints(int mask, int count, const float* xs, const float* ys, D
   return kTrue;
 }
 
+int LVMaskCircles(DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVMaskCircles", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  int diameter = 0;
+  if (!LVMaskAskCircleDiameter(d, diameter, status)) return kFalse;
+  std::vector<float> xs(kMaskPolygonMaxVertices), ys(kMaskPolygonMaxVertices);
+  int count = 0;  // any number, until FINISH INPUT
+  if (!GGetCoordinates({d, kMaskCirclesPrompt, kTrue, kFalse, kFalse, kFalse,
+                        kMaskPolygonMaxVertices, count, xs.data(), ys.data(), status})) {
+    return kFalse;
+  }
+  return LVMaskCirclesAt(diameter, count, xs.data(), ys.data(), d, status);
+}
+
+int LVMaskPolygon(int mask, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVMaskPolygon", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  std::vector<float> xs(kMaskPolygonMaxVertices), ys(kMaskPolygonMaxVertices);
+  int count = 0;
+  // The outline follows the clicks and closes on the first vertex at the end.
+  if (!GGetCoordinates({d, kMaskPolygonPrompt, kTrue, kTrue, kFalse, kTrue,
+                        kMaskPolygonMaxVertices, count, xs.data(), ys.data(), status})) {
+    return kFalse;
+  }
+  return LVMaskPolygonPoints(mask, count, xs.data(), ys.data(), d, status);
+}
+
 void LVRegisterMaskCommands() {
+  LVRegisterCommand({.name = "Mask_Circles", .work = [](LVCommandCall& call) {
+                       return LVMaskCircles(call.main, call.status);
+                     }});
+  LVRegisterCommand({.name = "Mask_Polygon", .work = [](LVCommandCall& call) {
+                       return LVMaskPolygon(kTrue, call.main, call.status);
+                     }});
+  LVRegisterCommand({.name = "Mask_Clear_Polygon", .work = [](LVCommandCall& call) {
+                       return LVMaskPolygon(kFalse, call.main, call.status);
+                     }});
   struct Row {
     const char* name;
     int (*routine)(DataSet&, int&);

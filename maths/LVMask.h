@@ -1,9 +1,10 @@
 // The masking commands: each asks its values (defaults from the data-base, written back after
 // success), runs the mask operation on the main data-set, sets the mask flags and reports.
 //
-// Circles and polygons need points clicked on the image. Their commands are completed by the
-// coordinate input: it asks the diameter with LVMaskAskCircleDiameter, collects the clicks
-// with the prompts below, and hands the points to LVMaskCirclesAt or LVMaskPolygonPoints.
+// Circles and polygons take points clicked on the image: LVMaskCircles asks the diameter with
+// LVMaskAskCircleDiameter, collects the clicks with the prompts below (any number, until
+// FINISH INPUT), and hands the points to LVMaskCirclesAt or LVMaskPolygonPoints. A cancelled
+// input changes nothing.
 #pragma once
 
 #include "data/DataSet.h"
@@ -35,5 +36,9 @@ int LVMaskCirclesAt(int diameter, int count, const float* xs, const float* ys, D
 // change nothing and give false.
 int LVMaskPolygonPoints(int mask, int count, const float* xs, const float* ys, DataSet& dataSet,
                         int& status);
+
+int LVMaskCircles(DataSet& dataSet, int& status);
+// Masks (mask true) or clears the polygon of clicked vertices.
+int LVMaskPolygon(int mask, DataSet& dataSet, int& status);
 
 void LVRegisterMaskCommands();

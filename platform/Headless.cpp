@@ -205,3 +205,47 @@ bool PHeadlessBackend::EndPrint() {
   printJob_.reset();
   return done;
 }
+
+bool PHeadlessBackend::ClickInput(PClickDialog& dialog, const PClickHandler& handler) {
+  if (!hasWindow_) return false;
+  const std::string what = "click input " + Quoted(dialog.title);
+  auto press = [&](const std::string& word) -> int {
+    for (const PClickButton& button : dialog.buttons)
+      if (Lower(button.word) == word) return button.id;
+    return 0;
+  };
+  for (;;) {
+    std::string answer;
+    PClickEvent event;
+    if (!TakeAnswer(what, answer)) {
+      // Nobody will answer: the input ends as if cancelled, whatever the handler says.
+      event.kind = PClickKind::kButton;
+      event.id = press("cancel");
+      if (event.id != 0) handler(event);
+      return true;
+    }
+    char word[16] = {0};
+    float x = 0.0f, y = 0.0f;
+    char extra = 0;
+    const int read = std::sscanf(answer.c_str(), "%15s %f %f %c", word, &x, &y, &extra);
+    const std::string lower = Lower(word);
+    if (read == 3 && (lower == "click" || lower == "right")) {
+      event.kind = PClickKind::kPress;
+      event.right = lower == "right";
+      event.dataGiven = true;
+      event.dataX = x;
+      event.dataY = y;
+    } else if (read == 1 && press(lower) != 0) {
+      event.kind = PClickKind::kButton;
+      event.id = press(lower);
+    } else {
+      Note(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
+      event.kind = PClickKind::kButton;
+      event.id = press("cancel");
+      if (event.id != 0) handler(event);
+      return true;
+    }
+    Note(what + ": " + answer);
+    if (!handler(event)) return true;
+  }
+}

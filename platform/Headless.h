@@ -67,6 +67,10 @@ class PHeadlessBackend : public PBackend {
   // The back-buffer as it stands (for saving pictures of a batch run).
   bool SaveCanvas(const std::string& path);
 
+  // Answers: "click X Y" (data coordinates, a left press), "right X Y", or a button's word
+  // ("finish", "cancel", "keyboard"); no answer queued presses "cancel".
+  bool ClickInput(PClickDialog& dialog, const PClickHandler& handler) override;
+
   void SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) override;
   void GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
                     int& page) const override;

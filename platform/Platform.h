@@ -59,6 +59,34 @@ struct PMouseEvent {
   int hitCode = 0;  // for kNonClientMove: which edge (left 10, right 11, top 12, bottom 15)
 };
 
+// Clicks on the main window while a small modeless control dialog is shown (coordinate
+// input). The dialog has lines of text and push buttons; each button carries the word a
+// command script uses for it.
+struct PClickButton {
+  int id = 0;
+  std::string label;
+  bool isDefault = false;
+  std::string word;  // "finish", "cancel", "keyboard": the headless answer that presses it
+};
+struct PClickDialog {
+  std::string title;
+  std::vector<std::string> lines;
+  std::vector<PClickButton> buttons;
+  int widthUnits = 0;  // dialog units (about two pixels each)
+};
+enum class PClickKind { kMove, kPress, kButton };
+struct PClickEvent {
+  PClickKind kind = PClickKind::kMove;
+  int x = 0, y = 0;     // client pixels (kMove, kPress without dataGiven)
+  bool right = false;   // kPress: the right button
+  bool dataGiven = false;  // kPress from a script: the position is in data coordinates
+  float dataX = 0.0f, dataY = 0.0f;
+  int id = 0;           // kButton: the button's id
+};
+// Handler of the click input: false ends the input. It may change the dialog's button labels;
+// the dialog shows them after each call.
+using PClickHandler = std::function<bool(const PClickEvent&)>;
+
 // The printable area of a page in device pixels, and what the device can do.
 struct PPrintPage {
   int left = 0, top = 0, width = 0, height = 0;
@@ -115,6 +143,12 @@ class PBackend {
   virtual PCanvas* Canvas() = 0;
   virtual void ClientSize(int& width, int& height) const = 0;
   virtual void Present() = 0;
+
+  // Runs the click input until the handler returns false: presses and moves over the main
+  // window and the dialog's buttons go to the handler, and nothing else of the window sees
+  // the mouse meanwhile. Closing the dialog presses its "cancel" button. False (handler never
+  // called) when there is no window to click on.
+  virtual bool ClickInput(PClickDialog& dialog, const PClickHandler& handler) = 0;
 
   // Scroll bars of the main window.
   virtual void SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) = 0;

@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QPointer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -581,4 +583,119 @@ bool PQtBackend::EndPrint() {
   const bool done = printJob_->Finish();
   printJob_.reset();
   return done;
+}
+
+namespace {
+
+// Hands the canvas' mouse messages to the click input and keeps them from the window.
+class ClickFilter : public QObject {
+ public:
+  explicit ClickFilter(std::function<bool(QEvent*)> take) : take_(std::move(take)) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override { return take_(event); }
+
+ private:
+  std::function<bool(QEvent*)> take_;
+};
+
+}  // namespace
+
+QWidget* PQtBackend::CanvasWidget() const { return window_ ? window_->view : nullptr; }
+
+bool PQtBackend::ClickInput(PClickDialog& request, const PClickHandler& handler) {
+  if (!window_ || !window_->view || clickDialog_) return false;
+  QEventLoop loop;
+  bool done = false;
+  std::map<int, QPushButton*> buttons;
+  auto deliver = [&](const PClickEvent& event) {
+    if (done) return;
+    if (!handler(event)) {
+      done = true;
+      loop.quit();
+      return;
+    }
+    for (const PClickButton& b : request.buttons) {
+      auto it = buttons.find(b.id);
+      if (it != buttons.end() && it->second->text() != Q(b.label)) it->second->setText(Q(b.label));
+    }
+  };
+  auto pressWord = [&](const std::string& word) {
+    for (const PClickButton& b : request.buttons) {
+      if (b.word == word) {
+        PClickEvent event;
+        event.kind = PClickKind::kButton;
+        event.id = b.id;
+        deliver(event);
+        return;
+      }
+    }
+    done = true;
+    loop.quit();
+  };
+
+  // Modeless: the main window stays usable for the clicks.
+  QPointer<QDialog> dialog = new QDialog(window_);
+  dialog->setWindowTitle(Q(request.title));
+  dialog->setModal(false);
+  auto* layout = new QVBoxLayout(dialog);
+  for (const std::string& line : request.lines) layout->addWidget(new QLabel(Q(line), dialog));
+  auto* grid = new QGridLayout();
+  int index = 0;
+  for (const PClickButton& b : request.buttons) {
+    auto* button = new QPushButton(Q(b.label), dialog);
+    button->setAutoDefault(false);
+    button->setDefault(b.isDefault);
+    grid->addWidget(button, index / 2, index % 2);
+    ++index;
+    buttons[b.id] = button;
+    const int id = b.id;
+    QObject::connect(button, &QPushButton::clicked, dialog, [&deliver, id] {
+      PClickEvent event;
+      event.kind = PClickKind::kButton;
+      event.id = id;
+      deliver(event);
+    });
+  }
+  layout->addLayout(grid);
+  QObject::connect(dialog, &QDialog::rejected, dialog, [&pressWord] { pressWord("cancel"); });
+  if (request.widthUnits > 0) dialog->resize(request.widthUnits * 2, dialog->sizeHint().height());
+  dialog->move(window_->mapToGlobal(QPoint(20, 20)));
+
+  ClickFilter filter([&](QEvent* event) {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        PClickEvent click;
+        click.kind = PClickKind::kPress;
+        click.x = static_cast<int>(mouse->position().x());
+        click.y = static_cast<int>(mouse->position().y());
+        click.right = mouse->button() == Qt::RightButton;
+        deliver(click);
+        return true;
+      }
+      case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        PClickEvent move;
+        move.x = static_cast<int>(mouse->position().x());
+        move.y = static_cast<int>(mouse->position().y());
+        deliver(move);
+        return true;
+      }
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+        return true;
+      default:
+        return false;
+    }
+  });
+  window_->view->installEventFilter(&filter);
+  clickDialog_ = dialog;
+  dialog->show();
+  if (!done) loop.exec();
+  if (window_ && window_->view) window_->view->removeEventFilter(&filter);
+  clickDialog_ = nullptr;
+  // Ended now rather than with the main window: its buttons call into this call's locals.
+  if (dialog) std::unique_ptr<QDialog> ended(dialog.data());
+  return true;
 }

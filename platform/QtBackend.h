@@ -99,13 +99,19 @@ class PQtBackend : public PBackend {
   void SetScrollbar(bool horizontal, int minimum, int maximum, int position, int page) override;
   void GetScrollbar(bool horizontal, int& minimum, int& maximum, int& position,
                     int& page) const override;
+  bool ClickInput(PClickDialog& dialog, const PClickHandler& handler) override;
 
   PMainWindow* Window() const { return window_; }
+  // The control dialog of a click input while one runs (tests press its buttons), else null.
+  QWidget* ClickDialog() const { return clickDialog_; }
+  // The widget that shows the back-buffer and takes the mouse.
+  QWidget* CanvasWidget() const;
   // The main window as a widget (tests send it keys and close requests).
   QWidget* MainWidget() const;
 
  private:
   PMainWindow* window_ = nullptr;  // owned by Qt (deleted on close)
   int busyDepth_ = 0;
+  QWidget* clickDialog_ = nullptr;
   std::unique_ptr<class PPageJob> printJob_;
 };

@@ -6,6 +6,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "platform/Platform.h"
+#include "ui/WDraw.h"
 
 int WRealDialogWidth(int n) {
   if (n <= 34) return 150;
@@ -117,4 +118,43 @@ int WGetBoolean(const BooleanPrompt& p) {
     return kTrue;
   }
   return kFalse;
+}
+
+int WCoordinateDialogWidth(int n) {
+  return n < 30 ? 120 : n <= 34 ? 135 : n <= 44 ? 150 : n <= 54 ? 204 : n <= 64 ? 244 : n < 70 ? 250 : 300;
+}
+
+int WGetCoordinate(const CoordinatePrompt& p) {
+  static constexpr IRoutine kR{"WGetCoordinate", "V0.3"};
+  if (IBad(kR, p.status)) return kFalse;
+  IInfo(p.prompt, p.status);
+  PClickDialog dialog;
+  dialog.title = "Coordinate Input Control:  ";
+  dialog.lines = {p.prompt, "(Enter coordinate by clicking on image.)"};
+  dialog.buttons = {{5031, "CANCEL OPERATION", false, "cancel"}};
+  dialog.widthUnits = WCoordinateDialogWidth(static_cast<int>(p.prompt.size()));
+  PBackend& backend = PCurrentBackend();
+  bool cancelled = false;
+  const bool ran = backend.ClickInput(dialog, [&](const PClickEvent& event) {
+    if (event.kind == PClickKind::kButton) {
+      cancelled = event.id == 5031;
+      return !cancelled;
+    }
+    if (event.kind != PClickKind::kPress) return true;
+    p.x = event.dataGiven ? WTruncate(event.dataX) : event.x;
+    p.y = event.dataGiven ? WTruncate(event.dataY) : event.y;
+    if (p.drawMarker) {
+      if (PCanvas* canvas = backend.Canvas()) {
+        WDrawMarker(canvas, p.x, p.y, p.status);
+        backend.Present();
+      }
+    }
+    return false;  // the press ends the input (its release is swallowed)
+  });
+  if (!ran) cancelled = true;
+  if (cancelled) {
+    IInfo("Coordinate input cancelled", p.status);
+    return kFalse;
+  }
+  return kTrue;
 }

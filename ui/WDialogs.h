@@ -38,10 +38,23 @@ struct BooleanPrompt {
   int& status;
 };
 
+// One click on the main window, in client pixels.
+struct CoordinatePrompt {
+  std::string prompt;
+  int drawMarker;
+  int& x;
+  int& y;
+  int& status;
+};
+
 int WGetReal(const RealPrompt& prompt);
 int WGetInteger(const IntegerPrompt& prompt);
 int WGetString(const StringPrompt& prompt);
 int WGetBoolean(const BooleanPrompt& prompt);
+// The position of the press that ends the input; false when cancelled ("Coordinate input
+// cancelled"). A command script answers "click X Y" in client pixels here.
+int WGetCoordinate(const CoordinatePrompt& prompt);
+int WCoordinateDialogWidth(int promptLength);
 
 // Dialog widths in dialog units, from the prompt length.
 int WRealDialogWidth(int promptLength);

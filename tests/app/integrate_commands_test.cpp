@@ -114,13 +114,13 @@ TEST_F(IntegrateCommandTest, BeamCentreRotationAndTheClickingModes) {
   EXPECT_NEAR(d.rotationZ, 5 * kDegreesToRadians, 1e-7);
   EXPECT_TRUE(InfoHas("INFO: Detector rotation offset from horizontal set to 5.000000 degrees"));
 
-  // Clicking waits for the display's coordinate input: a warning, nothing changed.
+  // Clicking with no click answered is cancelled: nothing changed.
   for (int mode : {852, 853}) EXPECT_FALSE(Run("Beam_Centre", mode));
   EXPECT_FALSE(Run("Detector_Rotation", 852));
   EXPECT_FALSE(Run("Distance"));
   EXPECT_EQ(status, kStatusGood);
   EXPECT_FLOAT_EQ(d.beamCentreX, 487.26f);
-  EXPECT_TRUE(InfoHas("LVBeamCentre: clicking on the image is not yet available", true));
+  EXPECT_TRUE(InfoHas("INFO: CLICK ON BEAM CENTRE:"));
 }
 
 TEST_F(IntegrateCommandTest, SimulatedRingsIntegrateToTheirAnglesInTheOutputStore) {
@@ -177,8 +177,8 @@ TEST_F(IntegrateCommandTest, UndefinedDataCancelledChoiceAndTheScanTypePopUp) {
   EXPECT_FALSE(Run("Integrate_QSpace"));
   EXPECT_EQ(LVStores().mainIndex, 0);
   Answer({"store 3"});
-  EXPECT_FALSE(Run("Projection"));  // the region is clicked: not yet available
-  EXPECT_TRUE(InfoHas("LVInpProjection: clicking on the image is not yet available", true));
+  EXPECT_FALSE(Run("Projection"));  // the region is clicked: no click answered, cancelled
+  EXPECT_TRUE(InfoHas("INFO: ENTER END POINTS OF LINE FOR PROJECTION OF DATA"));
   EXPECT_EQ(status, kStatusGood);
 
   int type = 0;
