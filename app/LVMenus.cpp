@@ -262,12 +262,12 @@ const LVMenuItem* LVFindMenuItem(int id) {
 std::vector<PMenuSpec> LVMenuSpecs() {
   std::vector<PMenuSpec> specs;
   for (const auto& menu : LVMenuTable()) {
-    PMenuSpec spec;
-    spec.title = menu.title;
+    PMenuSpec built;
+    built.title = menu.title;
     for (const auto& item : menu.items) {
-      spec.items.push_back({item.id, item.label, item.shortcut, item.checkable});
+      built.items.push_back({item.id, item.label, item.shortcut, item.checkable});
     }
-    specs.push_back(spec);
+    specs.push_back(built);
   }
   return specs;
 }
@@ -328,12 +328,9 @@ void LVMenuCommand(int id) {
   event.value = item->value;
   if (item->askFile) event.text = "?";
 
-  DataSet& mainBefore = LVStores().Main();
   if (id == 300 || id == 301) LVSetMaskCommands(true, status);
   if (id == 308) LVSetMaskCommands(false, status);
   const int result = LVCommand(item->command, event, status);
-  DataSet& main = LVStores().Main();
-  (void)mainBefore;
 
   if (id == 100 && !result) {
     INote("LVCommand: Open_File failed", status);
@@ -348,5 +345,4 @@ void LVMenuCommand(int id) {
   }
   if (id >= 180 && id <= 190) backend.SetMenuRadio(180, 190, id);
   if (item->redraw) Redraw();
-  (void)main;
 }

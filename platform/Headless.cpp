@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include <QImage>
 #include <QPrinter>
@@ -151,9 +153,38 @@ bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path
     Note(what + ": cancel");
     return false;
   }
-  path = answer;
   Note(what + ": " + answer);
-  return true;
+  if (!request.multiple) {
+    path = answer;
+    return true;
+  }
+  // Several files are one answer, separated by semicolons.
+  std::vector<std::string> paths;
+  std::size_t from = 0;
+  while (from <= answer.size()) {
+    const std::size_t end = std::min(answer.find(';', from), answer.size());
+    if (end > from) paths.push_back(answer.substr(from, end - from));
+    from = end + 1;
+  }
+  path = PFileListAnswer(paths);
+  return !paths.empty();
+}
+
+std::string PFileListAnswer(const std::vector<std::string>& paths) {
+  if (paths.size() == 1) return paths.front();
+  std::string directory;
+  std::string list;
+  for (const std::string& full : paths) {
+    const std::size_t slash = full.find_last_of('/');
+    if (directory.empty() && slash != std::string::npos) directory = full.substr(0, slash);
+    list += (slash == std::string::npos ? full : full.substr(slash + 1));
+    list.push_back('\0');
+  }
+  std::string answer = directory;
+  answer.push_back('\0');
+  answer += list;
+  answer.push_back('\0');
+  return answer;
 }
 
 bool PHeadlessBackend::ValueDialog(const PValueRequest& request, std::string& answer) {

@@ -36,7 +36,14 @@ struct PFileRequest {
   std::string filter;          // "Images (*.tif *.cbf);;All files (*)"
   std::string defaultSuffix;   // without the dot
   std::string initialName;
+  // Several existing files may be chosen. The answer is then, as the system dialog gives it,
+  // the full path alone for one file, or the directory followed by each name, every string
+  // ended by a NUL and the list by a second NUL.
+  bool multiple = false;
 };
+
+// The multiple-choice answer of a directory and its names.
+std::string PFileListAnswer(const std::vector<std::string>& paths);
 
 enum class PValueKind { kReal, kInteger, kString };
 

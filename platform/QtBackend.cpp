@@ -402,11 +402,17 @@ bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
     dialog.setFileMode(QFileDialog::AnyFile);
   } else {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   }
   if (!request.defaultSuffix.empty()) dialog.setDefaultSuffix(Q(request.defaultSuffix));
   if (!request.initialName.empty()) dialog.selectFile(Q(request.initialName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  if (request.multiple) {
+    std::vector<std::string> paths;
+    for (const QString& file : dialog.selectedFiles()) paths.push_back(file.toStdString());
+    path = PFileListAnswer(paths);
+    return true;
+  }
   path = dialog.selectedFiles().front().toStdString();
   return true;
 }

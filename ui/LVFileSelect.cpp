@@ -47,6 +47,7 @@ int WSelectFile(const WFileDialog& dialog, int bufferSize, std::string& buffer, 
   if (bufferSize < 10) return IFail(kR, 37, status);
   PFileRequest request;
   request.save = dialog.save;
+  request.multiple = dialog.multiple;
   request.title = dialog.title;
   request.filter = ChooserFilter(dialog.filter);
   request.defaultSuffix = dialog.defaultExtension;

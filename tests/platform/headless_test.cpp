@@ -6,6 +6,7 @@
 #include "core/status.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
+#include "ui/LVFileSelect.h"
 #include "ui/WDialogs.h"
 
 namespace {
@@ -109,6 +110,16 @@ TEST_F(HeadlessTest, FileChoiceAndMenuStates) {
   EXPECT_EQ(path, "/data/CeO2.tif");
   headless->QueueAnswer("cancel");
   EXPECT_FALSE(headless->ChooseFile(request, path));
+
+  // Several files: directory, then each name, NUL-separated, ended by a second NUL.
+  int status = kStatusGood;
+  std::string buffer;
+  headless->QueueAnswer("/data/a.tif;/data/b.tif");
+  ASSERT_TRUE(LVSelectInFS(4096, buffer, status));
+  EXPECT_EQ(buffer, std::string("/data\0a.tif\0b.tif\0\0", 19));
+  headless->QueueAnswer("/data/one.tif");
+  ASSERT_TRUE(LVSelectInFS(4096, buffer, status));
+  EXPECT_EQ(buffer, "/data/one.tif");
 
   headless->SetMenuRadio(130, 144, 139);
   EXPECT_TRUE(headless->MenuItemChecked(139));
