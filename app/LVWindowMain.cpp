@@ -129,16 +129,13 @@ PQtBackend* gBackend = nullptr;
 PQtBackend* LVWindowBackend() { return gBackend; }
 
 bool LVStartWindow(const std::string& file, bool singleInstance) {
+  PEnsureApplication();
+  // A second start hands its file to the first and ends, before it touches the log or the
+  // data-base: opening the log would truncate the running program's log under its feet.
+  if (singleInstance && PQtBackend::HandToRunningInstance(InstanceName(), file)) return false;
+
   int status = kStatusGood;
   LVStartUp(status);
-
-  PEnsureApplication();
-  // A second start hands its file to the first and ends.
-  if (singleInstance && PQtBackend::HandToRunningInstance(InstanceName(), file)) {
-    int local = kStatusGood;
-    ICloseLogFile(local);
-    return false;
-  }
 
   auto owned = std::make_unique<PQtBackend>();
   PQtBackend* backend = owned.get();

@@ -208,3 +208,35 @@ TEST_F(Window, ShowsTheRealPilatusImage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Window, ASecondStartHandsItsFileOverAndLeavesTheLogAlone) {
+  std::string adsc = "{\nHEADER_BYTES=  512;\nTYPE=unsigned_short;\nSIZE1=3;\nSIZE2=2;\n}\n";
+  adsc.resize(512, ' ');
+  adsc += std::string(12, '\1');
+  WriteFile(dir.File("second.img"), adsc);
+  LVWindowTestHooks hooks;
+  hooks.closeWithoutAsking = true;
+  LVSetWindowTestHooks(hooks);
+  ASSERT_TRUE(LVStartWindow("", true));
+  backend = LVWindowBackend();
+  Settle();
+  const std::string logBefore = ReadFile(dir.File("lumivane.log"));
+  ASSERT_FALSE(logBefore.empty());
+
+  // The second start runs in its own process, in the same directory.
+  // (timeout: should the hand-over fail, the second program must not linger.)
+  const std::string command = "QT_QPA_PLATFORM=offscreen timeout 20 '" LV_PROGRAM "' '" +
+                              dir.File("second.img") + "' > second.txt 2>&1 &";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  for (int i = 0; i < 100 && LVStores().Main().numX != 3; ++i) QTest::qWait(50);
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  const std::string logAfter = ReadFile(dir.File("lumivane.log"));
+  EXPECT_EQ(logAfter.rfind(logBefore, 0), 0u);  // still the running program's log, grown
+  EXPECT_EQ(logAfter.find('\0'), std::string::npos);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+}  // namespace
