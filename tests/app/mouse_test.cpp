@@ -21,6 +21,7 @@
 #include "platform/Headless.h"
 #include "platform/QtBackend.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WindowFixture.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
 #include "ui/WWindow.h"
@@ -236,18 +237,9 @@ TEST_F(Mouse, AGraphTakesADragAsTheSameXRangeInEitherDirection) {
 }
 
 TEST(MouseWindow, ADragInTheRealWindowSetsTheRegionAndMovesShowPixels) {
-  ScratchDir dir;
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  ResetCoreState();
-  LVResetInterpreter();
-  LVWindowTestHooks hooks;
-  hooks.closeWithoutAsking = true;
-  LVSetWindowTestHooks(hooks);
-  ASSERT_TRUE(LVStartWindow("", false));
-  PQtBackend* backend = LVWindowBackend();
-  backend->MainWidget()->resize(700, 600);
-  for (int i = 0; i < 10; ++i) QApplication::processEvents();
+  TestWindow window(700, 600);
+  ASSERT_TRUE(window.started);
+  PQtBackend* backend = window.backend;
   LVResetMouse();
 
   int status = kStatusGood;
@@ -290,10 +282,7 @@ TEST(MouseWindow, ADragInTheRealWindowSetsTheRegionAndMovesShowPixels) {
   if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {
     backend->GrabWindow(std::string(keep) + "/mouse-roi-drag.png");
   }
-  backend->CloseMainWindow();
-  LVStopWindow();
-  std::filesystem::current_path(previous);
-  ResetCoreState();
+
 }
 
 }  // namespace

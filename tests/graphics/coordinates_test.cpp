@@ -23,6 +23,7 @@
 #include "platform/Headless.h"
 #include "platform/QtBackend.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WindowFixture.h"
 #include "ui/WDialogs.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
@@ -244,18 +245,9 @@ TEST(CoordinateScript, AScriptAnswersTheClicksOfAMaskPolygon) {
 }
 
 TEST(CoordinateWindow, ClicksOnTheRealWindowAndFinishInTheControlDialog) {
-  ScratchDir dir;
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  ResetCoreState();
-  LVResetInterpreter();
-  LVWindowTestHooks hooks;
-  hooks.closeWithoutAsking = true;
-  LVSetWindowTestHooks(hooks);
-  ASSERT_TRUE(LVStartWindow("", false));
-  PQtBackend* backend = LVWindowBackend();
-  backend->MainWidget()->resize(600, 500);
-  for (int i = 0; i < 10; ++i) QApplication::processEvents();
+  TestWindow window(600, 500);
+  ASSERT_TRUE(window.started);
+  PQtBackend* backend = window.backend;
   int status = kStatusGood;
   DataSet& d = LVStores().Main();
   FillImage(d, 400, 300, status);
@@ -301,10 +293,7 @@ TEST(CoordinateWindow, ClicksOnTheRealWindowAndFinishInTheControlDialog) {
   if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {
     backend->GrabWindow(std::string(keep) + "/coordinates-polygon.png");
   }
-  backend->CloseMainWindow();
-  LVStopWindow();
-  std::filesystem::current_path(previous);
-  ResetCoreState();
+
 }
 
 }  // namespace

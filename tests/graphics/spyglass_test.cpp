@@ -22,6 +22,7 @@
 #include "platform/Headless.h"
 #include "platform/QtBackend.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WindowFixture.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
 #include "ui/WWindow.h"
@@ -219,19 +220,10 @@ TEST_F(SpyGlassTest, TwoClickModePicksPointsToANinthOfAPixel) {
 }
 
 TEST(SpyGlassWindow, TheGlassFollowsTheMouseMovesAndTakesTheSecondClick) {
-  ScratchDir dir;
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  ResetCoreState();
-  LVResetInterpreter();
   GSpyGlassReset();
-  LVWindowTestHooks hooks;
-  hooks.closeWithoutAsking = true;
-  LVSetWindowTestHooks(hooks);
-  ASSERT_TRUE(LVStartWindow("", false));
-  PQtBackend* backend = LVWindowBackend();
-  backend->MainWidget()->resize(800, 700);
-  for (int i = 0; i < 10; ++i) QApplication::processEvents();
+  TestWindow window(800, 700);
+  ASSERT_TRUE(window.started);
+  PQtBackend* backend = window.backend;
   int status = kStatusGood;
   DataSet& d = LVStores().Main();
   const auto data = SharedData();
@@ -302,12 +294,8 @@ TEST(SpyGlassWindow, TheGlassFollowsTheMouseMovesAndTakesTheSecondClick) {
   EXPECT_FLOAT_EQ(xs[0], column + 0.5f);
   EXPECT_FLOAT_EQ(ys[0], row + 0.5f);
   EXPECT_TRUE(GSpyGlassShown());  // it was on before the input
-  backend->CloseMainWindow();
-  LVStopWindow();
   GSpyGlassReset();
   ISetDBBooleanItem("Two_Click_Mode", kFalse, status);
-  std::filesystem::current_path(previous);
-  ResetCoreState();
 }
 
 }  // namespace
