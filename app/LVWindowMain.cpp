@@ -14,7 +14,7 @@
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GSpyGlass.h"
-#include "maths/LVDemo.h"
+#include "commands/LVDemo.h"
 #include "platform/Headless.h"
 #include "ui/LVMenus.h"
 #include "platform/QtBackend.h"

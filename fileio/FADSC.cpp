@@ -4,7 +4,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 #include "fileio/FTextHeaders.h"
 
 namespace {

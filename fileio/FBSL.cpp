@@ -11,7 +11,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "fileio/FBinaryHeaders.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 
 namespace {
 

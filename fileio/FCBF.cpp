@@ -1,5 +1,5 @@
 // CBF reader: not built yet; the format is refused with the unsupported-format warning.
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 
 #include "core/status.h"
 

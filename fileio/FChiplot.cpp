@@ -9,7 +9,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 #include "fileio/FOutputFile.h"
 #include "fileio/FScanFiles.h"
 

@@ -14,7 +14,7 @@
 
 #include "core/status.h"
 #include "fileio/FBinaryHeaders.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 #include "fileio/FMarPackedImage.h"
 #include "maths/MDataFlip.h"
 

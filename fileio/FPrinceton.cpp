@@ -8,7 +8,7 @@
 
 #include "core/status.h"
 #include "fileio/FBinaryHeaders.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 
 namespace {
 

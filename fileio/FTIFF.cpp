@@ -10,7 +10,7 @@
 
 #include "core/status.h"
 #include "fileio/FBinaryHeaders.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 
 namespace {
 

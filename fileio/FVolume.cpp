@@ -5,7 +5,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
-#include "fileio/FInput.h"
+#include "fileio/FReaders.h"
 #include "fileio/FTextHeaders.h"
 
 int FVolumeInfo(std::FILE* file, TextHeaderInfo& header, int& status) {

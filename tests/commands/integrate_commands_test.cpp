@@ -8,7 +8,7 @@
 #include "app/LVCommand.h"
 #include "core/database.h"
 #include "core/status.h"
-#include "maths/LVIntegrate.h"
+#include "commands/LVIntegrate.h"
 #include "maths/MGeometry.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"

@@ -1,8 +1,8 @@
-#include "maths/LVGeometry.h"
+#include "commands/LVGeometry.h"
 
 #include <cmath>
 
-#include "app/LVCommand.h"
+#include "ui/LVCommandRegistry.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "data/DataStores.h"

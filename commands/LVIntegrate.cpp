@@ -1,13 +1,13 @@
-#include "maths/LVIntegrate.h"
+#include "commands/LVIntegrate.h"
 
 #include <climits>
 #include <cmath>
 #include <cstdint>
 
-#include "app/LVCommand.h"
+#include "ui/LVCommandRegistry.h"
 #include "core/database.h"
 #include "core/status.h"
-#include "maths/LVGeometry.h"
+#include "commands/LVGeometry.h"
 #include "maths/MGeometry.h"
 #include "maths/MIntegrate.h"
 #include "platform/Platform.h"

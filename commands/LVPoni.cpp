@@ -1,8 +1,8 @@
-#include "fileio/LVPoni.h"
+#include "commands/LVPoni.h"
 
 #include <cmath>
 
-#include "app/LVCommand.h"
+#include "ui/LVCommandRegistry.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "fileio/FPoni.h"

@@ -1,12 +1,12 @@
 // The masking commands.
-#include "maths/LVMask.h"
+#include "commands/LVMask.h"
 
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "app/LVCommand.h"
+#include "ui/LVCommandRegistry.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GCoordinates.h"

@@ -8,7 +8,7 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "fileio/FInput.h"
-#include "maths/LVMask.h"
+#include "commands/LVMask.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/TestSupport.h"

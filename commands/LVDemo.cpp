@@ -1,6 +1,6 @@
 // The demonstration image a newcomer sees first: a CeO2 powder pattern on a 172-micron
 // pixel detector, slightly tilted, with counting noise.
-#include "maths/LVDemo.h"
+#include "commands/LVDemo.h"
 
 #include <string>
 

@@ -1,15 +1,15 @@
-#include "maths/LVSimulate.h"
+#include "commands/LVSimulate.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "app/LVCommand.h"
+#include "ui/LVCommandRegistry.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "core/text.h"
-#include "maths/LVGeometry.h"
+#include "commands/LVGeometry.h"
 #include "maths/MGeometry.h"
 #include "maths/MSimulate.h"
 #include "platform/Platform.h"

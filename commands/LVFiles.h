@@ -1,0 +1,19 @@
+// The file commands: opening an image ("Open_File", with its data-set and image choice) and
+// saving the main data-set ("Save_Chiplot" as a Chiplot file, "Save_File" as a BSL pair). The
+// argument "?" asks with the file dialog (the save dialog proposes the data-set's file name
+// with the format's extension); an empty argument is an error.
+#pragma once
+
+#include <string>
+
+#include "data/DataSet.h"
+
+// prompt: the user picked the file in the dialog, so data-set and image are asked for.
+int FInputData(const std::string& fileName, int prompt, DataSet& dataSet, int& status);
+int LVOpenFile(const std::string& argument, DataSet& dataSet, int& status);
+
+int LVSaveChiplot(const std::string& argument, DataSet& dataSet, int& status);
+int LVSaveFile(const std::string& argument, DataSet& dataSet, int& status);
+
+void LVRegisterFileCommands();
+void LVRegisterSaveCommands();

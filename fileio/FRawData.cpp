@@ -1,0 +1,213 @@
+// The raw-array readers, the block read and the header checks shared by every reader.
+#include "fileio/FRawData.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <sys/stat.h>
+
+#include "core/status.h"
+#include "core/text.h"
+
+namespace {
+
+void Swap(unsigned char* bytes, std::size_t count, int mode) {
+  if (mode == kSwapPairs) {
+    for (std::size_t i = 0; i + 1 < count; i += 2) std::swap(bytes[i], bytes[i + 1]);
+  } else if (mode == kSwapWords) {
+    for (std::size_t i = 0; i + 3 < count; i += 4) {
+      std::swap(bytes[i], bytes[i + 3]);
+      std::swap(bytes[i + 1], bytes[i + 2]);
+    }
+  }
+}
+
+// The shared body of the six raw readers: seek, read chunk by chunk with FRead, convert.
+template <class Element>
+int RawRead(const char* name, bool failAsError, std::FILE* file, int swapMode,
+            std::int64_t offset, int columns, int rows, float* destination, int& status) {
+  const IRoutine routine{name, "V0.6"};
+  if (IBad(routine, status)) return kFalse;
+  if (columns <= 0 || rows <= 0) return kTrue;
+  if (offset < 0 || fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    IWarning(std::string(name) + "; File positoning failed", status);
+    return kFalse;
+  }
+  const std::size_t total = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+  constexpr std::size_t kChunkBytes = 131072;
+  constexpr std::size_t kChunk = kChunkBytes / sizeof(Element);
+  alignas(8) unsigned char buffer[kChunkBytes];
+  std::size_t done = 0;
+  while (done < total) {
+    const std::size_t want = std::min(kChunk, total - done);
+    std::size_t got = 0;
+    FRead(file, sizeof buffer, want * sizeof(Element), swapMode, got, buffer, status);
+    if (std::ferror(file)) {
+      const std::string text = std::string(name) + ": Problem inputting data array from file";
+      if (failAsError) {
+        IError(text, status);
+      } else {
+        IWarning(text, status);
+      }
+      return kFalse;
+    }
+    const std::size_t elements = got / sizeof(Element);
+    for (std::size_t i = 0; i < elements; ++i) {
+      Element value;
+      std::memcpy(&value, buffer + i * sizeof(Element), sizeof(Element));
+      destination[done + i] = static_cast<float>(value);
+    }
+    if (elements < want) {
+      IWarning(std::string(name) + ": Less bytes were input than were requested", status);
+      // The rest of the image is not in the file: zeros, and no further warnings.
+      std::fill(destination + done + elements, destination + total, 0.0f);
+      return kTrue;
+    }
+    done += want;
+  }
+  return kTrue;
+}
+
+}  // namespace
+
+int FElementSize(int type) {
+  switch (type) {
+    case kElementUI1: return 1;
+    case kElementUI2:
+    case kElementI2: return 2;
+    case kElementUI4:
+    case kElementI4:
+    case kElementR4: return 4;
+    default: return 0;
+  }
+}
+
+// ---- Block read and raw readers -----------------------------------------------------------
+
+int FRead(std::FILE* file, std::size_t bufferSize, std::size_t count, int swapMode,
+          std::size_t& bytesRead, unsigned char* buffer, int& status) {
+  static constexpr IRoutine kR{"FRead", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  if (count > bufferSize) return IFail(kR, kStatusNumDefined1, status);
+  bytesRead = std::fread(buffer, 1, count, file);
+  if (bytesRead != count) {
+    IWarning(IFormat("FRead; %i bytes input instead of %i requested", static_cast<int>(bytesRead),
+                     static_cast<int>(count)),
+             status);
+  }
+  if (swapMode == kSwapPairs || swapMode == kSwapWords) {
+    Swap(buffer, bytesRead, swapMode);
+  } else if (swapMode != kSwapNone) {
+    IWarning("FRead; Unknown mode for byte swapping (or not)", status);
+  }
+  return kTrue;
+}
+
+int FInput2DR4(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+               float* destination, int& status) {
+  return RawRead<float>("FInput2DR4", true, file, swap ? kSwapWords : kSwapNone, offset, columns,
+                        rows, destination, status);
+}
+
+int FInput2DUI4(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+                float* destination, int& status) {
+  return RawRead<std::uint32_t>("FInput2DUI4", true, file, swap ? kSwapWords : kSwapNone, offset,
+                                columns, rows, destination, status);
+}
+
+int FInput2DI4(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+               float* destination, int& status) {
+  return RawRead<std::int32_t>("FInput2DI4", true, file, swap ? kSwapWords : kSwapNone, offset,
+                               columns, rows, destination, status);
+}
+
+int FInput2DUI2(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+                float* destination, int& status) {
+  return RawRead<std::uint16_t>("FInput2DUI2", true, file, swap ? kSwapPairs : kSwapNone, offset,
+                                columns, rows, destination, status);
+}
+
+int FInput2DI2(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+               float* destination, int& status) {
+  return RawRead<std::int16_t>("FInput2DI2", true, file, swap ? kSwapPairs : kSwapNone, offset,
+                               columns, rows, destination, status);
+}
+
+int FInput2DUI1(std::FILE* file, int /*swap: bytes have no order*/, std::int64_t offset,
+                int columns, int rows, float* destination, int& status) {
+  return RawRead<std::uint8_t>("FInput2DUI1", false, file, kSwapNone, offset, columns, rows,
+                               destination, status);
+}
+
+int FOutput2DR4(std::FILE* file, const DataSet& d, int& status) {
+  static constexpr IRoutine kR{"FOutput2DR4", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (!d.data || d.endX < d.startX || d.endY < d.startY) return kFalse;
+  const auto columns = static_cast<std::size_t>(d.endX - d.startX + 1);
+  for (int y = d.startY; y <= d.endY; ++y) {
+    if (std::fwrite(d.data.get() + IIndex(d, d.startX, y), sizeof(float), columns, file) !=
+        columns) {
+      return kFalse;
+    }
+  }
+  return kTrue;
+}
+
+// ---- Header checks ------------------------------------------------------------------------
+
+std::int64_t FFileLength(std::FILE* file) {
+  struct stat info {};
+  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+    return static_cast<std::int64_t>(info.st_size);
+  }
+  return -1;
+}
+
+int FCheckImageSize(const char* routine, int columns, int rows, int elementSize,
+                    std::int64_t offset, std::int64_t fileLength, int& status) {
+  static constexpr IRoutine kR{"FCheckImageSize", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (columns <= 0 || rows <= 0 || elementSize <= 0 || offset < 0) {
+    IWarning(IFormat("%s: Impossible image description in header: %i * %i pixels of %i bytes "
+                     "from byte %lld",
+                     routine, columns, rows, elementSize, static_cast<long long>(offset)),
+             status);
+    return kFalse;
+  }
+  const std::int64_t pixels = static_cast<std::int64_t>(columns) * rows;
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 16;
+  if (pixels > kLimit / elementSize) {
+    IWarning(IFormat("%s: Impossible image size in header: %i * %i pixels", routine, columns,
+                     rows),
+             status);
+    return kFalse;
+  }
+  if (fileLength < 0) return kTrue;
+  if (offset >= fileLength) {
+    IWarning(IFormat("%s: The pixel data would start at byte %lld, beyond the end of the file "
+                     "(%lld bytes)",
+                     routine, static_cast<long long>(offset), static_cast<long long>(fileLength)),
+             status);
+    return kFalse;
+  }
+  // A file cut short (an interrupted transfer) still opens, its missing pixels 0; a header
+  // that describes far more than the file holds is not believed.
+  const std::int64_t needed = pixels * elementSize;
+  const std::int64_t available = fileLength - offset;
+  if (needed > 2 * available + (std::int64_t{1} << 20)) {
+    IWarning(IFormat("%s: The header describes %lld bytes of pixels, but the file holds only "
+                     "%lld",
+                     routine, static_cast<long long>(needed), static_cast<long long>(available)),
+             status);
+    return kFalse;
+  }
+  return kTrue;
+}
+
+void FSetTitleFromFile(const std::string& fileName, DataSet& d, bool onlyIfEmpty) {
+  if (onlyIfEmpty && !d.title.empty()) return;
+  std::string name = fileName;
+  int local = kStatusGood;
+  IGetFileName(fileName, name, local);
+  ISetText(d.title, name);
+}

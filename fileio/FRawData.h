@@ -1,0 +1,74 @@
+// The raw-array readers every binary reader shares, the element types and byte orders they
+// read, and the checks every reader makes on the sizes and offsets its header gives. This file
+// sits below the readers: it knows no format.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "data/DataSet.h"
+
+// How pixels are stored. 101, 106, 107 and 109 are types a BSL header may declare that no
+// reader accepts.
+enum ElementType : int {
+  kElementUI1 = 100,
+  kElementBSL1 = 101,
+  kElementUI2 = 102,
+  kElementI2 = 103,
+  kElementUI4 = 104,
+  kElementI4 = 105,
+  kElementBSL8 = 106,
+  kElementBSL7 = 107,
+  kElementR4 = 108,
+  kElementBSL9 = 109,
+};
+
+enum ByteOrder : int {
+  kByteOrderHighFirst = 333,  // big-endian
+  kByteOrderLowFirst = 334,   // little-endian: this machine's order
+};
+
+enum SwapMode : int {
+  kSwapNone = 55,
+  kSwapPairs = 56,  // exchange the two bytes of every 2-byte unit
+  kSwapWords = 57,  // reverse the four bytes of every 4-byte unit
+};
+
+// Bytes per element of a type, 0 for the types no reader accepts.
+int FElementSize(int elementType);
+
+// ---- Block read and raw readers ------------------------------------------------------------
+// Reads `count` bytes into `buffer` (of `bufferSize` bytes) and swaps them in place.
+int FRead(std::FILE* file, std::size_t bufferSize, std::size_t count, int swapMode,
+          std::size_t& bytesRead, unsigned char* buffer, int& status);
+
+// Read columns x rows elements starting at byte `offset` into consecutive reals. Elements a
+// short file does not supply are 0.
+int FInput2DR4(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+               float* destination, int& status);
+int FInput2DUI4(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+                float* destination, int& status);
+int FInput2DI4(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+               float* destination, int& status);
+int FInput2DUI2(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+                float* destination, int& status);
+int FInput2DI2(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+               float* destination, int& status);
+int FInput2DUI1(std::FILE* file, int swap, std::int64_t offset, int columns, int rows,
+                float* destination, int& status);
+
+// Writes the region of interest as native 32-bit reals, row by row.
+int FOutput2DR4(std::FILE* file, const DataSet& dataSet, int& status);
+
+// ---- Checks every reader makes on sizes and offsets from a header ------------------------
+// The length of an open file in bytes (-1 when it cannot be told).
+std::int64_t FFileLength(std::FILE* file);
+// True when columns and rows are positive, their product fits an allocation, and
+// offset + columns x rows x elementSize lies inside a file of `fileLength` bytes (pass -1 to
+// skip the length check). On failure it warns "<routine>: <what>" and returns false.
+int FCheckImageSize(const char* routine, int columns, int rows, int elementSize,
+                    std::int64_t offset, std::int64_t fileLength, int& status);
+
+// The title rule of the readers: the file name without its directory, at most 256 characters.
+void FSetTitleFromFile(const std::string& fileName, DataSet& dataSet, bool onlyIfEmpty);

@@ -1,0 +1,75 @@
+// The readers, one per format (each in its own file: FADSC, FBruker, FKlora, FVolume, FMar,
+// FPrinceton, FTIFF, FBSL, FCBF, FChiplot). Each has an information routine that tells
+// FGetDatasetInfo how many columns, rows and images a data-set holds, and an input routine
+// that opens the file, checks its header and fills the DataSet.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "data/DataSet.h"
+#include "fileio/FRawData.h"
+
+enum FileFormat : int {
+  kFormatNone = -1,
+  kFormatBruker = 430,
+  kFormatBSL = 431,
+  kFormatCBF = 432,
+  kFormatKlora = 433,
+  kFormatTIFF = 434,
+  kFormatPrinceton = 435,
+  kFormatMar = 436,
+  kFormatADSC = 437,
+  kFormatChiplot = 438,
+  kFormatVolume = 439,
+};
+
+struct DatasetInfo {
+  int columns = -1;
+  int rows = -1;
+  int images = 1;
+  int elementType = -1;
+};
+
+// ---- The readers, one per format (each in its own file) ----------------------------------
+// Information for FGetDatasetInfo from an open file: columns, rows, images and element type
+// of data-set `dataset` (1-based).
+int FADSCDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                     DatasetInfo& info, int& status);
+int FBrukerDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                       DatasetInfo& info, int& status);
+int FKloraDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                      DatasetInfo& info, int& status);
+int FVolumeDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                       DatasetInfo& info, int& status);
+int FMarDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                    DatasetInfo& info, int& status);
+int FPrincetonDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                          DatasetInfo& info, int& status);
+int FTIFFDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                     DatasetInfo& info, int& status);
+int FBSLDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                    DatasetInfo& info, int& status);
+int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                    DatasetInfo& info, int& status);
+int FChiplotDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
+                        DatasetInfo& info, int& status);
+
+// Number of data-sets in a BSL header file (writes one line per data-set).
+int FBSLNumDatasets(const std::string& fileName, int& count, int& status);
+
+// The Mar header acceptance, one of the ten detection tests.
+int FIsMar(const unsigned char* buffer, int length);
+
+// Input routines: open the file, read the header, allocate and fill the DataSet.
+int FInputADSC(const std::string& fileName, DataSet& dataSet, int& status);
+int FInputBruker(const std::string& fileName, DataSet& dataSet, int& status);
+int FInputKlora(const std::string& fileName, DataSet& dataSet, int& status);
+int FInputVolume(const std::string& fileName, int image, DataSet& dataSet, int& status);
+int FInputMar(const std::string& fileName, DataSet& dataSet, int& status);
+int FInputPrinceton(const std::string& fileName, int image, DataSet& dataSet, int& status);
+int FInputTIFF(const std::string& fileName, DataSet& dataSet, int& status);
+int FInputBSL(const std::string& fileName, int dataset, int image, DataSet& dataSet,
+              int& status);
+int FInputCBF(const std::string& fileName, DataSet& dataSet, int& status);
+int FInputChiplot(const std::string& fileName, DataSet& dataSet, int& status);
