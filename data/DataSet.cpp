@@ -223,6 +223,12 @@ int MDataCopy(const DataSet& s, DataSet& t, int& status) {
     }
   }
   t.maskInUse = s.maskInUse;
+  IDescriptionCopy(s, t);
+  return kTrue;
+}
+
+void IDescriptionCopy(const DataSet& s, DataSet& t) {
+  if (&s == &t) return;
   t.fileName = s.fileName;
   t.title = s.title;
   t.xLabel = s.xLabel;
@@ -246,7 +252,6 @@ int MDataCopy(const DataSet& s, DataSet& t, int& status) {
   t.xAxisInPixels = s.xAxisInPixels;
   t.xAxisStart = s.xAxisStart;
   t.yAxisStart = s.yAxisStart;
-  return kTrue;
 }
 
 int ICalROICornerDistance(const DataSet& d, int& minPixels, int& maxPixels, float& minDistance,

@@ -76,6 +76,9 @@ int IAllocateVariances(DataSet& dataSet, int& status);
 int IFreeData(DataSet& dataSet, int& status);
 int ICheckData(const std::string& label, const DataSet& dataSet, int& status);
 int MDataCopy(const DataSet& source, DataSet& target, int& status);
+// Copies what describes the data but is not the data: file name, title, labels, geometry,
+// display placement and axis description (not the name, the arrays, their sizes or flags).
+void IDescriptionCopy(const DataSet& source, DataSet& target);
 
 // Distances from the beam centre to the four corners of the region of interest.
 int ICalROICornerDistance(const DataSet& dataSet, int& minPixels, int& maxPixels,

@@ -88,7 +88,9 @@ int FADSCDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info
 int FInputADSC(const std::string& fileName, DataSet& dataSet, int& status) {
   static constexpr IRoutine kR{"FInputADSC", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  const FOwnedFile file(std::fopen(fileName.c_str(), "rb"));
+  bool refused = false;
+  const FOwnedFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
 
   TextHeaderInfo header;

@@ -77,7 +77,9 @@ int FBSLNumDatasets(const std::string& fileName, int& count, int& status) {
   static constexpr IRoutine kR{"FBSLNumDatasets", "V0.3"};
   if (IBad(kR, status)) return kFalse;
   count = 0;
-  FBinaryFile file(std::fopen(fileName.c_str(), "r"));
+  bool refused = false;
+  FBinaryFile file(FOpenInputFile(kR.name, fileName, "r", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   std::string line;
   if (!IReadLine(file.get(), kLineCapacity, line) || !IReadLine(file.get(), kLineCapacity, line)) {
@@ -120,7 +122,11 @@ int FBSLImageInfo(std::FILE* file, const std::string& fileName, int dataset, BSL
 int FBSLInputImage(const BSLHeader& h, int frame, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FBSLInputImage", "V0.4"};
   if (IBad(kR, status)) return kFalse;
-  FBinaryFile file(std::fopen(h.binaryPath.c_str(), "rb"));
+  // The binary file is named by the header: a device or a pipe there is refused (it would
+  // block, or fill any image the header asks for).
+  bool refused = false;
+  FBinaryFile file(FOpenInputFile(kR.name, h.binaryPath, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) {
     IError("FBSLInputImage; Failed to open memory file: " + h.binaryPath, status);
     return kFalse;
@@ -180,7 +186,9 @@ int FInputBSL(const std::string& fileName, int dataset, int image, DataSet& d, i
   if (IBad(kR, status)) return kFalse;
   BSLHeader h;
   {
-    FBinaryFile file(std::fopen(fileName.c_str(), "r"));
+    bool refused = false;
+    FBinaryFile file(FOpenInputFile(kR.name, fileName, "r", refused, status));
+    if (refused) return kFalse;
     if (!file) return IFail(kR, kStatusFileOpen, status);
     if (!FBSLImageInfo(file.get(), fileName, dataset, h, status)) {
       IError("FInputBSL: Problem inputting header information: " + fileName, status);

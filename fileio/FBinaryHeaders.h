@@ -38,7 +38,7 @@ struct MarHeader {
   int swap = 0;  // true when the header was written high byte first
   int columns = -1;
   int rows = -1;
-  int numOverflow = 0;  // 8-byte overflow records (address, intensity)
+  int numOverflow = 0;  // 8-byte overflow records (address counted from 1, intensity)
 };
 
 // Where the pixels and the overflow table of a layout start.

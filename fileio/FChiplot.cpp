@@ -112,7 +112,9 @@ int FChiplotDatasetInfo(std::FILE* file, const std::string& /*fileName*/, int /*
 int FInputChiplot(const std::string& fileName, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputChiplot", "V0.6"};
   if (IBad(kR, status)) return kFalse;
-  FilePtr file(std::fopen(fileName.c_str(), "r"));
+  bool refused = false;
+  FilePtr file(FOpenInputFile(kR.name, fileName, "r", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   int points = 0, columns = 0, type = 0;
   std::string title, xLabel, zLabel;

@@ -46,16 +46,68 @@ bool NoLetterAfterBrace(const unsigned char* buffer, int length, char letter) {
   return true;
 }
 
-// Reads the first lines of a text file (at most 256 characters each).
-std::vector<std::string> FirstLines(const std::string& fileName, int count) {
+// Detection looks at the first few KiB of a file and no further: a file of any length (or one
+// that is all zeros, without a line end) is told apart in bounded time.
+constexpr int kDetectionBytes = 4096;
+// The binary tests look at the first 1024 bytes.
+constexpr int kBinaryTestBytes = 1024;
+
+// The first bytes of a regular file, at most kDetectionBytes; empty when it cannot be read.
+std::string FirstBytes(const std::string& fileName) {
+  bool notRegular = false;
+  FilePtr file(FOpenRegularFile(fileName, "rb", notRegular));
+  if (!file) return {};
+  std::string bytes(kDetectionBytes, '\0');
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+  return bytes;
+}
+
+// The first lines of the detection bytes, as the line reader gives them: at most 255
+// characters kept, carriage returns and zero bytes dropped. A line cut by the end of the bytes
+// still counts.
+std::vector<std::string> FirstLines(const std::string& bytes, int count) {
   std::vector<std::string> lines;
-  FilePtr file(std::fopen(fileName.c_str(), "r"));
-  if (!file) return lines;
   std::string line;
-  while (static_cast<int>(lines.size()) < count && IReadLine(file.get(), 256, line)) {
-    lines.push_back(line);
+  bool any = false;
+  for (char c : bytes) {
+    if (static_cast<int>(lines.size()) >= count) break;
+    any = true;
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+      any = false;
+    } else if (c != '\r' && c != '\0' && line.size() < 255) {
+      line.push_back(c);
+    }
   }
+  if (any && static_cast<int>(lines.size()) < count) lines.push_back(line);
   return lines;
+}
+
+int IsBSL(const std::string& bytes) {
+  const auto lines = FirstLines(bytes, 4);
+  if (lines.size() < 4) return kFalse;
+  int v[10];
+  if (std::sscanf(lines[2].c_str(), "%i %i %i %i %i %i %i %i %i %i", &v[0], &v[1], &v[2], &v[3],
+                  &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]) != 10) {
+    return kFalse;
+  }
+  return (v[0] > 0 && v[1] > 0 && ITrimmedLength(lines[3]) > 0) ? kTrue : kFalse;
+}
+
+int IsChiplot(const std::string& bytes) {
+  const auto lines = FirstLines(bytes, 5);
+  if (lines.size() < 5) return kFalse;
+  int first = 0, second = 0;
+  if (std::sscanf(lines[3].c_str(), "%i %i", &first, &second) < 1 || first < 0) return kFalse;
+  float x = 0.0f, y = 0.0f;
+  return std::sscanf(lines[4].c_str(), "%f %f", &x, &y) == 2 ? kTrue : kFalse;
+}
+
+int IsVolume(const std::string& bytes) {
+  const auto lines = FirstLines(bytes, 1);
+  return (!lines.empty() && IStringsEqual(lines[0], "! HST_SLAVE VOLUME INFO FILE")) ? kTrue
+                                                                                     : kFalse;
 }
 
 unsigned UInt16LE(const unsigned char* p) { return p[0] | (static_cast<unsigned>(p[1]) << 8); }
@@ -73,29 +125,13 @@ int FIsBruker(const unsigned char* buffer, int length) {
   return (length >= 512 && std::memcmp(buffer, "FORMAT :", 8) == 0) ? kTrue : kFalse;
 }
 
-int FIsBSL(const std::string& fileName) {
-  const auto lines = FirstLines(fileName, 4);
-  if (lines.size() < 4) return kFalse;
-  int v[10];
-  if (std::sscanf(lines[2].c_str(), "%i %i %i %i %i %i %i %i %i %i", &v[0], &v[1], &v[2], &v[3],
-                  &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]) != 10) {
-    return kFalse;
-  }
-  return (v[0] > 0 && v[1] > 0 && ITrimmedLength(lines[3]) > 0) ? kTrue : kFalse;
-}
+int FIsBSL(const std::string& fileName) { return IsBSL(FirstBytes(fileName)); }
 
 int FIsCBF(const unsigned char* buffer, int length) {
   return (length > 9 && std::memcmp(buffer, "###CBF:", 7) == 0) ? kTrue : kFalse;
 }
 
-int FIsChiplot(const std::string& fileName) {
-  const auto lines = FirstLines(fileName, 5);
-  if (lines.size() < 5) return kFalse;
-  int first = 0, second = 0;
-  if (std::sscanf(lines[3].c_str(), "%i %i", &first, &second) < 1 || first < 0) return kFalse;
-  float x = 0.0f, y = 0.0f;
-  return std::sscanf(lines[4].c_str(), "%f %f", &x, &y) == 2 ? kTrue : kFalse;
-}
+int FIsChiplot(const std::string& fileName) { return IsChiplot(FirstBytes(fileName)); }
 
 int FIsKlora(const unsigned char* buffer, int length) {
   return (length > 9 && buffer[0] == '{' && NoLetterAfterBrace(buffer, length, 'B')) ? kTrue
@@ -119,23 +155,27 @@ int FIsTIFF(const unsigned char* buffer, int length) {
   return kFalse;
 }
 
-int FIsVolume(const std::string& fileName) {
-  const auto lines = FirstLines(fileName, 1);
-  return (!lines.empty() && IStringsEqual(lines[0], "! HST_SLAVE VOLUME INFO FILE")) ? kTrue
-                                                                                     : kFalse;
-}
+int FIsVolume(const std::string& fileName) { return IsVolume(FirstBytes(fileName)); }
 
 int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
   static constexpr IRoutine kR{"FDeduceFileFormat", "V0.9"};
   if (IBad(kR, status)) return kFalse;
-  unsigned char buffer[1024];
-  int length = 0;
+  // One bounded read serves every test; a device or a pipe is refused before it is read.
+  std::string bytes(kDetectionBytes, '\0');
   {
-    FilePtr file(std::fopen(fileName.c_str(), "rb"));
+    bool notRegular = false;
+    FilePtr file(FOpenRegularFile(fileName, "rb", notRegular));
+    if (notRegular) {
+      IWarning("FDeduceFileFormat: Not a regular file (a device, pipe or folder): " + fileName,
+               status);
+      return kFalse;
+    }
     if (!file) return IFail(kR, kStatusFileOpen, status);
-    length = static_cast<int>(std::fread(buffer, 1, sizeof buffer, file.get()));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
   }
-  if (length <= 0) return kFalse;
+  if (bytes.empty()) return kFalse;
+  const auto* buffer = reinterpret_cast<const unsigned char*>(bytes.data());
+  const int length = std::min(static_cast<int>(bytes.size()), kBinaryTestBytes);
 
   const bool keyValueImage = LooksLikeKeyValueImage(buffer, length);
   struct Test {
@@ -147,16 +187,16 @@ int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
       {FIsADSC(buffer, length) && !keyValueImage, kFormatADSC,
        "The file contains an 'ADSC' format image"},
       {FIsBruker(buffer, length) != 0, kFormatBruker, "The file contains a Bruker format image"},
-      {FIsBSL(fileName) != 0, kFormatBSL, "The file contains a BSL format image"},
+      {IsBSL(bytes) != 0, kFormatBSL, "The file contains a BSL format image"},
       {FIsCBF(buffer, length) != 0, kFormatCBF, "The file contains a CBF format image"},
-      {FIsChiplot(fileName) != 0, kFormatChiplot, "The file contains Chiplot format data"},
+      {IsChiplot(bytes) != 0, kFormatChiplot, "The file contains Chiplot format data"},
       {FIsKlora(buffer, length) || (FIsADSC(buffer, length) && keyValueImage), kFormatKlora,
        "The file contains a 'Klora' format image"},
       {FIsPrinceton(buffer, length) != 0, kFormatPrinceton,
        "The file contains a Princeton format image"},
       {FIsMar(buffer, length) != 0, kFormatMar, "The file contains a MarResearch format image"},
       {FIsTIFF(buffer, length) != 0, kFormatTIFF, "The file contains a TIFF image"},
-      {FIsVolume(fileName) != 0, kFormatVolume, "The file contains a Volume image"},
+      {IsVolume(bytes) != 0, kFormatVolume, "The file contains a Volume image"},
   };
   int fits = 0;
   for (const Test& test : tests) {
@@ -214,7 +254,9 @@ int FGetDatasetInfo(const std::string& fileName, int format, int dataset, Datase
     default: return kFalse;
   }
   const bool text = format == kFormatBSL || format == kFormatChiplot || format == kFormatVolume;
-  FilePtr file(std::fopen(fileName.c_str(), text ? "r" : "rb"));
+  bool refused = false;
+  FilePtr file(FOpenInputFile(kR.name, fileName, text ? "r" : "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   info.images = 1;
   if (!hook(file.get(), fileName, dataset, info, status)) return kFalse;
@@ -226,37 +268,59 @@ int FGetDatasetInfo(const std::string& fileName, int format, int dataset, Datase
   return kTrue;
 }
 
+namespace {
+
+// A successful read replaces the store's data as reading into the store itself would have:
+// variances of another size go, those of the same size stay (no longer defined); the mask
+// goes; the description the reader gave (title, labels, axis) replaces the old one.
+void AdoptImage(DataSet& read, DataSet& d) {
+  if (read.dimX != d.dimX || read.dimY != d.dimY) {
+    d.variances.reset();
+    d.variancesAllocated = kFalse;
+  }
+  d.data = std::move(read.data);
+  d.dataAllocated = read.dataAllocated;
+  d.dimX = read.dimX;
+  d.dimY = read.dimY;
+  d.mask.reset();
+  d.maskAllocated = kFalse;
+  IDefineWholeImage(d, read.numX, read.numY);
+  IDescriptionCopy(read, d);
+}
+
+}  // namespace
+
 int FInputImage(const std::string& fileName, int format, int dataset, int image, int /*prompt*/,
                 DataSet& d, int& status) {
-  static constexpr IRoutine kR{"FInputImage", "V0.6"};
+  static constexpr IRoutine kR{"FInputImage", "V0.7"};
   if (IBad(kR, status)) return kFalse;
-  // Readers give a title only to a data-set that has none, so the title of the data held
-  // before must not stick to the new image.
-  const std::string oldTitle = d.title;
-  d.title.clear();
+  // The reader fills a scratch data-set that starts with the store's description (geometry,
+  // labels, display placement, axis), so that a refused or broken file leaves the image, mask
+  // and geometry already loaded as they were. Readers give a title only to a data-set that has
+  // none, so the title of the data held before must not stick to the new image.
+  DataSet read;
+  IDescriptionCopy(d, read);
+  read.title.clear();
   int result = kFalse;
   switch (format) {
-    case kFormatBruker: result = FInputBruker(fileName, d, status); break;
-    case kFormatBSL: result = FInputBSL(fileName, dataset, image, d, status); break;
-    case kFormatCBF: result = FInputCBF(fileName, d, status); break;
-    case kFormatKlora: result = FInputKlora(fileName, d, status); break;
-    case kFormatTIFF: result = FInputTIFF(fileName, d, status); break;
-    case kFormatPrinceton: result = FInputPrinceton(fileName, image, d, status); break;
-    case kFormatMar: result = FInputMar(fileName, d, status); break;
-    case kFormatADSC: result = FInputADSC(fileName, d, status); break;
-    case kFormatChiplot: result = FInputChiplot(fileName, d, status); break;
-    case kFormatVolume: result = FInputVolume(fileName, image, d, status); break;
+    case kFormatBruker: result = FInputBruker(fileName, read, status); break;
+    case kFormatBSL: result = FInputBSL(fileName, dataset, image, read, status); break;
+    case kFormatCBF: result = FInputCBF(fileName, read, status); break;
+    case kFormatKlora: result = FInputKlora(fileName, read, status); break;
+    case kFormatTIFF: result = FInputTIFF(fileName, read, status); break;
+    case kFormatPrinceton: result = FInputPrinceton(fileName, image, read, status); break;
+    case kFormatMar: result = FInputMar(fileName, read, status); break;
+    case kFormatADSC: result = FInputADSC(fileName, read, status); break;
+    case kFormatChiplot: result = FInputChiplot(fileName, read, status); break;
+    case kFormatVolume: result = FInputVolume(fileName, image, read, status); break;
     default:
       IWarning("FInputImage: The format is unsupported for file: " + fileName, status);
       break;
   }
-  if (!result) {
-    if (d.title.empty()) d.title = oldTitle;
-    return kFalse;
-  }
-  if (d.title.empty()) FSetTitleFromFile(fileName, d, true);
-
-  IDefineWholeImage(d, d.dimX, d.dimY);
-  ISetText(d.fileName, fileName);
+  if (!result || !read.dataAllocated || !read.data) return kFalse;
+  if (read.title.empty()) FSetTitleFromFile(fileName, read, true);
+  IDefineWholeImage(read, read.dimX, read.dimY);
+  ISetText(read.fileName, fileName);
+  AdoptImage(read, d);
   return kTrue;
 }

@@ -212,7 +212,9 @@ int FKloraDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& inf
 int FInputKlora(const std::string& fileName, DataSet& dataSet, int& status) {
   static constexpr IRoutine kR{"FInputKlora", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  const FOwnedFile file(std::fopen(fileName.c_str(), "rb"));
+  bool refused = false;
+  const FOwnedFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
 
   TextHeaderInfo header;

@@ -119,7 +119,7 @@ int FMarImageInfo(std::FILE* file, MarHeader& h, int& status) {
 }
 
 int FMarInputImage(std::FILE* file, const MarHeader& h, DataSet& d, int& status) {
-  static constexpr IRoutine kR{"FMarInputImage", "V0.6"};
+  static constexpr IRoutine kR{"FMarInputImage", "V0.7"};
   if (IBad(kR, status)) return kFalse;
   if (h.layout != kMarLayoutOld && h.layout != kMarLayoutPacked) {
     IError("The Mar file contains spiral data, which is not supported", status);
@@ -179,13 +179,15 @@ int FMarInputImage(std::FILE* file, const MarHeader& h, DataSet& d, int& status)
       }
       const std::int32_t address = Word(record, h.swap);
       const std::int32_t intensity = Word(record + 4, h.swap);
-      // Addresses count from 0, so columns x rows is already one past the last pixel.
-      if (address < 0 || address >= pixels) {
+      // Addresses count pixels from 1 (the first pixel of the file is 1, the last
+      // columns x rows), as the scanners write them.
+      if (address < 1 || address > pixels) {
         IWarning(IFormat("FMarInputImage: Invalid Overloaded pixel address: %i", address), status);
         continue;
       }
-      const int x = static_cast<int>(address % h.columns);
-      const int y = static_cast<int>(address / h.columns);
+      const std::int64_t index = static_cast<std::int64_t>(address) - 1;
+      const int x = static_cast<int>(index % h.columns);
+      const int y = static_cast<int>(index / h.columns);
       if (x < d.dimX && y < d.dimY) d.data[IIndex(d, x, y)] = static_cast<float>(intensity);
     }
   }
@@ -209,7 +211,9 @@ int FMarDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info,
 int FInputMar(const std::string& fileName, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputMar", "V0.6"};
   if (IBad(kR, status)) return kFalse;
-  FBinaryFile file(std::fopen(fileName.c_str(), "rb"));
+  bool refused = false;
+  FBinaryFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   MarHeader h;
   if (!FMarImageInfo(file.get(), h, status)) {

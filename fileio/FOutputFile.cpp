@@ -1,10 +1,18 @@
 #include "fileio/FOutputFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+bool FWritableFile(const std::string& path, const struct stat& info) {
+  // Root may write anything, so for root a file is writable only while some write bit is set:
+  // a file made read-only for everyone stays as it is.
+  if (geteuid() == 0) return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
 
 FOutputFile::~FOutputFile() { Discard(); }
 
@@ -26,7 +34,14 @@ bool FOutputFile::Open(const std::string& path) {
     std::free(resolved);
   }
   struct stat info {};
-  if (stat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  const bool exists = stat(target_.c_str(), &info) == 0;
+  // Renaming over a file needs only the folder's permission: a file the user may not write
+  // (made read-only to keep it) is refused as opening it for writing would be.
+  if (exists && S_ISREG(info.st_mode) && !FWritableFile(target_, info)) {
+    errno = EACCES;
+    return false;
+  }
+  if (exists && !S_ISREG(info.st_mode)) {
     file_ = std::fopen(target_.c_str(), "w");
     return file_ != nullptr;
   }

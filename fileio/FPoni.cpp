@@ -11,6 +11,8 @@
 
 #include "core/status.h"
 #include "core/text.h"
+#include "fileio/FOutputFile.h"
+#include "fileio/FRawData.h"
 
 namespace {
 
@@ -96,7 +98,9 @@ void NormaliseAxis(double& tilt, double& axis) {
 int FReadPoni(const std::string& fileName, PoniGeometry& poni, int& status) {
   static constexpr IRoutine kR{"FReadPoni", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  std::FILE* file = std::fopen(fileName.c_str(), "r");
+  bool refused = false;
+  std::FILE* file = FOpenInputFile(kR.name, fileName, "r", refused, status);
+  if (refused) return kFalse;
   if (!file) {
     errno = 0;
     return IFail(kR, kStatusFileOpen, status);
@@ -190,8 +194,12 @@ int FWritePoni(const std::string& fileName, const PoniGeometry& p, int& status) 
   static constexpr IRoutine kR{"FWritePoni", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   // Written beside the target and renamed over it only when complete.
+  // A read-only file is not replaced behind the user's back.
+  struct stat info {};
+  const bool readOnly = stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                        !FWritableFile(fileName, info);
   const std::string temporary = fileName + ".partial";
-  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  std::FILE* file = readOnly ? nullptr : std::fopen(temporary.c_str(), "w");
   if (!file) {
     errno = 0;
     IWarning(IFormat("FWritePoni: Could not open %s for writing", fileName.c_str()), status);

@@ -97,7 +97,9 @@ int FPrincetonDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo&
 int FInputPrinceton(const std::string& fileName, int image, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputPrinceton", "V0.4"};
   if (IBad(kR, status)) return kFalse;
-  FBinaryFile file(std::fopen(fileName.c_str(), "rb"));
+  bool refused = false;
+  FBinaryFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   PrincetonHeader h;
   if (!FPrincetonImageInfo(file.get(), h, status)) {

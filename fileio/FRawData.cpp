@@ -1,10 +1,13 @@
 // The raw-array readers, the block read and the header checks shared by every reader.
 #include "fileio/FRawData.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
 #include "core/status.h"
 #include "core/text.h"
@@ -151,6 +154,38 @@ int FOutput2DR4(std::FILE* file, const DataSet& d, int& status) {
     }
   }
   return kTrue;
+}
+
+// ---- Opening the files a reader reads -----------------------------------------------------
+
+std::FILE* FOpenRegularFile(const std::string& fileName, const char* mode, bool& notRegular) {
+  notRegular = false;
+  // Opened without blocking, so that a pipe with no writer cannot hold the program, and
+  // looked at through the descriptor, so that what is checked is what is read.
+  const int descriptor = open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    notRegular = true;
+    close(descriptor);
+    return nullptr;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = fdopen(descriptor, mode);
+  if (!file) close(descriptor);
+  return file;
+}
+
+std::FILE* FOpenInputFile(const char* routine, const std::string& fileName, const char* mode,
+                          bool& refused, int& status) {
+  std::FILE* file = FOpenRegularFile(fileName, mode, refused);
+  if (refused) {
+    IWarning(std::string(routine) + ": Not a regular file (a device, pipe or folder): " +
+                 fileName,
+             status);
+  }
+  return file;
 }
 
 // ---- Header checks ------------------------------------------------------------------------

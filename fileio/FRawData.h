@@ -61,6 +61,18 @@ int FInput2DUI1(std::FILE* file, int swap, std::int64_t offset, int columns, int
 // Writes the region of interest as native 32-bit reals, row by row.
 int FOutput2DR4(std::FILE* file, const DataSet& dataSet, int& status);
 
+// ---- Opening the files a reader reads -----------------------------------------------------
+// Opens a file for reading only when it is a regular file: a device such as /dev/zero never
+// ends, a pipe blocks until someone writes to it, and neither has a length to check a header
+// against. Null when the file cannot be opened; `notRegular` tells that the name exists but is
+// no regular file (nothing is written: the caller says so in its own words).
+std::FILE* FOpenRegularFile(const std::string& fileName, const char* mode, bool& notRegular);
+// The readers' open: FOpenRegularFile, warning "<routine>: Not a regular file (a device, pipe
+// or folder): <name>" for a name that is no regular file and setting `refused` (the status
+// stays good); any other failure leaves `refused` clear for the caller's own status.
+std::FILE* FOpenInputFile(const char* routine, const std::string& fileName, const char* mode,
+                          bool& refused, int& status);
+
 // ---- Checks every reader makes on sizes and offsets from a header ------------------------
 // The length of an open file in bytes (-1 when it cannot be told).
 std::int64_t FFileLength(std::FILE* file);

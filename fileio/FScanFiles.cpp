@@ -55,7 +55,9 @@ int FInput1DASCII(const std::string& fileName, int capacity, int& count, float* 
   static constexpr IRoutine kR{"FInput1DASCII", "V0.3"};
   if (IBad(kR, status)) return kFalse;
   count = 0;
-  FilePtr file(std::fopen(fileName.c_str(), "r"));
+  bool refused = false;
+  FilePtr file(FOpenInputFile(kR.name, fileName, "r", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   std::string line;
   while (count < capacity && values && IReadLine(file.get(), 256, line)) {
@@ -130,7 +132,9 @@ int FInputMask(const std::string& fileName, DataSet& d, int& status) {
   if (IBad(kR, status)) return kFalse;
   if (!ICheckData("FInputMask:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return IFail(kR, kStatusNotAllocated, status);
-  FilePtr file(std::fopen(fileName.c_str(), "rb"));
+  bool refused = false;
+  FilePtr file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
 
   unsigned char header[kMaskHeaderWords * 4];

@@ -99,6 +99,31 @@ int ReadEntryValues(std::FILE* file, const TIFFEntry& entry, bool bigEndian, std
   return kTrue;
 }
 
+// Whether the first `n` values of a SHORT or LONG entry lie inside the file (values held in
+// the field itself always do); false with a warning otherwise.
+int EntryArrayInFile(const TIFFEntry& entry, bool bigEndian, std::int64_t n,
+                     std::int64_t fileLength, const char* what, int& status) {
+  const int size = TypeSize(entry.type);
+  if (size == 0 || n > entry.count) {
+    IWarning(IFormat("FTIFFInputImage: The %s are held as %u values of field type %i", what,
+                     entry.count, entry.type),
+             status);
+    return kFalse;
+  }
+  if (static_cast<std::int64_t>(entry.count) * size <= 4) return kTrue;
+  const std::int64_t at = Get32(entry.field, bigEndian);
+  const std::int64_t length = n * size;
+  if (fileLength < 0 || at + length > fileLength) {
+    IWarning(IFormat("FTIFFInputImage: The %s (bytes %lld to %lld) lie beyond the end of the "
+                     "file (%lld bytes)",
+                     what, static_cast<long long>(at), static_cast<long long>(at + length),
+                     static_cast<long long>(fileLength)),
+             status);
+    return kFalse;
+  }
+  return kTrue;
+}
+
 // The first value of a scalar tag, or -1 when its field type is not SHORT or LONG. A tag with
 // one value per sample holds the first sample's value in the field or at the field's offset.
 int ScalarValue(std::FILE* file, const TIFFEntry& entry, bool bigEndian, std::int64_t fileLength) {
@@ -278,6 +303,16 @@ int FTIFFInputImage(std::FILE* file, const TIFFHeader& h, DataSet& d, int& statu
   }
   const bool big = h.byteOrder == kByteOrderHighFirst;
   const std::int64_t length = FFileLength(file);
+  // The strip arrays are held to the file before room for them is taken: a directory that
+  // declares two thousand million strips must not cost gigabytes to refuse.
+  if (!EntryArrayInFile(h.stripOffsets, big, strips, length, "strip offsets", status)) {
+    return kFalse;
+  }
+  const bool useByteCounts = h.stripByteCounts.present && h.stripByteCounts.count >= strips;
+  if (useByteCounts &&
+      !EntryArrayInFile(h.stripByteCounts, big, strips, length, "strip byte counts", status)) {
+    return kFalse;
+  }
   IArray<std::int64_t> offsets;
   if (!IAllocateMemory("FTIFFInputImage: STRIP OFFSETS", strips, offsets, status)) return kFalse;
   if (!ReadEntryValues(file, h.stripOffsets, big, strips, length, "strip offsets", offsets.get(),
@@ -285,7 +320,7 @@ int FTIFFInputImage(std::FILE* file, const TIFFHeader& h, DataSet& d, int& statu
     return kFalse;
   }
   IArray<std::int64_t> byteCounts;
-  if (h.stripByteCounts.present && h.stripByteCounts.count >= strips) {
+  if (useByteCounts) {
     if (!IAllocateMemory("FTIFFInputImage: STRIP BYTE COUNTS", strips, byteCounts, status) ||
         !ReadEntryValues(file, h.stripByteCounts, big, strips, length, "strip byte counts",
                          byteCounts.get(), status)) {
@@ -345,7 +380,9 @@ int FTIFFDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info
 int FInputTIFF(const std::string& fileName, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputTIFF", "V0.5"};
   if (IBad(kR, status)) return kFalse;
-  FBinaryFile file(std::fopen(fileName.c_str(), "rb"));
+  bool refused = false;
+  FBinaryFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
   TIFFHeader h;
   if (!FTIFFImageInfo(file.get(), h, status)) {

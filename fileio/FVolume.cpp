@@ -62,7 +62,9 @@ int FVolumeInputImage(const std::string& infoFileName, const TextHeaderInfo& hea
   if (IBad(kR, status)) return kFalse;
   std::string rawFileName;
   if (!FVolumeRawFileName(infoFileName, rawFileName, status)) return kFalse;
-  const FOwnedFile file(std::fopen(rawFileName.c_str(), "rb"));
+  bool refused = false;
+  const FOwnedFile file(FOpenInputFile(kR.name, rawFileName, "rb", refused, status));
+  if (refused) return kFalse;
   if (!file) {
     IError("FVolumeInputImage; Failed to open binary file: " + rawFileName, status);
     return kFalse;
@@ -79,11 +81,13 @@ int FVolumeInputImage(const std::string& infoFileName, const TextHeaderInfo& hea
     return kFalse;
   }
 
-  // The slice's place in the raw file, saturated so that an absurd volume reads as one that
-  // the file cannot hold.
+  // The slice's size is held to what an allocation can take before it is multiplied out; its
+  // place in the raw file is saturated so that an absurd volume reads as one that the file
+  // cannot hold.
+  if (!FCheckImageSize(kR.name, header.columns, header.rows, 4, 0, -1, status)) return kFalse;
   TextHeaderInfo block = header;
   const std::int64_t pixels = static_cast<std::int64_t>(header.columns) * header.rows;
-  const std::int64_t sliceBytes = pixels > 0 ? pixels * 4 : 0;  // ints: no overflow here
+  const std::int64_t sliceBytes = pixels * 4;
   block.offset =
       sliceBytes > 0 && slice - 1 > INT64_MAX / sliceBytes ? INT64_MAX : sliceBytes * (slice - 1);
   if (!FCheckPixelBlock(kR.name, block, 4, file.get(), status)) return kFalse;
@@ -106,7 +110,9 @@ int FVolumeDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& in
 int FInputVolume(const std::string& fileName, int image, DataSet& dataSet, int& status) {
   static constexpr IRoutine kR{"FInputVolume", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  const FOwnedFile file(std::fopen(fileName.c_str(), "r"));
+  bool refused = false;
+  const FOwnedFile file(FOpenInputFile(kR.name, fileName, "r", refused, status));
+  if (refused) return kFalse;
   if (!file) return IFail(kR, kStatusFileOpen, status);
 
   TextHeaderInfo header;

@@ -151,4 +151,104 @@ TEST_F(OpenFiles, PrintingAnImageWritesAPdfPage) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("none.pdf")));
 }
 
+// A refused file leaves the image already loaded as it was: data, mask, geometry, title and
+// display placement. Each of these files is recognised, passes the header checks and is only
+// refused by its reader.
+TEST_F(OpenFiles, ARefusedFileKeepsTheLoadedImage) {
+  std::string adsc = "{\nHEADER_BYTES=  512;\nBYTE_ORDER=little_endian;\nTYPE=unsigned_short;\n"
+                     "SIZE1=4;\nSIZE2=3;\n}\n";
+  adsc.resize(512, ' ');
+  const std::uint16_t pixels[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1200};
+  adsc += Bytes(pixels, sizeof pixels);
+  ASSERT_TRUE(Open(Write("frame.img", adsc)));
+  DataSet& main = LVStores().Main();
+  ASSERT_TRUE(IAllocateMask(main, status));
+  main.mask[3] = 1;
+  main.maskDefined = main.maskInUse = kTrue;
+  main.beamCentreX = 12.5f;
+  main.distance = 0.125f;
+  main.displayStartX = 1;
+  const float pixelSizeY = main.pixelSizeY;
+
+  // A header type no reader takes, in each text-header format.
+  std::string badAdsc = "{\nHEADER_BYTES=  512;\nTYPE=complex_float;\nSIZE1=2;\nSIZE2=2;\n}\n";
+  badAdsc.resize(512, ' ');
+  badAdsc += std::string(16, '\1');
+  std::string badKlora = "{\nDim_1 = 2 ;\nDim_2 = 2 ;\nDataType = Complex ;\n}\n";
+  badKlora += std::string(16, '\1');
+  std::string bruker;
+  for (const char* record : {"FORMAT :86", "HDRBLKS:1", "NPIXELB:4", "NROWS  :2", "NCOLS  :2"}) {
+    std::string r = record;
+    r.resize(80, ' ');
+    bruker += r;
+  }
+  bruker += "\x1a\x04";
+  bruker.resize(512, ' ');
+  bruker += std::string(16, '\1');
+  // A packed Mar file whose stream lacks its "CCP4 packed image" line.
+  std::string mar(4096 + 512, '\x55');
+  const std::int32_t words[6] = {1234, 8, 0, 1, 0, 64};
+  std::memcpy(mar.data(), words, sizeof words);
+  std::fill(mar.begin() + 24, mar.begin() + 4096, '\0');
+  // A Chiplot file that promises five points and holds three.
+  std::string chiplot = "scan\nx\ny\n5 1\n";
+  for (int i = 1; i <= 3; ++i) chiplot += std::to_string(i) + " 1" + std::string(30, ' ') + "\n";
+
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* warning;
+  } refused[] = {
+      {"bad.img", badAdsc, "ERROR: FADSCInputImage: Unknown data-type: -1"},
+      {"bad.edf", badKlora, "ERROR: FKloraInputImage: Unknown data-type: -1"},
+      {"bad.gfrm", bruker, "ERROR: FBrukerInputImage: Unknown data-type: -1"},
+      {"bad.mar3450", mar, "WARNING: FMarPackedImage: No 'CCP4 packed image' line"},
+      {"bad.chi", chiplot, "WARNING: FInputChiplot: For x = 3, not enough values on line"},
+  };
+  for (const auto& file : refused) {
+    SCOPED_TRACE(file.name);
+    IInfoClear();
+    EXPECT_FALSE(Open(Write(file.name, file.bytes)));
+    bool warned = false;
+    for (const auto& line : IInfoLines()) warned = warned || line.rfind(file.warning, 0) == 0;
+    EXPECT_TRUE(warned) << file.warning;
+    const DataSet& kept = LVStores().Main();
+    ASSERT_EQ(kept.dimX, 4);
+    ASSERT_EQ(kept.dimY, 3);
+    EXPECT_EQ(kept.numX, 4);
+    EXPECT_EQ(kept.endY, 2);
+    EXPECT_TRUE(kept.dataDefined);
+    EXPECT_EQ(kept.data[11], 1200.0f);
+    EXPECT_EQ(kept.data[0], 1.0f);
+    ASSERT_TRUE(kept.maskAllocated);
+    EXPECT_EQ(kept.mask[3], 1);
+    EXPECT_TRUE(kept.maskInUse);
+    EXPECT_EQ(kept.beamCentreX, 12.5f);
+    EXPECT_EQ(kept.distance, 0.125f);
+    EXPECT_EQ(kept.pixelSizeY, pixelSizeY);
+    EXPECT_EQ(kept.title, "frame.img");
+    EXPECT_EQ(kept.fileName, dir.File("frame.img"));
+    EXPECT_EQ(kept.displayStartX, 1);
+    EXPECT_TRUE(kept.xAxisInPixels);
+  }
+  EXPECT_EQ(status, kStatusGood);
+
+  // A file that opens replaces data, mask and title as before; the geometry stays.
+  std::string other = "{\nHEADER_BYTES=  512;\nBYTE_ORDER=little_endian;\nTYPE=unsigned_short;\n"
+                      "SIZE1=2;\nSIZE2=2;\n}\n";
+  other.resize(512, ' ');
+  other += Bytes(pixels, 8);
+  ASSERT_TRUE(Open(Write("other.img", other)));
+  const DataSet& opened = LVStores().Main();
+  EXPECT_EQ(opened.dimX, 2);
+  EXPECT_EQ(opened.endX, 1);
+  EXPECT_EQ(opened.data[3], 4.0f);
+  EXPECT_FALSE(opened.maskAllocated);
+  EXPECT_FALSE(opened.maskInUse);
+  EXPECT_EQ(opened.title, "other.img");
+  EXPECT_EQ(opened.fileName, dir.File("other.img"));
+  EXPECT_EQ(opened.beamCentreX, 12.5f);
+  EXPECT_EQ(opened.distance, 0.125f);
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 #include "fileio/FBinaryHeaders.h"
 #include "fileio/FInput.h"
 #include "fileio/FMarPackedImage.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -254,9 +255,10 @@ TEST_F(BinaryFormat, MarPackedFilesInBothByteOrders) {
   const auto image = Scene(24, 16, 5);
   for (bool big : {false, true}) {
     sink.lines.clear();
-    const std::string bytes = MarPacked(24, 16, Pack(image, 24, 16),
-                                        {{5, 123456}, {24 * 16 - 1, -7}, {24 * 16, 9}, {-1, 9}},
-                                        big);
+    // Addresses count from 1: 6 is the sixth pixel, 384 the last; 0 and 385 lie outside.
+    const std::string bytes =
+        MarPacked(24, 16, Pack(image, 24, 16),
+                  {{6, 123456}, {24 * 16 - 1, -7}, {24 * 16, 9}, {0, 9}, {385, 9}, {-1, 9}}, big);
     EXPECT_TRUE(FIsMar(reinterpret_cast<const unsigned char*>(bytes.data()),
                        static_cast<int>(bytes.size())));
     ASSERT_TRUE(FInputMar(Write("plate.mar3450", bytes), d, status)) << big;
@@ -267,9 +269,13 @@ TEST_F(BinaryFormat, MarPackedFilesInBothByteOrders) {
     EXPECT_EQ(At(0, 15), image[0]);
     EXPECT_EQ(At(7, 15 - 3), image[3 * 24 + 7]);
     EXPECT_EQ(At(5, 15), 123456.0f);
-    EXPECT_EQ(At(23, 0), -7.0f);
-    EXPECT_TRUE(Saw("WARNING: FMarInputImage: Invalid Overloaded pixel address: 384"));
+    EXPECT_EQ(At(6, 15), image[6]);
+    EXPECT_EQ(At(22, 0), -7.0f);
+    EXPECT_EQ(At(23, 0), 9.0f);  // the last pixel's overflow is kept
+    EXPECT_TRUE(Saw("WARNING: FMarInputImage: Invalid Overloaded pixel address: 0"));
+    EXPECT_TRUE(Saw("WARNING: FMarInputImage: Invalid Overloaded pixel address: 385"));
     EXPECT_TRUE(Saw("WARNING: FMarInputImage: Invalid Overloaded pixel address: -1"));
+    EXPECT_FALSE(Saw("WARNING: FMarInputImage: Invalid Overloaded pixel address: 384"));
   }
 }
 
@@ -279,7 +285,8 @@ TEST_F(BinaryFormat, MarOldLayoutReadsOverflowsAfterThePixels) {
     std::string bytes = Words({1200, 3, 0, 0, 3}, big);
     bytes.resize(2400, '\0');
     for (int p = 0; p < 3600; ++p) Put(bytes, static_cast<std::uint32_t>(p * 7 % 65536), 2, big);
-    bytes += Words({0, 70000, 1201, 80000, 3599, 90000}, big);
+    // Addresses count from 1: 1 is the first pixel of the file, 3600 the last.
+    bytes += Words({1, 70000, 1202, 80000, 3600, 90000}, big);
     ASSERT_TRUE(FIsMar(reinterpret_cast<const unsigned char*>(bytes.data()), 1024));
     ASSERT_TRUE(FInputMar(Write("old.image", bytes), d, status));
     EXPECT_EQ(d.dimX, 1200);
@@ -505,6 +512,41 @@ TEST_F(BinaryFormat, TiffRefusals) {
   EXPECT_FALSE(FInputTIFF(Write("far.tif", farDirectory), d, status));
   EXPECT_TRUE(Saw("ERROR: FInputTIFF: Problem inputting header information:"));
   EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(BinaryFormat, TiffStripArraysAreHeldToTheFileBeforeRoomIsTaken) {
+  // One column of 2^31 - 1 rows, one row per strip: the strip offsets would take 16 GiB. The
+  // check runs in a child held to 4 GiB of address space, where such an allocation fails.
+  std::string s = "II";
+  Put(s, 42, 2, false);
+  Put(s, 8, 4, false);
+  Put(s, 6, 2, false);
+  auto entry = [&](int tag, int type, std::uint32_t count, std::uint32_t value) {
+    Put(s, static_cast<std::uint32_t>(tag), 2, false);
+    Put(s, static_cast<std::uint32_t>(type), 2, false);
+    Put(s, count, 4, false);
+    Put(s, value, 4, false);
+  };
+  entry(256, 4, 1, 1);
+  entry(257, 4, 1, 0x7FFFFFFFu);
+  entry(258, 3, 1, 16);
+  entry(259, 3, 1, 1);
+  entry(273, 4, 0x7FFFFFFFu, 100);
+  entry(278, 4, 1, 1);
+  s.resize(200, '\0');
+  const std::string path = Write("strips.tif", s);
+  const int result = RunInChild(
+      [&] {
+        sink.lines.clear();
+        if (FInputTIFF(path, d, status)) return 1;
+        if (status != kStatusGood) return 2;
+        return Saw("WARNING: FTIFFInputImage: The strip offsets (bytes 100 to 8589934688) lie "
+                   "beyond the end of the file (200 bytes)")
+                   ? 0
+                   : 3;
+      },
+      20, std::int64_t{4} << 30);
+  EXPECT_EQ(result, 0);
 }
 
 // ---- BSL -------------------------------------------------------------------------------------

@@ -1,11 +1,16 @@
 // Format detection, block reads and the raw readers.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "core/status.h"
 #include "fileio/FInput.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -258,3 +263,117 @@ TEST_F(InputFramework, HeaderSizeChecksRefuseWhatTheFileCannotHold) {
 }
 
 }  // namespace
+
+// ---- Devices, pipes and folders ------------------------------------------------------------
+// Each check runs in a child process under a time limit (a regression blocks on the pipe or
+// reads /dev/zero for ever) and a limit on its address space (a regression fills gigabytes).
+class NotRegularFiles : public InputFramework {
+ protected:
+  static constexpr std::int64_t kAddressSpace = std::int64_t{4} << 30;
+
+  // 0: refused promptly with `warning` and the status good; 1: accepted; 2: refused without
+  // the warning; 3: the status went bad; -1: it blocked or was killed.
+  int Refuses(const std::function<int()>& read, const std::string& warning) {
+    return RunInChild(
+        [&] {
+          sink.lines.clear();
+          if (read()) return 1;
+          if (status != kStatusGood) return 3;
+          return Saw(warning) ? 0 : 2;
+        },
+        10, kAddressSpace);
+  }
+  std::string Pipe(const std::string& name) {
+    const std::string path = dir.File(name);
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    return path;
+  }
+  std::string LinkToZero(const std::string& name) {
+    const std::string path = dir.File(name);
+    std::filesystem::create_symlink("/dev/zero", path);
+    return path;
+  }
+};
+
+TEST_F(NotRegularFiles, DetectionRefusesDevicesPipesAndFolders) {
+  for (const std::string& path : {std::string("/dev/zero"), Pipe("pipe.img"),
+                                  LinkToZero("zero.img"), dir.path().string()}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Refuses(
+                  [&] {
+                    int format = 0;
+                    return FDeduceFileFormat(path, format, status);
+                  },
+                  "WARNING: FDeduceFileFormat: Not a regular file (a device, pipe or folder): " +
+                      path),
+              0);
+    // The text tests on their own say no without waiting.
+    EXPECT_EQ(RunInChild([&] { return FIsBSL(path) || FIsChiplot(path) || FIsVolume(path); }, 10),
+              0);
+  }
+}
+
+TEST_F(NotRegularFiles, ReadersRefuseThemToo) {
+  // Readers reached without detection (a file series names its format) say no as well.
+  const std::string pipe = Pipe("pipe.img");
+  const struct {
+    int format;
+    const char* routine;
+  } readers[] = {{kFormatADSC, "FInputADSC"},   {kFormatBruker, "FInputBruker"},
+                 {kFormatKlora, "FInputKlora"}, {kFormatMar, "FInputMar"},
+                 {kFormatTIFF, "FInputTIFF"},   {kFormatPrinceton, "FInputPrinceton"},
+                 {kFormatBSL, "FInputBSL"},     {kFormatChiplot, "FInputChiplot"},
+                 {kFormatVolume, "FInputVolume"}};
+  for (const auto& reader : readers) {
+    for (const std::string& path : {std::string("/dev/zero"), pipe}) {
+      SCOPED_TRACE(path + " " + reader.routine);
+      DataSet d;
+      EXPECT_EQ(Refuses([&] { return FInputImage(path, reader.format, 1, 1, kFalse, d, status); },
+                        std::string("WARNING: ") + reader.routine +
+                            ": Not a regular file (a device, pipe or folder): " + path),
+                0);
+    }
+  }
+  DatasetInfo info;
+  EXPECT_EQ(Refuses([&] { return FGetDatasetInfo(pipe, kFormatVolume, 1, info, status); },
+                    "WARNING: FGetDatasetInfo: Not a regular file (a device, pipe or folder): " +
+                        pipe),
+            0);
+}
+
+TEST_F(NotRegularFiles, CompanionFilesMustBeRegular) {
+  // A 70-byte BSL header whose binary file is a device or a pipe: without a length to hold the
+  // sizes to, 50000 x 50000 reals would be allocated and filled.
+  LinkToZero("zero");
+  Pipe("pipe");
+  for (const std::string binary : {"zero", "pipe"}) {
+    SCOPED_TRACE(binary);
+    const std::string header =
+        Write(binary + ".bsl", "title\n\n50000 50000 1 1 0 0 0 0 0 0\n" + binary + "\n");
+    DataSet d;
+    EXPECT_EQ(Refuses([&] { return FInputImage(header, kFormatBSL, 1, 1, kFalse, d, status); },
+                      "WARNING: FBSLInputImage: Not a regular file (a device, pipe or folder): " +
+                          dir.File(binary)),
+              0);
+    // A volume information file beside a raw "file" that is the device or the pipe.
+    const std::string info = Write(binary + ".info",
+                                   "! HST_SLAVE VOLUME INFO FILE\nNUM_X = 50000\nNUM_Y = 50000\n"
+                                   "NUM_Z = 1\n");
+    EXPECT_EQ(Refuses([&] { return FInputImage(info, kFormatVolume, 1, 1, kFalse, d, status); },
+                      "WARNING: FVolumeInputImage: Not a regular file (a device, pipe or "
+                      "folder): " +
+                          dir.File(binary)),
+              0);
+  }
+}
+
+TEST_F(InputFramework, DetectionReadsOnlyTheStartOfAFile) {
+  // Text tests see the first few KiB: a Chiplot file is still recognised by its first lines
+  // however long the file; line ends of either kind are understood.
+  std::string chiplot = "title\nx\ny\n3 1\n1 2\n2 3\n3 4\n";
+  chiplot += std::string(1 << 20, ' ');
+  int format = 0;
+  EXPECT_TRUE(FDeduceFileFormat(Write("long.chi", chiplot), format, status));
+  EXPECT_EQ(format, kFormatChiplot);
+  EXPECT_TRUE(FIsVolume(Write("early.info", "! HST_SLAVE VOLUME INFO FILE\r\nNUM_X = 2\n")));
+}

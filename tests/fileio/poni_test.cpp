@@ -3,7 +3,9 @@
 // for the real Pilatus calibration, and the round trip through a written file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "core/status.h"
 #include "fileio/FPoni.h"
@@ -145,6 +147,21 @@ TEST_F(PoniTest, VersionsDetectorsAndBadFiles) {
   EXPECT_EQ(sink.lines.size(), 5u);
   EXPECT_FALSE(FReadPoni(dir.File("missing.poni"), p, status));
   EXPECT_EQ(status, kStatusFileOpen);
+}
+
+TEST_F(PoniTest, ReadOnlyFileIsNotReplaced) {
+  RecordingSink sink;
+  const std::string path = dir.File("kept.poni");
+  WriteFile(path, "Distance: 0.1\n");
+  using std::filesystem::perms;
+  std::filesystem::permissions(path, perms::owner_read | perms::group_read);
+  PoniGeometry poni;
+  poni.distance = 0.2;
+  EXPECT_FALSE(FWritePoni(path, poni, status));
+  EXPECT_EQ(status, kStatusFileOpen);
+  const std::string warning = "WARNING: FWritePoni: Could not open " + path + " for writing";
+  EXPECT_NE(std::find(sink.lines.begin(), sink.lines.end(), warning), sink.lines.end());
+  EXPECT_EQ(ReadFile(path), "Distance: 0.1\n");
 }
 
 }  // namespace

@@ -250,4 +250,53 @@ TEST_F(MaskFileTest, MismatchedOrShortFilesChangeNothing) {
   EXPECT_TRUE(same.maskDefined && !same.maskInUse);
 }
 
+// Renaming over a file needs only the folder's permission; a file the user made read-only
+// is still never replaced. (Root may write anything: for root "read-only" is no write bit.)
+TEST_F(ScanFileTest, ReadOnlyFilesAreNotReplaced) {
+  using std::filesystem::perms;
+  DataSet d = Image(3, 2);
+  const auto readOnly = [&](const std::string& name, const std::string& text) {
+    const std::string path = Write(name, text);
+    std::filesystem::permissions(path, perms::owner_read | perms::group_read | perms::others_read);
+    return path;
+  };
+  const std::string chi = readOnly("kept.chi", "old chiplot\n");
+  EXPECT_FALSE(FOutputChiplot(chi, d, status));
+  EXPECT_TRUE(Saw("WARNING: File open failed: " + chi));
+  EXPECT_EQ(ReadFile(chi), "old chiplot\n");
+
+  const std::string bsl = readOnly("K00000.bsl", "old header\n");
+  EXPECT_FALSE(FOutputBSL(bsl, d, status));
+  EXPECT_TRUE(Saw("WARNING: File open failed: " + bsl));
+  EXPECT_EQ(ReadFile(bsl), "old header\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("K00001.bsl")));
+  EXPECT_EQ(status, kStatusGood);
+
+  // A read-only binary file refuses the pair; the header is left as it was.
+  const std::string header = Write("B00000.bsl", "old header\n");
+  const std::string binary = readOnly("B00001.bsl", "old binary");
+  EXPECT_FALSE(FOutputBSL(header, d, status));
+  EXPECT_EQ(status, kStatusFileOpen);
+  EXPECT_EQ(ReadFile(header), "old header\n");
+  EXPECT_EQ(ReadFile(binary), "old binary");
+  status = kStatusGood;
+
+  const std::string mask = readOnly("kept.msk", "old mask");
+  EXPECT_FALSE(FOutputMask(mask, d, status));
+  EXPECT_EQ(status, kStatusFileOpen);
+  EXPECT_EQ(ReadFile(mask), "old mask");
+  EXPECT_EQ(std::filesystem::status(mask).permissions() & perms::all,
+            perms::owner_read | perms::group_read | perms::others_read);
+  status = kStatusGood;
+
+  // A file the owner may write is replaced and keeps its mode.
+  const std::string open = Write("open.chi", "old\n");
+  std::filesystem::permissions(open, perms::owner_read | perms::owner_write | perms::group_read);
+  ASSERT_TRUE(FOutputChiplot(open, d, status));
+  EXPECT_NE(ReadFile(open), "old\n");
+  EXPECT_EQ(std::filesystem::status(open).permissions() & perms::all,
+            perms::owner_read | perms::owner_write | perms::group_read);
+  EXPECT_EQ(Files(), 6u);  // no temporary left behind
+}
+
 }  // namespace

@@ -314,4 +314,19 @@ TEST_F(TextFormat, DatasetInfoAndTitlesThroughTheFramework) {
   }
 }
 
+TEST_F(TextFormat, VolumeSizesBeyondAnyAllocationAreRefusedBeforeTheyAreMultipliedOut) {
+  // 2000000000 x 2000000000 slices: the byte size of one slice does not fit 64 bits.
+  Write("huge", Pixels(kR4, kSix, false));
+  const std::string path =
+      Write("huge.info", kVolumeInfo + "NUM_X = 2000000000\nNUM_Y = 2000000000\nNUM_Z = 3\n");
+  for (int slice : {1, 3}) {
+    sink.lines.clear();
+    EXPECT_FALSE(FInputVolume(path, slice, data, status));
+    EXPECT_EQ(sink.lines, Lines({"WARNING: FVolumeInputImage: Impossible image size in header: "
+                                 "2000000000 * 2000000000 pixels"}));
+  }
+  EXPECT_FALSE(data.dataAllocated);
+  EXPECT_EQ(status, kStatusGood);
+}
+
 }  // namespace
