@@ -10,6 +10,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "commands/LVGeometry.h"
+#include "fileio/FRawData.h"
 #include "maths/MGeometry.h"
 #include "maths/MSimulate.h"
 #include "platform/Platform.h"
@@ -44,7 +45,10 @@ int ReadDSpacings(std::vector<float>& dSpacings, std::string& fileName, int& sta
   fileName = "sample.Ds";
   IGetDBItem("Calibrant_User_File", fileName, status);
   if (!LVSelectDsFile(256, fileName, status)) return kFalse;
-  std::FILE* file = std::fopen(fileName.c_str(), "r");
+  // A device or a pipe named here would never end or never answer.
+  bool refused = false;
+  std::FILE* file = FOpenInputFile(kR.name, fileName, "r", refused, status);
+  if (refused) return kFalse;
   if (!file) {
     errno = 0;
     return IFail(kR, kStatusFileOpen, status);

@@ -10,6 +10,8 @@
 
 #include "core/status.h"
 #include "fileio/FInput.h"
+#include "fileio/FPoni.h"
+#include "fileio/FScanFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSupport.h"
 
@@ -363,6 +365,36 @@ TEST_F(NotRegularFiles, CompanionFilesMustBeRegular) {
                       "WARNING: FVolumeInputImage: Not a regular file (a device, pipe or "
                       "folder): " +
                           dir.File(binary)),
+              0);
+  }
+}
+
+TEST_F(NotRegularFiles, ListsMasksAndGeometryFilesMustBeRegular) {
+  // Files read beside an image: a d-spacings list, a mask, a PONI geometry.
+  const std::string pipe = Pipe("pipe");
+  for (const std::string& path : {std::string("/dev/zero"), pipe}) {
+    SCOPED_TRACE(path);
+    const std::string what = ": Not a regular file (a device, pipe or folder): " + path;
+    float values[8];
+    int count = 0;
+    EXPECT_EQ(Refuses([&] { return FInput1DASCII(path, 8, count, values, status); },
+                      "WARNING: FInput1DASCII" + what),
+              0);
+    EXPECT_EQ(Refuses(
+                  [&] {
+                    DataSet d;
+                    if (!IAllocateData(2, 2, d, status)) return 1;
+                    IDefineWholeImage(d, 2, 2);
+                    return FInputMask(path, d, status);
+                  },
+                  "WARNING: FInputMask" + what),
+              0);
+    EXPECT_EQ(Refuses(
+                  [&] {
+                    PoniGeometry poni;
+                    return FReadPoni(path, poni, status);
+                  },
+                  "WARNING: FReadPoni" + what),
               0);
   }
 }
