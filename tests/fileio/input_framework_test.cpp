@@ -283,7 +283,7 @@ class NotRegularFiles : public InputFramework {
           if (status != kStatusGood) return 3;
           return Saw(warning) ? 0 : 2;
         },
-        10, kAddressSpace);
+        5, kAddressSpace);
   }
   std::string Pipe(const std::string& name) {
     const std::string path = dir.File(name);

@@ -33,7 +33,7 @@ inline int RunInChild(const std::function<int()>& body, int seconds,
 #endif
     _exit(body() & 0xFF);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds + 5);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds + 2);
   int wstatus = 0;
   for (;;) {
     const pid_t done = waitpid(child, &wstatus, WNOHANG);
