@@ -162,7 +162,7 @@ TEST_F(IntegrateCommandTest, SimulatedRingsIntegrateToTheirAnglesInTheOutputStor
   ASSERT_TRUE(Run("Set_Main_Dataset", 0));
   Answer({"store 4", "1", "5"});
   ASSERT_TRUE(Run("Integrate_DSpacings"));
-  EXPECT_EQ(Store(4).xAxisStart, 0.0f);
+  EXPECT_FLOAT_EQ(Store(4).xAxisStart, 0.5f * Store(4).pixelSizeX);  // bin 0's centre
   EXPECT_FLOAT_EQ(Store(4).pixelSizeX * Store(4).numX, 5.0f);
   EXPECT_FLOAT_EQ(DBReal("Maximum_D_Spacing"), 5.0f);
 }
