@@ -18,6 +18,8 @@ struct Interpreter {
   bool initialising = false;
   std::string pendingFile;
   int lastStatus = kStatusGood;
+  bool nothingToDo = false;
+  bool commandLineOpened = true;
 };
 
 Interpreter& TheInterpreter() {
@@ -91,7 +93,7 @@ int Prepare(int& status) {
       CommandEvent openEvent;
       openEvent.text = file;
       LVCommandCall call{openEvent, stores, stores.Main(), nullptr, -1, status};
-      open->work(call);
+      interpreter.commandLineOpened = open->work(call) != kFalse;
     }
     LVSetDataCommands(stores.Main(), status);
     LVRedraw(status);
@@ -110,6 +112,8 @@ int LVFirstPaint(int& status) {
 }
 
 int LVLastCommandStatus() { return TheInterpreter().lastStatus; }
+bool LVLastCommandHadNothingToDo() { return TheInterpreter().nothingToDo; }
+bool LVCommandLineFileOpened() { return TheInterpreter().commandLineOpened; }
 bool LVInitialised() { return !TheInterpreter().firstCall; }
 
 void LVResetInterpreter() {
@@ -117,6 +121,8 @@ void LVResetInterpreter() {
   interpreter.firstCall = true;
   interpreter.pendingFile.clear();
   interpreter.lastStatus = kStatusGood;
+  interpreter.nothingToDo = false;
+  interpreter.commandLineOpened = true;
 }
 
 int LVRedraw(int& status) {
@@ -133,12 +139,14 @@ int LVCommandLine(const std::string& commandLine, int& status) {
   if (name[0] == '"') name = name.size() >= 2 ? name.substr(1, name.size() - 2) : std::string();
   if (name.size() > 256) name.resize(256);
   TheInterpreter().pendingFile = name;
+  TheInterpreter().commandLineOpened = true;
   return LVRedraw(status);
 }
 
 int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
   static constexpr IRoutine kR{"LVCommand", "V1.17"};
   Interpreter& interpreter = TheInterpreter();
+  interpreter.nothingToDo = false;
   if (IBad(kR, status)) {
     // A failure left unreset (NO to the question) blocks the command, but the command still
     // ends with the report, so the user is asked again and YES frees the program.
@@ -149,11 +157,14 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
 
   if (!Prepare(status)) {
     interpreter.lastStatus = status;
+    interpreter.nothingToDo = false;
     return kFalse;
   }
 
   DataStores& stores = LVStores();
   const LVCommandSpec* spec = Find(name);
+  // Commands run by the preparation (a redraw) leave their own record.
+  interpreter.nothingToDo = false;
   if (!spec) {
     IWarning(IFormat("Unknown command: %s", name.c_str()), status);
     interpreter.lastStatus = status;
@@ -162,6 +173,7 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
   }
 
   int result = kFalse;
+  bool nothingToDo = false;
   bool report = spec->report;
   const bool chooses = spec->choose != LVChoose::kNone;
   int chosenIndex = -1;
@@ -184,6 +196,7 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
     LVCommandCall call{event, stores, stores.Main(), chosen, chosenIndex, status};
     result = spec->work(call);
     if (call.skipReport) report = false;
+    nothingToDo = call.nothingToDo;
     if (chooses && chosen &&
         (spec->then == LVThen::kMainIsChosen ||
          (spec->then == LVThen::kMainIsChosenOnSuccess && result))) {
@@ -192,6 +205,7 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
   }
 
   interpreter.lastStatus = status;
+  interpreter.nothingToDo = nothingToDo;
   if (report) IStatusReport(status);
   return result;
 }

@@ -20,6 +20,11 @@ int LVCommandLine(const std::string& commandLine, int& status);
 // The status that the last command left before its report (command scripts use it to tell
 // failure from success even when the report's question reset the status).
 int LVLastCommandStatus();
+// Whether the last command said it had nothing to do (LVCommandCall::nothingToDo), so that its
+// false result is no failure.
+bool LVLastCommandHadNothingToDo();
+// False when the file named on the command line was refused (true when none was named).
+bool LVCommandLineFileOpened();
 // True once the first command has run the one-time initialisation.
 bool LVInitialised();
 // Returns the interpreter to its state at program start (tests).

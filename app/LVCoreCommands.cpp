@@ -30,7 +30,10 @@ int SetMagnification(LVCommandCall& call) {
     main.magnification = 0;
     main.reduction = -value;
   } else {
-    if (value == main.magnification) return kFalse;
+    if (value == main.magnification) {
+      call.nothingToDo = true;
+      return kFalse;
+    }
     main.magnification = value;
   }
   GMoveDisplay(kMoveValidate, main, call.status);

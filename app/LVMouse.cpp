@@ -181,8 +181,11 @@ int LVMouseEvent1D(int code, int x, int y, DataSet& d, int& status) {
       } else {
         WDrawRubberBox(canvas, gScan.anchorX, gScan.anchorY, x, y, gScanBox, status);
         PCurrentBackend().Present();
-        const int low = GWindowToScanPixel(std::min(x, gScan.anchorX), d);
-        const int high = GWindowToScanPixel(std::max(x, gScan.anchorX), d);
+        // A scan with falling abscissae has its first point at the right.
+        const int from = GWindowToScanPixel(gScan.anchorX, d);
+        const int to = GWindowToScanPixel(x, d);
+        const int low = std::min(from, to);
+        const int high = std::max(from, to);
         d.startX = std::max(0, low);
         d.endX = std::min(d.numX - 1, high);
         // A drag wholly beyond one end of the graph selects nothing sensible: keep an order.

@@ -22,6 +22,11 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+void ScriptNote(const std::string& line) {
+  int local = kStatusGood;
+  IWriteLogFile("SCRIPT: " + line, local);
+}
+
 }  // namespace
 
 void LVScriptEvent(const std::string& arguments, CommandEvent& event) {
@@ -65,6 +70,10 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   LVFirstPaint(status);
 
   bool failed = false;
+  if (!LVCommandLineFileOpened()) {
+    ScriptNote("command failed: Open_File " + image + " (command line)");
+    failed = true;
+  }
   std::string raw;
   int lineNumber = 0;
   while (std::getline(script, raw)) {
@@ -82,19 +91,38 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
     if (word == "picture") {
       // Paints the display as it stands and keeps it as a PNG picture.
       LVRedraw(status);
+      bool saved = LVLastCommandStatus() == kStatusGood;
       if (!headless->SaveCanvas(arguments)) {
         int local = kStatusGood;
         IWarning("Could not save the picture: " + arguments, local);
+        saved = false;
+      }
+      if (!saved) {
+        ScriptNote("command failed: " + line + " (line " + std::to_string(lineNumber) + ")");
         failed = true;
       }
       continue;
     }
     if (IStringsEqual(word, "Exit")) break;
-    if (!LVCommandRegistered(word)) failed = true;
     CommandEvent event;
     LVScriptEvent(arguments, event);
-    LVCommand(word, event, status);
-    if (LVLastCommandStatus() != kStatusGood) failed = true;
+    const std::size_t cancels = headless->Cancels();
+    const std::size_t misfits = headless->Misfits();
+    const std::size_t alarms = headless->Alarms();
+    const int result = LVCommand(word, event, status);
+    // A command fails when it leaves a bad status or its work was not done. A command that
+    // ended because a prompt was cancelled (an "answer cancel", or no answer queued) is no
+    // failure, unless an answer did not fit or a warning or error came with it.
+    const bool badStatus = LVLastCommandStatus() != kStatusGood;
+    const bool cancelled = headless->Cancels() > cancels;
+    const bool troubled = headless->Misfits() > misfits || headless->Alarms() > alarms;
+    const bool workNotDone = !result && !LVLastCommandHadNothingToDo();
+    const bool commandFailed = badStatus || (workNotDone && (!cancelled || troubled));
+    if (commandFailed || workNotDone) {
+      ScriptNote(std::string(commandFailed ? "command failed: " : "command cancelled: ") + line +
+                 " (line " + std::to_string(lineNumber) + ")");
+    }
+    if (commandFailed) failed = true;
   }
   if (headless->PendingAnswers() > 0) {
     int local = kStatusGood;

@@ -18,8 +18,11 @@ struct LVScriptOptions {
   bool echo = true;  // information lines to standard output
 };
 
-// Runs the script; the exit code is 0 when every command ended with the good status, 1
-// otherwise (also for an unknown command or a script that cannot be read).
+// Runs the script; the exit code is 0 when every command did its work, 1 when any failed (a
+// bad status, or a work routine that could not do its work: an unknown command, a refused file,
+// a failed save) or the script cannot be read. A command ended by a cancelled prompt is no
+// failure unless an answer did not fit or a warning came with it. Each failed or cancelled
+// command is logged as "SCRIPT: command failed: ..." or "SCRIPT: command cancelled: ...".
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options);
 

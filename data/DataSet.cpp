@@ -152,41 +152,58 @@ int IFreeData(DataSet& d, int& status) {
   return kTrue;
 }
 
-int ICheckData(const std::string& label, const DataSet& d, int& status) {
-  static constexpr IRoutine kR{"ICheckData", "V0.5"};
-  if (IBad(kR, status)) return kFalse;
+namespace {
+
+// Sizes and region of interest against the arrays; failures recorded under `routine`.
+int CheckLayout(const IRoutine& routine, const std::string& label, const DataSet& d, int& status) {
   const char* l = label.c_str();
   if (d.dataAllocated) {
     if (d.dimX <= 0) {
       IError(IFormat("%s ICheckData: Data allocated but data->dimX = %i", l, d.dimX), status);
-      return IFail(kR, kStatusDim1Illegal, status);
+      return IFail(routine, kStatusDim1Illegal, status);
     }
     if (d.dimY < 0) {
       IError(IFormat("%s ICheckData: Data allocated but data->dimY = %i", l, d.dimY), status);
-      return IFail(kR, kStatusDim2Illegal, status);
+      return IFail(routine, kStatusDim2Illegal, status);
     }
   }
   if (!d.dataDefined) return kTrue;
   if (d.numX < 0 || d.numX > d.dimX) {
     IError(IFormat("%s ICheckData: data->dimX = %i, data->numX = %i", l, d.dimX, d.numX), status);
-    return IFail(kR, kStatusNumDefined1, status);
+    return IFail(routine, kStatusNumDefined1, status);
   }
   if (d.numY < 0 || d.numY > d.dimY) {
     IError(IFormat("%s ICheckData: data->dimY = %i, data->numY = %i", l, d.dimY, d.numY), status);
-    return IFail(kR, kStatusNumDefined1, status);
+    return IFail(routine, kStatusNumDefined1, status);
   }
   if (d.startX < 0 || d.endX > d.numX - 1 || d.endX < d.startX) {
     IError(IFormat("%s Bad ROI for X: data.numX, start, end =  %i %i %i", l, d.numX, d.startX,
                    d.endX),
            status);
-    return IFail(kR, kStatusROI1, status);
+    return IFail(routine, kStatusROI1, status);
   }
   if (d.startY < 0 || d.endY > d.numY - 1 || d.endY < d.startY) {
     IError(IFormat("%s Bad ROI for Y: data.numY, start, end =  %i %i %i", l, d.numY, d.startY,
                    d.endY),
            status);
-    return IFail(kR, kStatusROI2, status);
+    return IFail(routine, kStatusROI2, status);
   }
+  return kTrue;
+}
+
+}  // namespace
+
+int ICheckDataLayout(const std::string& label, const DataSet& d, int& status) {
+  static constexpr IRoutine kR{"ICheckDataLayout", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  return CheckLayout(kR, label, d, status);
+}
+
+int ICheckData(const std::string& label, const DataSet& d, int& status) {
+  static constexpr IRoutine kR{"ICheckData", "V0.5"};
+  if (IBad(kR, status)) return kFalse;
+  if (!CheckLayout(kR, label, d, status)) return kFalse;
+  if (!d.dataDefined) return kTrue;
   if (!(d.distance > 0.0f) || !(d.wavelength > 0.0f) || !(d.pixelSizeX > 0.0f) ||
       !(d.pixelSizeY > 0.0f)) {
     return IFail(kR, kStatusBadGeometry, status);

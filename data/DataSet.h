@@ -75,6 +75,9 @@ int IAllocateMask(DataSet& dataSet, int& status);
 int IAllocateVariances(DataSet& dataSet, int& status);
 int IFreeData(DataSet& dataSet, int& status);
 int ICheckData(const std::string& label, const DataSet& dataSet, int& status);
+// The checks of ICheckData without the diffraction geometry: for routines that never use it
+// (graphs, writers), where the X pixel size of a scan is its step and may be negative.
+int ICheckDataLayout(const std::string& label, const DataSet& dataSet, int& status);
 int MDataCopy(const DataSet& source, DataSet& target, int& status);
 // Copies what describes the data but is not the data: file name, title, labels, geometry,
 // display placement and axis description (not the name, the arrays, their sizes or flags).

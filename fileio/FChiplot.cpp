@@ -172,7 +172,7 @@ int FInputChiplot(const std::string& fileName, DataSet& d, int& status) {
 int FOutputChiplot(const std::string& fileName, const DataSet& d, int& status) {
   static constexpr IRoutine kR{"FOutputChiplot", "V0.5"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("FOutputChiplot:", d, status)) return kFalse;
+  if (!ICheckDataLayout("FOutputChiplot:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) {
     IWarning("FOutputChiplot: Data is not defined", status);
     return kFalse;

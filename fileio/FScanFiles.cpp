@@ -35,7 +35,7 @@ void WriteWord(std::uint32_t word, unsigned char* bytes) {
 }
 
 int DataDefined(const char* routine, const DataSet& d, int& status) {
-  if (!ICheckData(std::string(routine) + ":", d, status)) return kFalse;
+  if (!ICheckDataLayout(std::string(routine) + ":", d, status)) return kFalse;
   if (d.dataDefined && d.data) return kTrue;
   IWarning(std::string(routine) + ": Data is not defined", status);
   return kFalse;
@@ -130,7 +130,7 @@ int FOutputBSL(const std::string& headerName, const DataSet& d, int& status) {
 int FInputMask(const std::string& fileName, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputMask", "V0.5"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("FInputMask:", d, status)) return kFalse;
+  if (!ICheckDataLayout("FInputMask:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return IFail(kR, kStatusNotAllocated, status);
   bool refused = false;
   FilePtr file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
@@ -199,7 +199,7 @@ int FInputMask(const std::string& fileName, DataSet& d, int& status) {
 int FOutputMask(const std::string& fileName, const DataSet& d, int& status) {
   static constexpr IRoutine kR{"FOutputMask", "V0.4"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("FOutputMask:", d, status)) return kFalse;
+  if (!ICheckDataLayout("FOutputMask:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return IFail(kR, kStatusNotAllocated, status);
   FOutputFile out;
   if (!out.Open(fileName)) return IFail(kR, kStatusFileOpen, status);

@@ -53,6 +53,53 @@ void RowExtremes(const DataSet& d, float& minimum, float& maximum) {
   }
 }
 
+// Why the region row of `d` cannot be drawn as a graph, or empty when it can: a single point,
+// or a value or error bar that is not finite.
+std::string PointsRefusal(const DataSet& d) {
+  const auto xOf = [&d](int i) {
+    return static_cast<double>(d.xAxisInPixels
+                                   ? static_cast<float>(i) + 0.5f
+                                   : static_cast<float>(i) * d.pixelSizeX + d.xAxisStart);
+  };
+  if (d.endX - d.startX < 1) {
+    return IFormat("it has only one point (X = %g, value %g)", xOf(d.startX),
+                   static_cast<double>(d.data[IIndex(d, d.startX, d.startY)]));
+  }
+  const bool errorBars = d.variancesDefined && d.variances;
+  for (int i = d.startX; i <= d.endX; ++i) {
+    const std::size_t index = IIndex(d, i, d.startY);
+    if (!std::isfinite(d.data[index])) {
+      return IFormat("the value at X = %g is %g", xOf(i), static_cast<double>(d.data[index]));
+    }
+    if (errorBars && !std::isfinite(d.variances[index])) {
+      return IFormat("the variance at X = %g is %g", xOf(i),
+                     static_cast<double>(d.variances[index]));
+    }
+  }
+  return std::string();
+}
+
+// In place of a graph that cannot be drawn: the title and the reason, on the graph's white
+// ground. A paint must not fail on such data, or every repaint would report it again.
+int DrawRefusal(PCanvas* canvas, int x0, int y0, int width, int height, const DataSet& d,
+                const std::string& reason, int& status) {
+  if (!GSetBP(width, height, x0, y0, width, height, status)) return kFalse;
+  if (!GSetDDR(0.0f, 0.0f, 1.0f, 1.0f, status)) return kFalse;
+  WDrawBackground(canvas, 446, status);
+  GSetLineColour(0, 0, 0, status);
+  GSetTextAngle(0.0f, status);
+  // Centred in the drawing area (the graph's viewport leaves margins for the axes).
+  const float centreX = GWindowToWorldX(x0 + width / 2);
+  GSetTextHeight(0.025f, status);
+  GSetTextAlignment(kAlignCentre, kAlignBottom, status);
+  GText(centreX, GWindowToWorldY(y0 + height / 10), d.title, status);
+  GSetTextHeight(0.02f, status);
+  GSetTextAlignment(kAlignCentre, kAlignHalf, status);
+  GText(centreX, GWindowToWorldY(y0 + height / 2), "Cannot draw this scan as a graph: " + reason,
+        status);
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
 }  // namespace
 
 int GCalTickPositions(double start, double end, double& first, double& spacing, int& count,
@@ -267,9 +314,15 @@ int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const D
                  int& status) {
   static constexpr IRoutine kR{"GDrawXYGraph", "V0.6"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("GDrawXYGraph: data", d, status)) return kFalse;
+  // The graph needs no diffraction geometry; a scan's step may be negative (falling
+  // abscissae, as d-spacing scans are often stored).
+  if (!ICheckDataLayout("GDrawXYGraph: data", d, status)) return kFalse;
   if (!canvas) return IFail(kR, kStatusBadHandle, status);
   if (!GSetWindow(canvas, status)) return kFalse;
+  if (!d.dataDefined || !d.data) return IFail(kR, kStatusNotAllocated, status);
+  if (d.startY != d.endY) return IFail(kR, kStatusNot1D, status);
+  const std::string refusal = PointsRefusal(d);
+  if (!refusal.empty()) return DrawRefusal(canvas, x0, y0, width, height, d, refusal, status);
 
   float minY = 0.0f, maxY = 0.0f;
   const bool errorBars = d.variancesDefined && d.variances;
@@ -297,12 +350,28 @@ int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const D
     minX = static_cast<float>(d.startX);
     maxX = static_cast<float>(d.endX + 1);
   } else {
-    minX = static_cast<float>(d.startX) * d.pixelSizeX + d.xAxisStart;
-    maxX = static_cast<float>(d.endX + 1) * d.pixelSizeX + d.xAxisStart;
+    // A negative step runs the abscissae downwards; the axis still rises to the right.
+    const float first = static_cast<float>(d.startX) * d.pixelSizeX + d.xAxisStart;
+    const float last = static_cast<float>(d.endX + 1) * d.pixelSizeX + d.xAxisStart;
+    minX = std::min(first, last);
+    maxX = std::max(first, last);
   }
   const float rangeX = maxX - minX;
   const float rangeY = maxY - minY;
   const float top = maxY + 0.01f * rangeY;  // head-room above the data
+  if (!(minX < maxX) || !std::isfinite(rangeX)) {
+    return DrawRefusal(canvas, x0, y0, width, height, d,
+                       IFormat("its X axis (start %g, step %g) has no finite extent",
+                               static_cast<double>(d.xAxisStart),
+                               static_cast<double>(d.pixelSizeX)),
+                       status);
+  }
+  if (!(minY < top) || !std::isfinite(top - minY)) {
+    return DrawRefusal(canvas, x0, y0, width, height, d,
+                       IFormat("its values (%g to %g) have no finite range on a float scale",
+                               static_cast<double>(minY), static_cast<double>(maxY)),
+                       status);
+  }
 
   if (!GSetBP(width, height, x0, y0, width, height, status)) return kFalse;
   if (!GSetDDR(minX, minY, maxX, top, status)) return kFalse;

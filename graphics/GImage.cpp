@@ -165,7 +165,7 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
   static constexpr IRoutine kR{"GDrawImage", "V0.7"};
   if (IBad(kR, status)) return kFalse;
   CorrectBadRegion(d, status);
-  if (!ICheckData("GDrawImage", d, status)) return kFalse;
+  if (!ICheckDataLayout("GDrawImage", d, status)) return kFalse;
   if (!canvas) return IFail(kR, kStatusBadHandle, status);
   if (!GSetWindow(canvas, status)) return kFalse;
 

@@ -196,7 +196,9 @@ void Finish(const DataSet& data, const IntegrationParameters& p, const double* s
       }
     }
     if (obliquity) {
-      const double c = std::cos(static_cast<double>(p.start) + i * static_cast<double>(p.step));
+      // At the bin's centre: the angle its value stands for.
+      const double c =
+          std::cos(static_cast<double>(p.start) + (i + 0.5) * static_cast<double>(p.step));
       if (c > 0.0) {
         const double factor = 1.0 / (c * c * c);
         value *= factor;
@@ -214,12 +216,14 @@ void Finish(const DataSet& data, const IntegrationParameters& p, const double* s
   result.endX = p.bins - 1;
   result.startY = result.endY = 0;
   result.xAxisInPixels = kFalse;
-  // The axis is start + i x step in one unit: degrees for 2-theta scans.
+  // Bin i collects [start + i step, start + (i + 1) step) and is reported at its centre, so the
+  // axis is start + step / 2 + i step, in one unit: degrees for 2-theta scans.
+  const double centre = static_cast<double>(p.start) + 0.5 * static_cast<double>(p.step);
   if (p.scanType == kScan2Theta) {
-    result.xAxisStart = static_cast<float>(p.start * kRadiansToDegrees);
+    result.xAxisStart = static_cast<float>(centre * kRadiansToDegrees);
     result.pixelSizeX = static_cast<float>(p.step * kRadiansToDegrees);
   } else {
-    result.xAxisStart = p.start;
+    result.xAxisStart = static_cast<float>(centre);
     result.pixelSizeX = p.step;
   }
   result.variancesDefined = variances ? kTrue : kFalse;
@@ -802,7 +806,7 @@ int MProjection(const DataSet& data, const ProjectionParameters& p, const float 
   result.endX = p.bins - 1;
   result.startY = result.endY = 0;
   result.xAxisInPixels = kFalse;
-  result.xAxisStart = 0.0f;
+  result.xAxisStart = 0.5f * p.binWidth;  // bin centres along the line
   result.pixelSizeX = p.binWidth;
   result.xLabel = "Projection Distance (metres)";
   result.zLabel = "Intensity";

@@ -40,7 +40,7 @@ struct IntegrationParameters {
   float step = 0.0f;         // bin width, same unit
   int bins = 0;
   // Truth values (-1 / 0).
-  int obliquityCorrection = 0;     // 2-theta bins times 1/cos^3 of the bin's angle
+  int obliquityCorrection = 0;     // 2-theta bins times 1/cos^3 of the bin centre's angle
   int polarisationCorrection = 0;  // each pixel divided by its polarisation factor
   int sumsOnly = 0;                // bins left as weighted sums
   int variances = 0;               // variances of the bins into the result's variances
@@ -55,7 +55,8 @@ struct ProjectionParameters {
 double MFootprintHalfWidth(const DataSet& dataSet);
 
 // Integrates the region of `data` into `result`, which must be allocated with at least `bins`
-// columns. Status 25 for a negative inner radius, start or a non-positive step, 17 when the
+// columns. The result's axis gives each bin's centre: xAxisStart = start + step / 2 (in
+// degrees for 2-theta scans). Status 25 for a negative inner radius, start or a non-positive step, 17 when the
 // inner radius is not below the outer, 21 for bins outside 1 to 2^24; the data are checked by
 // ICheckData.
 int MROIIntegrate(const DataSet& data, const IntegrationParameters& parameters, DataSet& result,
@@ -73,7 +74,8 @@ IntegrationCacheInfo MIntegrationCacheInfo();
 void MIntegrationCacheClear();
 
 // Projects the parallelogram with corners (x[i], y[i]) (pixel coordinates, corner 0 to
-// corner 1 being the projection line) onto that line; masked pixels are projected too.
+// corner 1 being the projection line) onto that line; masked pixels are projected too. The
+// result's axis gives each bin's centre (xAxisStart = binWidth / 2).
 int MProjection(const DataSet& data, const ProjectionParameters& parameters, const float x[4],
                 const float y[4], DataSet& result, int& status);
 

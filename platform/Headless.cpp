@@ -81,9 +81,15 @@ void PHeadlessBackend::Note(const std::string& line) {
   if (transcript_) transcript_("SCRIPT: " + line);
 }
 
+void PHeadlessBackend::Misfit(const std::string& line) {
+  Note(line);
+  ++misfits_;
+}
+
 bool PHeadlessBackend::TakeAnswer(const std::string& what, std::string& answer) {
   if (answers_.empty()) {
     Note(what + ": no answer queued, cancelled");
+    ++cancels_;
     return false;
   }
   answer = answers_.front();
@@ -96,9 +102,10 @@ void PHeadlessBackend::InfoLine(const std::string& line) {
 }
 
 PResult PHeadlessBackend::MessageBox(const std::string& text, const std::string& caption,
-                                     PIcon /*icon*/, PButtons buttons, PResult defaultButton,
+                                     PIcon icon, PButtons buttons, PResult defaultButton,
                                      bool echoedInLog) {
   if (buttons == PButtons::kOk) {
+    if (icon == PIcon::kWarning || icon == PIcon::kError) ++alarms_;
     if (!echoedInLog) Note("box " + Quoted(caption) + ": " + text);
     return PResult::kOk;
   }
@@ -113,10 +120,11 @@ PResult PHeadlessBackend::MessageBox(const std::string& text, const std::string&
     result = PResult::kNo;
   } else if (word == "cancel" && buttons == PButtons::kYesNoCancel) {
     result = PResult::kCancel;
+    ++cancels_;
   } else if (word == "default") {
     result = defaultButton;
   } else {
-    Note(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
+    Misfit(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
     return PResult::kCancel;
   }
   Note(what + ": " + word);
@@ -127,18 +135,23 @@ int PHeadlessBackend::PopupMenu(const PPopupMenu& menu, int, int) {
   const std::string what = "pop-up " + Quoted(menu.title);
   std::string answer;
   if (!TakeAnswer(what, answer)) return 0;
+  if (Lower(answer) == "cancel") {
+    Note(what + ": cancel");
+    ++cancels_;
+    return 0;
+  }
   // "store N" picks the N-th entry (0-based, as store indices are).
   char word[16] = {0};
   int index = -1;
   char extra = 0;
   if (std::sscanf(answer.c_str(), "%15s %d %c", word, &index, &extra) != 2 ||
       Lower(word) != "store" || index < 0 || index >= static_cast<int>(menu.entries.size())) {
-    Note(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
+    Misfit(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
     return 0;
   }
   const PMenuEntry& entry = menu.entries[static_cast<std::size_t>(index)];
   if (!entry.enabled) {
-    Note(what + ": " + Quoted(entry.label) + " is greyed, cancelled");
+    Misfit(what + ": " + Quoted(entry.label) + " is greyed, cancelled");
     return 0;
   }
   Note(what + ": " + Quoted(entry.label));
@@ -151,6 +164,7 @@ bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path
   if (!TakeAnswer(what, answer)) return false;
   if (Lower(answer) == "cancel") {
     Note(what + ": cancel");
+    ++cancels_;
     return false;
   }
   Note(what + ": " + answer);
@@ -193,6 +207,7 @@ bool PHeadlessBackend::ValueDialog(const PValueRequest& request, std::string& an
   if (!TakeAnswer(what, text)) return false;
   if (Lower(text) == "cancel") {
     Note(what + ": cancel");
+    ++cancels_;
     return false;
   }
   if (Lower(text) == "default") text = request.defaultText;
@@ -222,7 +237,12 @@ std::string PHeadlessBackend::MenuItemText(int id) const {
 
 PCanvas* PHeadlessBackend::BeginPrint(PPrintPage& page) {
   std::string path;
-  if (!TakeAnswer("print dialog", path) || Lower(path) == "cancel") return nullptr;
+  if (!TakeAnswer("print dialog", path)) return nullptr;
+  if (Lower(path) == "cancel") {
+    Note("print dialog: cancel");
+    ++cancels_;
+    return nullptr;
+  }
   PEnsureApplication();
   Note("print dialog: " + path);
   printJob_ = std::make_unique<PPageJob>(PPdfPrinter(path));
@@ -269,8 +289,9 @@ bool PHeadlessBackend::ClickInput(PClickDialog& dialog, const PClickHandler& han
     } else if (read == 1 && press(lower) != 0) {
       event.kind = PClickKind::kButton;
       event.id = press(lower);
+      if (lower == "cancel") ++cancels_;
     } else {
-      Note(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
+      Misfit(what + ": answer " + Quoted(answer) + " does not fit, cancelled");
       event.kind = PClickKind::kButton;
       event.id = press("cancel");
       if (event.id != 0) handler(event);

@@ -31,6 +31,13 @@ class PHeadlessBackend : public PBackend {
   // Takes the next answer; false (and a transcript line naming `what`) when none is queued.
   bool TakeAnswer(const std::string& what, std::string& answer);
 
+  // Running counts that let a batch run tell a cancelled command from a failed one: prompts
+  // cancelled (a "cancel" answer or none queued), answers that did not fit their prompt, and
+  // warning or error boxes shown.
+  std::size_t Cancels() const { return cancels_; }
+  std::size_t Misfits() const { return misfits_; }
+  std::size_t Alarms() const { return alarms_; }
+
   bool Interactive() const override { return false; }
   bool HasMainWindow() const override { return hasWindow_; }
   void SetHasMainWindow(bool has) { hasWindow_ = has; }
@@ -82,12 +89,14 @@ class PHeadlessBackend : public PBackend {
     std::string text;
   };
   void Note(const std::string& line);
+  void Misfit(const std::string& line);
 
   std::deque<std::string> answers_;
   std::map<int, MenuState> menu_;
   Transcript transcript_;
   bool echo_ = false;
   bool busy_ = false;
+  std::size_t cancels_ = 0, misfits_ = 0, alarms_ = 0;
   std::string title_;
   bool hasWindow_ = true;
   std::unique_ptr<class PPageJob> printJob_;

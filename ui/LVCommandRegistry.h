@@ -39,6 +39,9 @@ struct LVCommandCall {
   int chosenIndex;
   int& status;
   bool skipReport = false;  // a work routine may withhold the report (rare)
+  // The work found nothing to do (a setting already in place): its false result is then no
+  // failure (command scripts count failures).
+  bool nothingToDo = false;
 };
 
 using LVWork = std::function<int(LVCommandCall&)>;

@@ -234,6 +234,18 @@ TEST_F(Mouse, AGraphTakesADragAsTheSameXRangeInEitherDirection) {
   EXPECT_LE(d.startX, d.endX);
   EXPECT_LE(d.endX, 199);
   EXPECT_EQ(status, kStatusGood);
+
+  // Falling abscissae (199 down to 0): X 40 to 120 are the points 79 to 159.
+  d.startX = 0;
+  d.endX = 199;
+  d.xAxisInPixels = kFalse;
+  d.xAxisStart = 199.0f;
+  d.pixelSizeX = -1.0f;
+  Plot();
+  Drag(GWorldToWindowX(40.0f), 300, GWorldToWindowX(120.0f), 200);
+  EXPECT_NEAR(d.startX, 79, 1);
+  EXPECT_NEAR(d.endX, 159, 1);
+  EXPECT_EQ(status, kStatusGood);
 }
 
 TEST(MouseWindow, ADragInTheRealWindowSetsTheRegionAndMovesShowPixels) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 
@@ -98,6 +99,93 @@ TEST(ScriptTest, FailuresGiveExitCodeOne) {
                               "' --script absent.lvs > /dev/null 2>&1";
   const int raw = std::system(command.c_str());
   EXPECT_EQ(WEXITSTATUS(raw), 1);
+}
+
+// Refusals that keep the good status (a file the readers do not know, a save that cannot be
+// written) still fail the run, and the log names the command.
+TEST(ScriptTest, RefusedOpensAndFailedSavesGiveExitCodeOne) {
+  ScratchDir dir;
+  WriteFile(dir.File("scan.chi"), "Scan\nX\nI\n3\n1 5\n2 6\n3 7\n");
+  WriteFile(dir.File("junk.dat"), std::string(600, '\x01'));
+  WriteFile(dir.File("bad.chi"), "Scan\nX\nI\nnone\n1 5\n");
+
+  ScriptRun run = RunScript(dir, "Open_File scan.chi\nSave_Chiplot copy.chi\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(Contains(run.log, "SCRIPT: command failed"));
+
+  run = RunScript(dir, "Open_File junk.dat\nROI_Full\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Open_File junk.dat (line 1)"));
+  EXPECT_FALSE(Contains(run.log, "SCRIPT: command failed: ROI_Full"));
+
+  run = RunScript(dir, "# a header that does not hold\n\nOpen_File bad.chi\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Open_File bad.chi (line 3)"));
+
+  for (const char* target : {"missing/folder/out.chi", "/dev/full"}) {
+    run = RunScript(dir, std::string("Save_Chiplot ") + target + "\n", "scan.chi");
+    EXPECT_EQ(run.exitCode, 1) << target;
+    EXPECT_TRUE(Contains(run.log, std::string("SCRIPT: command failed: Save_Chiplot ") + target))
+        << target;
+  }
+  run = RunScript(dir, "Save_File missing/out.bsl\n", "scan.chi");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Save_File missing/out.bsl (line 1)"));
+
+  // A file named on the command line that cannot be read fails the run as well.
+  run = RunScript(dir, "ROI_Full\n", "junk.dat");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Open_File junk.dat (command line)"));
+}
+
+// A cancel the script asks for, or a prompt left unanswered, ends the command without failing
+// the run; an answer that does not fit, or a setting already in place, is told apart.
+TEST(ScriptTest, CancelsAreNotFailuresButMisfittingAnswersAre) {
+  ScratchDir dir;
+  WriteFile(dir.File("scan.chi"), "Scan\nX\nI\n3\n1 5\n2 6\n3 7\n");
+  ScriptRun run = RunScript(dir,
+                            "answer cancel\nSave_Chiplot ?\n"
+                            "answer cancel\nData_Copy\n"
+                            "Open_File ?\n"
+                            "Set_Magnification 2\nSet_Magnification 2\n",
+                            "scan.chi");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Save_Chiplot ? (line 2)"));
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Data_Copy (line 4)"));
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Open_File ? (line 5)"));
+  EXPECT_FALSE(Contains(run.log, "Set_Magnification 2 (line"));
+
+  // Store 0 is the main store, greyed in the pop-up.
+  run = RunScript(dir, "answer store 0\nData_Copy\n", "scan.chi");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Data_Copy (line 2)"));
+  // A store that does not exist is no cancel.
+  run = RunScript(dir, "Set_Main_Dataset 20\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Set_Main_Dataset 20 (line 1)"));
+}
+
+// Scans with falling abscissae draw and save; a scan that cannot make a graph paints its
+// reason and the run goes on with the good status (no failed repaint, no error).
+TEST(ScriptTest, FallingAndUndrawableScansPaintAndSave) {
+  ScratchDir dir;
+  WriteFile(dir.File("falling.chi"), "Falling\nD-Spacing\nI\n5\n5 1\n4 3\n3 9\n2 4\n1 2\n");
+  WriteFile(dir.File("one.chi"), "One\nX\nI\n1\n5 1\n");
+  WriteFile(dir.File("inf.chi"), "Inf\nX\nI\n4\n1 1\n2 inf\n3 2\n4 1\n");
+  ScriptRun run =
+      RunScript(dir, "picture falling.png\nSave_Chiplot back.chi\nSave_File back.bsl\n",
+                "falling.chi");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(Contains(run.log, "ERROR"));
+  EXPECT_TRUE(std::filesystem::file_size(dir.File("falling.png")) > 0);
+  EXPECT_TRUE(Contains(ReadFile(dir.File("back.chi")), "\n             5              1\n"));
+  for (const char* name : {"one", "inf"}) {
+    run = RunScript(dir, std::string("picture ") + name + ".png\nROI_Full\n",
+                    std::string(name) + ".chi");
+    EXPECT_EQ(run.exitCode, 0) << name;
+    EXPECT_FALSE(Contains(run.log, "ERROR")) << name;
+    EXPECT_TRUE(std::filesystem::exists(dir.File(std::string(name) + ".png"))) << name;
+  }
 }
 
 }  // namespace

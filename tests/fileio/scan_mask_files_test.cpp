@@ -97,6 +97,34 @@ TEST_F(ScanFileTest, ChiplotRoundTrips) {
   EXPECT_EQ(info.rows, 1);
 }
 
+// Falling abscissae (a d-spacing scan stored from the largest d) are a scan axis with a
+// negative step: the writers take it, and the Chiplot written back falls the same way.
+TEST_F(ScanFileTest, DescendingAbscissaeAreWrittenBack) {
+  DataSet d = Read(Write("d.chi", "d scan\nD-Spacing\nCounts\n5\n5 1\n4 3\n3 9\n2 4\n1 2\n"));
+  EXPECT_EQ(d.xAxisStart, 5.0f);
+  EXPECT_EQ(d.pixelSizeX, -1.0f);
+  ASSERT_TRUE(FOutputChiplot(dir.File("back.chi"), d, status));
+  EXPECT_EQ(status, kStatusGood);
+  const auto lines = Lines(dir.File("back.chi"));
+  ASSERT_EQ(lines.size(), 9u);
+  for (int i = 0; i < 5; ++i) {
+    float x, v;
+    ASSERT_EQ(std::sscanf(lines[4 + i].c_str(), "%f %f", &x, &v), 2);
+    EXPECT_EQ(x, 5.0f - i);
+  }
+  // A region from the third point starts at its abscissa.
+  d.startX = 2;
+  ASSERT_TRUE(FOutputChiplot(dir.File("part.chi"), d, status));
+  EXPECT_EQ(Read(dir.File("part.chi")).xAxisStart, 3.0f);
+  d.startX = 0;
+  ASSERT_TRUE(FOutputBSL(dir.File("d.bsl"), d, status));
+  ASSERT_TRUE(FOutputMask(dir.File("d.msk"), d, status));
+  EXPECT_EQ(status, kStatusGood);
+  // The detector geometry is still checked where it is used.
+  EXPECT_FALSE(ICheckData("test", d, status));
+  EXPECT_EQ(status, kStatusBadGeometry);
+}
+
 TEST_F(ScanFileTest, ImageWithLongLinesReadsBackEqual) {
   // 40 values a line printed wide and spaced out: far longer than 15 characters a value.
   DataSet d = Image(6, 40);

@@ -186,6 +186,75 @@ TEST_F(Graph, ScanGraphHasFrameTicksNumbersAndLabels) {
   EXPECT_EQ(GState().textAngleTenths, 0);
 }
 
+// A scan stored from its largest abscissa (x = 5, 4, 3, 2, 1) is drawn on an axis that still
+// rises to the right, each value at its own abscissa; painting it leaves the status good.
+TEST_F(Graph, FallingAbscissaeAreDrawnOnARisingAxis) {
+  DataSet d;
+  const float values[] = {1.0f, 3.0f, 9.0f, 4.0f, 2.0f};
+  Scan(d, 5, [&](int i) { return values[i]; }, 5.0f, -1.0f);
+  d.title = "Falling d-spacings";
+  ASSERT_TRUE(GDrawXYGraph(headless->Canvas(), 0, 0, 800, 600, d, status));
+  EXPECT_EQ(status, kStatusGood);
+  Keep("graph-falling.png");
+  float minX, minY, maxX, maxY;
+  GGetDDR(minX, minY, maxX, maxY, status);
+  EXPECT_EQ(minX, 0.0f);
+  EXPECT_EQ(maxX, 5.0f);
+  // The line climbs from (5, 1) to (4, 3) and falls from (3, 9) to (2, 4).
+  const auto inkNear = [&](float x, float y) {
+    const int wx = GWorldToWindowX(x), wy = GWorldToWindowY(y);
+    return Ink(wx - 2, wy - 2, wx + 2, wy + 2);
+  };
+  EXPECT_GT(inkNear(4.5f, 2.0f), 0);
+  EXPECT_GT(inkNear(2.5f, 6.5f), 0);
+  EXPECT_EQ(inkNear(4.5f, 6.5f), 0);
+  headless->SetClientSize(640, 480);
+  ASSERT_TRUE(LVPlotData(d, status));
+  EXPECT_EQ(headless->WindowTitle(), "Lumivane V1.17.00: Falling d-spacings");
+}
+
+// A scan that cannot make a graph (one point, a value or variance that is not finite, an X
+// axis without extent) paints its title and the reason instead, with the status left good, so
+// no repaint ever reports a failure.
+TEST_F(Graph, UndrawableScansPaintTheirReason) {
+  struct Case {
+    const char* name;
+    int points;
+    float bad, xStart, step;
+    bool variance;
+  };
+  const Case cases[] = {{"one-point", 1, 0.0f, 5.0f, 1.0f, false},
+                        {"inf", 6, INFINITY, 0.0f, 0.5f, false},
+                        {"nan", 6, NAN, 0.0f, 0.5f, false},
+                        {"inf-variance", 6, INFINITY, 0.0f, 0.5f, true},
+                        {"no-step", 6, 0.0f, 5.0f, 1.0e-30f, false},
+                        {"inf-start", 6, 0.0f, INFINITY, 1.0f, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DataSet d;
+    Scan(d, c.points, [](int i) { return static_cast<float>(i % 3); }, c.xStart, c.step);
+    d.title = "Bad scan";
+    if (c.variance) {
+      ASSERT_TRUE(IAllocateVariances(d, status));
+      d.variancesDefined = kTrue;
+      d.variances[IIndex(d, 2, 0)] = c.bad;
+    } else if (c.bad != 0.0f || std::isnan(c.bad)) {
+      d.data[IIndex(d, 2, 0)] = c.bad;
+    }
+    headless->Canvas()->FillRect(0, 0, 800, 600, PColour{0, 0, 0});
+    ASSERT_TRUE(GDrawXYGraph(headless->Canvas(), 0, 0, 800, 600, d, status));
+    EXPECT_EQ(status, kStatusGood);
+    Keep(std::string("graph-") + c.name + ".png");
+    // White ground, the title near the top, the reason across the middle, no frame.
+    EXPECT_EQ(Ink(0, 0, 799, 30), 0);
+    EXPECT_GT(Ink(300, 35, 500, 60), 20);
+    EXPECT_GT(Ink(50, 285, 750, 315), 100);
+    EXPECT_EQ(Ink(0, 330, 799, 599), 0);
+    ASSERT_TRUE(LVPlotData(d, status));
+    EXPECT_EQ(status, kStatusGood);
+  }
+}
+
 TEST_F(Graph, PlotDataPaintsScansAndImagesAndTitlesTheWindow) {
   headless->SetClientSize(640, 480);
   IInfoCreateWindow("LV Information Window", 0, 380, 640, 100, status);
