@@ -5,6 +5,7 @@
 #include "app/LVMouse.h"
 #include "commands/LVFiles.h"
 #include "commands/LVPoni.h"
+#include "commands/LVBeamFit.h"
 #include "commands/LVGeometry.h"
 #include "commands/LVIntegrate.h"
 #include "commands/LVSimulate.h"
@@ -22,6 +23,7 @@ void LVRegisterAllCommands() {
   LVRegisterCoreCommands();
   LVRegisterFileCommands();
   LVRegisterGeometryCommands();
+  LVRegisterBeamFitCommands();
   LVRegisterIntegrationCommands();
   LVRegisterSimulationCommands();
   LVRegisterPoniCommands();
