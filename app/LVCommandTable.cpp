@@ -6,6 +6,7 @@
 #include "commands/LVFiles.h"
 #include "commands/LVPoni.h"
 #include "commands/LVBeamFit.h"
+#include "commands/LVCalibrant.h"
 #include "commands/LVGeometry.h"
 #include "commands/LVIntegrate.h"
 #include "commands/LVSimulate.h"
@@ -24,6 +25,7 @@ void LVRegisterAllCommands() {
   LVRegisterFileCommands();
   LVRegisterGeometryCommands();
   LVRegisterBeamFitCommands();
+  LVRegisterCalibrantCommands();
   LVRegisterIntegrationCommands();
   LVRegisterSimulationCommands();
   LVRegisterPoniCommands();
