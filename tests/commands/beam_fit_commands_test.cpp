@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,52 @@ TEST_F(BeamFitCommands, ARingSearchOnAMaskedImageEndsCleanly) {
   EXPECT_FLOAT_EQ(d.beamCentreX, 236.0f);
   EXPECT_FLOAT_EQ(d.tiltAngle, 0.0f);
   EXPECT_EQ(status, kStatusGood);
+}
+
+// The real Pilatus CeO2 image: clicks on the first ring and one on each of two more give the
+// beam centre and tilt of its published calibration.
+TEST_F(BeamFitCommands, ThePilatusCeriumDioxideImageGivesItsBeamCentreAndTilt) {
+  const auto data = SharedData();
+  if (data.empty() || !std::filesystem::exists(data / "CeO2_Pilatus1M.tif")) {
+    GTEST_SKIP() << "no shared detector files";
+  }
+  CommandEvent open;
+  open.text = (data / "CeO2_Pilatus1M.tif").string();
+  ASSERT_TRUE(LVCommand("Open_File", open, status));
+  Answer("yes");  // calibrated on the image shown upside down
+  CommandEvent poni;
+  poni.text = (data / "CeO2_Pilatus1M.poni").string();
+  ASSERT_TRUE(LVCommand("Load_PONI", poni, status));
+  for (const char* a : {"yes", "-0.5", "no"}) Answer(a);  // gaps (-1) and bad pixels (-2)
+  ASSERT_TRUE(Run("Mask_Threshold"));
+  ASSERT_TRUE(Run("Plot_Data"));
+  DataSet& d = Main();
+  truth = {d.beamCentreX * d.pixelSizeX, d.beamCentreY * d.pixelSizeY, d.distance,
+           d.wavelength, d.tiltAxisAngle, d.tiltAngle};
+  const float beamX = d.beamCentreX, beamY = d.beamCentreY;
+  const float tilt = d.tiltAngle, axis = d.tiltAxisAngle;
+  d.beamCentreX += 3.0f;
+  d.beamCentreY -= 2.0f;
+  d.tiltAngle = d.tiltAxisAngle = 0.0f;
+  Answer("yes");
+  Answer("yes");
+  ClickRing(3.1241f, 12);
+  Answer("finish");
+  const double limit = RingRadius(3.1241f) + 8.0;  // 8 pixels outside the ring
+  Answer(IFormat("click %.2f %.2f", beamX + limit, static_cast<double>(beamY)));
+  ClickRing(2.7056f, 1, 1.0);
+  ClickRing(1.9131f, 1, 2.5);
+  ClickRing(1.6315f, 1, 4.0);
+  Answer("finish");
+  ASSERT_TRUE(Run("Beam_Fit_Powder"));
+  EXPECT_NEAR(d.beamCentreX, beamX, 0.3f);
+  EXPECT_NEAR(d.beamCentreY, beamY, 0.3f);
+  const double nx = std::sin(d.tiltAngle) * std::cos(d.tiltAxisAngle);
+  const double ny = std::sin(d.tiltAngle) * std::sin(d.tiltAxisAngle);
+  EXPECT_NEAR(nx, std::sin(tilt) * std::cos(axis), 0.002);
+  EXPECT_NEAR(ny, std::sin(tilt) * std::sin(axis), 0.002);
+  if (std::getenv("LV_SHOW_INFO"))
+    for (const auto& line : IInfoLines()) std::printf("%s\n", line.c_str());
 }
 
 TEST_F(BeamFitCommands, TheMenuItemsHaveTheirCommands) {
