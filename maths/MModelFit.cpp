@@ -311,6 +311,8 @@ int MModelResiduals(const DataSet& data, const ModelControl& c, ModelParameters&
     for (int x = data.startX; x <= data.endX; ++x) {
       const std::size_t index = IIndex(data, x, y);
       if (mask && mask[index]) continue;
+      // A pixel without a positive variance has no weight to give: it is left out.
+      if (weighted && !(data.variances[index] > 0.0f)) continue;
       const int mx = c.sameCoordinates ? x : x - data.startX;
       const int my = c.sameCoordinates ? y : y - data.startY;
       float value = model.data[IIndex(model, mx, my)];
@@ -372,6 +374,13 @@ int MModelNormalisedMinimise(const DataSet& data, const ModelControl& c, ModelPa
     return kFalse;
   }
   if (!c.objective) return IFail(kR, kStatusOther, status);
+  // The model must hold every element the residuals read from it.
+  if (!model.data || !data.data || data.endX < data.startX || data.endY < data.startY ||
+      (c.sameCoordinates ? (model.dimX <= data.endX || model.dimY <= data.endY)
+                         : (model.dimX <= data.endX - data.startX ||
+                            model.dimY <= data.endY - data.startY))) {
+    return IFail(kR, kStatusROI2, status);
+  }
   result.code = kModelRunning;
   result.evaluations = 0;
 

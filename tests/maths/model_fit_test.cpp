@@ -334,6 +334,34 @@ TEST_F(ModelFit, AFailingObjectiveStopsTheFitWithItsStatus) {
   EXPECT_EQ(status, kStatusOther);
 }
 
+TEST_F(ModelFit, WeightsAndAModelTooSmallForTheRegion) {
+  // Weighted: the point of tiny variance dominates, the one without a variance is left out.
+  DataSet data, model;
+  Row(data, {1.0f, 3.0f, 100.0f});
+  ASSERT_TRUE(IAllocateVariances(data, status));
+  data.variancesDefined = kTrue;
+  data.variances[0] = 1.0f;
+  data.variances[1] = 1.0e-4f;
+  data.variances[2] = 0.0f;
+  ModelParameters p;
+  p.Resize(2);
+  p.values = {0.0f, 0.0f};
+  p.fixed = {0, 1};  // a constant model
+  ModelControl c = Control(Line);
+  c.weighted = kTrue;
+  ModelResult r;
+  ASSERT_TRUE(MModelMinimise(data, c, p, model, r, status));
+  EXPECT_NEAR(p.values[0], 3.0f, 0.01f);
+  EXPECT_TRUE(std::isfinite(r.sumOfSquares));
+
+  DataSet small;
+  ASSERT_TRUE(IAllocateData(2, 1, small, status));
+  IDefineWholeImage(small, 2, 1);
+  p.values = {0.0f, 0.0f};
+  EXPECT_FALSE(MModelMinimise(data, Control(Line), p, small, r, status));
+  EXPECT_EQ(status, kStatusROI2);
+}
+
 TEST_F(ModelFit, TheEuclideanNormIsSafeAndChecksItsArguments) {
   const float big[3] = {3.0e19f, 4.0e19f, 0.0f};
   float norm = 0.0f;
