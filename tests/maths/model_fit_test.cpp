@@ -61,6 +61,28 @@ int Spot(const DataSet& data, const ModelParameters& p, DataSet& model, int& sta
   return kTrue;
 }
 
+// Residual = (real value)^2: its difference quotient shows the step taken.
+int Square(const DataSet& data, const ModelParameters& p, DataSet& model, int& status) {
+  (void)data;
+  (void)status;
+  model.data[0] = p.values[0] * p.values[0];
+  return kTrue;
+}
+
+// Collects the message lines.
+class Lines : public IMessageSink {
+ public:
+  void AddLine(const std::string& line) override { lines.push_back(line); }
+  void MessageBox(const std::string&, const std::string&, IBoxIcon, bool) override {}
+  IAnswer Question(const std::string&, bool) override { return IAnswer::kYes; }
+  bool Has(const std::string& text) const {
+    for (const auto& l : lines)
+      if (l.find(text) != std::string::npos) return true;
+    return false;
+  }
+  std::vector<std::string> lines;
+};
+
 int Failing(const DataSet&, const ModelParameters&, DataSet&, int& status) {
   status = kStatusOther;
   return kFalse;
@@ -322,6 +344,77 @@ TEST_F(ModelFit, TheJacobianStepsFromZeroAndRemembersTheLowestTestPoint) {
   EXPECT_EQ(best, 0);
   EXPECT_LT(bestSum, sum);
   EXPECT_FLOAT_EQ(p.values[0], 100.0f);  // restored
+}
+
+TEST_F(ModelFit, AZeroValueStepsBySAndTheDirectionGivesTheSign) {
+  DataSet data, model;
+  Row(data, {0.0f});
+  ASSERT_TRUE(IAllocateData(1, 1, model, status));
+  IDefineWholeImage(model, 1, 1);
+  ModelParameters p;
+  p.Resize(1);
+  p.offsets = {100.0f};
+  p.values = {0.0f};  // normalised 0: the real value is 1 (0 - 100) + 100 = 0
+  ModelControl c = Control(Square);
+  c.subtractData = kFalse;
+  c.differenceStep = 1.0e-12f;  // raised to the machine precision
+  float residuals[1], jacobian[1], work[1];
+  int m = 0, best = -1;
+  double sum = 0.0, bestSum = 0.0;
+  ASSERT_TRUE(MModelResiduals(data, c, p, model, m, residuals, sum, status));
+  ModelResult r;
+  const float s = std::sqrt(kModelMachinePrecision);
+  ASSERT_TRUE(MModelJacobian(data, c, kTrue, 1, p, residuals, model, jacobian, r, work, best,
+                             bestSum, status));
+  EXPECT_NEAR(jacobian[0], s, s * 0.02f);  // (s^2 - 0) / s, real values rounded near 100
+  ASSERT_TRUE(MModelJacobian(data, c, kFalse, 1, p, residuals, model, jacobian, r, work, best,
+                             bestSum, status));
+  EXPECT_NEAR(jacobian[0], -s, s * 0.02f);  // (s^2 - 0) / -s
+  EXPECT_EQ(best, -1);  // no step went below the start
+}
+
+TEST_F(ModelFit, MessagesFollowTheOutputLevel) {
+  Lines sink;
+  IInstallMessageSink(&sink);
+  std::vector<float> y;
+  for (int x = 0; x < 10; ++x) y.push_back(1.0f + 2.0f * x);
+  DataSet data;
+  Row(data, y);
+  auto fit = [&](int level) {
+    DataSet model;
+    ModelParameters p;
+    p.Resize(2);
+    ModelControl c = Control(Line);
+    c.outputLevel = level;
+    ModelResult r;
+    sink.lines.clear();
+    EXPECT_TRUE(MModelMinimise(data, c, p, model, r, status));
+  };
+  fit(kModelSilent);
+  EXPECT_TRUE(sink.lines.empty());
+  fit(kModelInitialFinal);
+  EXPECT_TRUE(sink.Has("Initial RMS residual = "));
+  EXPECT_TRUE(sink.Has("Final average mis-fit per element = "));
+  EXPECT_FALSE(sink.Has("Iteration = "));
+  fit(kModelIterations);
+  EXPECT_TRUE(sink.Has("MModelJacobian: Calculating derivative matrix"));
+  EXPECT_TRUE(sink.Has("MModelJacobian: Derivative matrix calculated"));
+  EXPECT_TRUE(sink.Has("Parameter 2, RMS residual = "));
+  EXPECT_TRUE(sink.Has("Predicted position RMS residual = "));
+  EXPECT_TRUE(sink.Has("Iteration = 2, RMS residual = "));
+
+  // No valid points: the message, false, status good.
+  ASSERT_TRUE(IAllocateMask(data, status));
+  data.maskInUse = kTrue;
+  for (int i = 0; i < 10; ++i) data.mask[i] = 1;
+  DataSet model;
+  ModelParameters p;
+  p.Resize(2);
+  ModelResult r;
+  EXPECT_FALSE(MModelMinimise(data, Control(Line), p, model, r, status));
+  EXPECT_TRUE(sink.Has("Cannot fit model as there are no valid data points"));
+  EXPECT_EQ(status, kStatusGood);
+  IInstallMessageSink(nullptr);
 }
 
 TEST_F(ModelFit, AFailingObjectiveStopsTheFitWithItsStatus) {
