@@ -43,12 +43,9 @@ double Norm(int n, const float x[]) {
 
 int gForward = kTrue;
 
-// Real value of a free normalised value and back.
+// Real value of a free normalised value.
 inline float Denormalise(const ModelParameters& p, int i, float v) {
   return p.scales[i] * (v - 100.0f) + p.offsets[i];
-}
-inline float Normalise(const ModelParameters& p, int i, float value) {
-  return (value - p.offsets[i]) / p.scales[i] + 100.0f;
 }
 
 // The finite-difference step of a normalised value.
@@ -293,11 +290,15 @@ int MModelResiduals(const DataSet& data, const ModelControl& c, ModelParameters&
       !ICheckData("MModelResiduals: model", model, status)) {
     return kFalse;
   }
+  // The objective sees real values; the normalised ones come back exactly as they were (a
+  // round trip through the real values would move them by a rounding at every evaluation).
+  thread_local std::vector<float> normalised;
+  normalised.assign(p.values.begin(), p.values.begin() + p.count);
   for (int i = 0; i < p.count; ++i)
     if (!p.fixed[i]) p.values[i] = Denormalise(p, i, p.values[i]);
   const int ok = c.objective(data, p, model, status);
   for (int i = 0; i < p.count; ++i)
-    if (!p.fixed[i]) p.values[i] = Normalise(p, i, p.values[i]);
+    if (!p.fixed[i]) p.values[i] = normalised[static_cast<std::size_t>(i)];
   if (!ok || status != kStatusGood) {
     if (status == kStatusGood) return IFail(kR, kStatusOther, status);
     return kFalse;
