@@ -102,6 +102,16 @@ int FitCircleFromPoints(int n, const float x[], const float y[], float& cx, floa
   return MFitCircle(n, n, x, y, cx, cy, r, rms, status);
 }
 
+// A "circle" through points on a line has a radius without bound: no beam centre in it.
+int UsableRadius(const char* routine, const DataSet& d, double radius, int& status) {
+  const double limit = 10.0 * (static_cast<double>(d.numX) + d.numY);
+  if (radius > 0.0 && radius <= limit) return kTrue;
+  IWarning(IFormat("%s: The points give no usable circle or ellipse (radius %g pixels)", routine,
+                   radius),
+           status);
+  return kFalse;
+}
+
 double IntoPlusMinusPi(double angle) {
   while (angle > M_PI) angle -= 2.0 * M_PI;
   while (angle < -M_PI) angle += 2.0 * M_PI;
@@ -130,6 +140,7 @@ int LVBeamFitCircle(DataSet& d, int& status) {
   }
   float cx = 0.0f, cy = 0.0f, r = 0.0f, rms = 0.0f;
   if (!FitCircleFromPoints(n, x.data(), y.data(), cx, cy, r, rms, status)) return kFalse;
+  if (!UsableRadius(kR.name, d, r, status)) return kFalse;
   IInfo(IFormat("Centre of fitted circle = (%f, %f) pixels, radius = %f",
                 static_cast<double>(cx), static_cast<double>(cy), static_cast<double>(r)),
         status);
@@ -155,7 +166,8 @@ int LVBeamFitEllipse(DataSet& d, int& status) {
   float cx = 0.0f, cy = 0.0f, r = 0.0f, rms = 0.0f;
   if (!FitCircleFromPoints(n, x.data(), y.data(), cx, cy, r, rms, status)) return kFalse;
   float r1 = 1.01f * r, r2 = 0.99f * r, angle = 0.0f;
-  if (!MFitEllipse(n, n, x.data(), y.data(), kTrue, cx, cy, r1, r2, angle, rms, status)) {
+  if (!MFitEllipse(n, n, x.data(), y.data(), kTrue, cx, cy, r1, r2, angle, rms, status) ||
+      !UsableRadius(kR.name, d, r1, status)) {
     return kFalse;
   }
   IInfo(IFormat("Ellipse first axis angle = %g, radius = %g, 2nd axis radius = %g",
@@ -352,6 +364,7 @@ int LVBeamFitPowder(DataSet& d, int& status) {
                    status)) {
     return kFalse;
   }
+  if (!UsableRadius(kR.name, d, e.r1 / px, status)) return kFalse;
   IInfo("Results of initial fit of an ellipse to powder ring coordinates:", status);
   IInfo(IFormat("Centre of fitted ellipse = (%f, %f) pixels", e.cx / px, e.cy / py), status);
   IInfo(IFormat("Radius of first axis = %f, Radius of second axis = %f (metres)",

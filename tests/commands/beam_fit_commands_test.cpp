@@ -195,6 +195,56 @@ TEST_F(BeamFitCommands, APowderFitFromClicksRecoversTheBeamCentreAndTilt) {
     for (const auto& line : IInfoLines()) std::printf("%s\n", line.c_str());
 }
 
+TEST_F(BeamFitCommands, PointsOnALineGiveNoCentre) {
+  Simulate(0.0f, 0.0f);
+  Main().beamCentreX = 7.0f;
+  for (const char* c : {"click 100 100", "click 150 150", "click 200 200", "click 250 250",
+                        "click 300 300"}) {
+    Answer(c);
+  }
+  Answer("finish");
+  EXPECT_FALSE(Run("Beam_Fit_Circle"));
+  EXPECT_TRUE(InfoHas("The points give no usable circle or ellipse", true));
+  EXPECT_FLOAT_EQ(Main().beamCentreX, 7.0f);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(BeamFitCommands, APowderFitOnANoisyImageFindsTheBeamCentre) {
+  DataSet& d = Main();
+  d.beamCentreX = 240.5f;
+  d.beamCentreY = 250.25f;
+  d.distance = 0.1f;
+  d.pixelSizeX = d.pixelSizeY = 172.0e-6f;
+  d.wavelength = 0.4066e-10f;
+  d.tiltAngle = 0.04f;
+  d.tiltAxisAngle = -0.7f;
+  // Weak rings (peak 200 counts over 50) with counting noise.
+  for (const char* a : {"480", "500", "0.08", "200", "50", "yes"}) Answer(a);
+  ASSERT_TRUE(Run("Simulate_Powder", kCalibrantCeriumDioxide));
+  ASSERT_TRUE(Run("Plot_Data"));
+  truth = {d.beamCentreX * d.pixelSizeX, d.beamCentreY * d.pixelSizeY, d.distance,
+           d.wavelength, d.tiltAxisAngle, d.tiltAngle};
+  d.beamCentreX = 244.0f;
+  d.beamCentreY = 247.0f;
+  d.tiltAngle = d.tiltAxisAngle = 0.0f;
+  Answer("yes");
+  Answer("yes");
+  ClickRing(3.1241f, 9);
+  Answer("finish");
+  Answer(IFormat("click %.2f %.2f", 240.5, 250.25 - RingRadius(3.1241f) - 6.0));
+  ClickRing(2.7056f, 1, 2.0);
+  ClickRing(1.9131f, 1, 3.0);
+  ClickRing(1.6315f, 1, 4.0);
+  Answer("finish");
+  ASSERT_TRUE(Run("Beam_Fit_Powder"));
+  EXPECT_NEAR(d.beamCentreX, 240.5f, 0.15f);
+  EXPECT_NEAR(d.beamCentreY, 250.25f, 0.15f);
+  EXPECT_NEAR(d.tiltAngle * std::cos(d.tiltAxisAngle), 0.04 * std::cos(-0.7), 0.005);
+  EXPECT_NEAR(d.tiltAngle * std::sin(d.tiltAxisAngle), 0.04 * std::sin(-0.7), 0.005);
+  if (std::getenv("LV_SHOW_INFO"))
+    for (const auto& line : IInfoLines()) std::printf("%s\n", line.c_str());
+}
+
 TEST_F(BeamFitCommands, APowderFitOfTheBeamCentreAloneKeepsTheTilt) {
   Simulate(0.0f, 0.0f);
   Main().beamCentreX = 236.0f;
