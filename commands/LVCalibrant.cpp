@@ -208,6 +208,13 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   if (!MFitEllipse(n, n, x.data(), y.data(), gFitCentre, ex, ey, r1, r2, angle, rms, status)) {
     return kFalse;
   }
+  // Points on a line make a "ring" without bound: no geometry in it.
+  if (!(r1 / px <= 10.0 * (static_cast<double>(d.numX) + d.numY))) {
+    IWarning(IFormat("LVFitCalibrant: The points give no usable ellipse (radius %g pixels)",
+                     r1 / px),
+             status);
+    return kFalse;
+  }
   DrawEllipse(d, ex, ey, r1, r2, angle, status);
   IInfo("Results of initial fit of an ellipse to powder ring coordinates:", status);
   IInfo(IFormat("Centre of fitted ellipse = (%f, %f) pixels", ex / px, ey / py), status);

@@ -38,7 +38,7 @@ int FindRing(const char* name, const DataSet& d, float centreX, float centreY, f
   MEllipse2IPC(d, cx, cy, r1, r2, a);
   const double limit = searchLimit / d.pixelSizeX;
   if (!(r1 > 0.0f) || !(r2 > 0.0f) || !std::isfinite(cx) || !std::isfinite(cy) ||
-      !std::isfinite(limit) || limit > 1.0e6) {
+      !std::isfinite(limit) || limit > static_cast<double>(d.numX) + d.numY) {
     IWarning(IFormat("%s: The ring to search is not a usable ellipse", name), status);
     return IFail(kR, kStatusRealRange1, status);
   }

@@ -165,6 +165,14 @@ TEST_F(CalibrantCommands, NothingChosenOrTooFewClicksLeaveTheGeometry) {
   Answer("finish");
   EXPECT_FALSE(Run("Fit_Calibrant", kCalibrantCeriumDioxide));
   EXPECT_TRUE(InfoHas("5 OR MORE COORDINATES MUST BE ENTERED FOR FITTING POWDER RING"));
+  for (int i = 0; i < 4; ++i) Answer("yes");
+  for (const char* c : {"click 100 100", "click 150 150", "click 200 200", "click 250 250",
+                        "click 300 300", "click 350 350"}) {
+    Answer(c);
+  }
+  Answer("finish");
+  EXPECT_FALSE(Run("Fit_Calibrant", kCalibrantCeriumDioxide));
+  EXPECT_TRUE(InfoHas("The points give no usable ellipse"));
   EXPECT_FALSE(Run("Fit_Calibrant", 299));
   EXPECT_TRUE(InfoHas("Unknown Calibrant"));
   EXPECT_FLOAT_EQ(Main().beamCentreX, 7.0f);
