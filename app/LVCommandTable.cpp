@@ -5,6 +5,8 @@
 #include "app/LVMouse.h"
 #include "commands/LVFiles.h"
 #include "commands/LVPoni.h"
+#include "commands/LVBeamFit.h"
+#include "commands/LVCalibrant.h"
 #include "commands/LVGeometry.h"
 #include "commands/LVIntegrate.h"
 #include "commands/LVSimulate.h"
@@ -22,6 +24,8 @@ void LVRegisterAllCommands() {
   LVRegisterCoreCommands();
   LVRegisterFileCommands();
   LVRegisterGeometryCommands();
+  LVRegisterBeamFitCommands();
+  LVRegisterCalibrantCommands();
   LVRegisterIntegrationCommands();
   LVRegisterSimulationCommands();
   LVRegisterPoniCommands();
