@@ -241,10 +241,15 @@ int MDatasetsDivide(const DataSet& operand, DataSet& target, std::int64_t& zeroD
   const bool maskZeros = target.maskInUse && HasMask(target);
   const int done = PairWise(
       kR, operand, target, status, [&](float* t, const float* o, int w, int x0, int y) {
+        // Branch-free, so that the loop vectorises: a zero divisor is replaced by 1 for the
+        // division and its result chosen afterwards.
         for (int i = 0; i < w; ++i) {
-          const float q = o[i] != 0.0f ? t[i] / o[i]
-                                       : (t[i] > 0.0f ? kMHuge : (t[i] < 0.0f ? -kMHuge : t[i]));
-          t[i] = Held(q);
+          const float v = t[i];
+          const bool zero = o[i] == 0.0f;
+          const float q = Held(v / (zero ? 1.0f : o[i]));
+          // By the target's sign; 0 (and NaN) kept as they are.
+          const float z = (v != 0.0f) & (v == v) ? std::copysign(kMHuge, v) : v;
+          t[i] = zero ? z : q;
         }
         // Zero divisors are rare: a second pass only counts and masks them.
         unsigned char* m = maskZeros ? target.mask.get() + IIndex(target, x0, y) : nullptr;

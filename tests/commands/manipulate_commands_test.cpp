@@ -55,6 +55,23 @@ TEST_F(ManipulateCommandTest, MenuItemsAreServed) {
   }
 }
 
+// The menu items issue their commands: 512 rebins by 2 without questions, 513 asks.
+TEST_F(ManipulateCommandTest, MenuItemsIssueTheirCommands) {
+  DataSet& d = Image(0, 8, 6);
+  LVMenuCommand(512);
+  EXPECT_EQ(d.numX, 4);
+  EXPECT_EQ(d.numY, 3);
+  Answer({"4", "3"});
+  LVMenuCommand(513);
+  EXPECT_EQ(d.numX * d.numY, 1);
+  Answer({"2"});
+  LVMenuCommand(571);
+  EXPECT_TRUE(InfoHas("INFO: 2.000000 added to main data"));
+  LVMenuCommand(630);
+  LVMenuCommand(900);
+  EXPECT_TRUE(InfoHas("The defined data is 1 by 1 pixels"));
+}
+
 TEST_F(ManipulateCommandTest, ConstantsAskRememberAndReport) {
   Image(0, 4, 3);
   Answer({"2.5"});
