@@ -136,7 +136,13 @@ int Rebin(const IRoutine& r, int fX, int fY, bool allMaskedMean, DataSet& d, int
 
   d.data = std::move(data);
   if (keepMask) d.mask = std::move(mask);
-  if (keepVariances) d.variances = std::move(variances);
+  if (keepVariances) {
+    d.variances = std::move(variances);
+  } else if (d.variances) {
+    // Variances without content would no longer fit the array: released.
+    d.variances.reset();
+    d.variancesAllocated = d.variancesDefined = kFalse;
+  }
   d.dimX = d.numX = nX;
   d.dimY = d.numY = nY;
   // The region scaled; its end kept inside the new data and never before its start.
