@@ -257,6 +257,27 @@ TEST_F(Manipulate, RebinMovesRegionBeamAndPixelSizes) {
   EXPECT_LT(d.endX, d.numX);
 }
 
+// A scan's abscissae stay with its elements; variances without content do not outlive the
+// array they were made for.
+TEST_F(Manipulate, ScanAbscissaeFollowCropAndRebin) {
+  DataSet d;
+  Make(d, 8, 1, [](int x, int) { return x; });
+  d.xAxisInPixels = kFalse;
+  d.xAxisStart = 10.0f;
+  d.pixelSizeX = 0.5f;  // the scan's step
+  ASSERT_TRUE(IAllocateVariances(d, status));
+  d.startX = 2;
+  ASSERT_TRUE(MROICropData(d, status));
+  EXPECT_FLOAT_EQ(d.xAxisStart, 11.0f);  // element 0 was element 2
+  ASSERT_TRUE(MRebin(2, 1, d, status));
+  EXPECT_EQ(d.numX, 3);
+  EXPECT_FLOAT_EQ(d.pixelSizeX, 1.0f);
+  EXPECT_FLOAT_EQ(d.xAxisStart, 11.25f);  // the centre of 11 and 11.5
+  EXPECT_FLOAT_EQ(d.data[0], 2.5f);
+  EXPECT_FALSE(d.variancesAllocated);
+  EXPECT_EQ(d.variances, nullptr);
+}
+
 TEST_F(Manipulate, RebinMaskRules) {
   DataSet d;
   const float v[] = {1, 2, 3, 4, 5, 6, 7, 8};  // 4 x 2: blocks {1,2,5,6} and {3,4,7,8}
