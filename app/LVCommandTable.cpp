@@ -11,6 +11,7 @@
 #include "commands/LVIntegrate.h"
 #include "commands/LVSimulate.h"
 #include "commands/LVMask.h"
+#include "commands/LVManipulate.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
@@ -37,4 +38,5 @@ void LVRegisterAllCommands() {
   LVRegisterPlotCommands();
   LVRegisterPrintCommands();
   LVRegisterMouseCommands();
+  LVRegisterManipulateCommands();
 }
