@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "core/status.h"
 #include "data/DataSet.h"
 #include "fileio/FInput.h"
@@ -45,7 +46,7 @@ bool WriteImage(const std::string& path) {
 }  // namespace
 
 int main() {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+  const std::filesystem::path dir = BenchTempFolder() /
                                     ("lumivane-read-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "bench.img").string();
