@@ -159,6 +159,7 @@ int IAllocateMask(DataSet& d, int& status) {
 int IAllocateVariances(DataSet& d, int& status) {
   static constexpr IRoutine kR{"IAllocateVariances", "V0.2"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   if (!d.dataAllocated) return kFalse;
   d.variances.reset();
   d.variancesAllocated = d.variancesDefined = kFalse;

@@ -96,7 +96,7 @@ void IDefineWholeImage(DataSet& dataSet, int numX, int numY);
 // derived from the data (the intensity range a repaint shows) can be kept while it stands
 // still. The command interpreter moves it before and after every command that may change
 // data (all but plain redraws), the allocation routines (IInitialiseData, IAllocateData,
-// IAllocateMask, IFreeData, MDataCopy) move it too, and any other code that changes data
+// IAllocateMask, IAllocateVariances, IFreeData, MDataCopy, IDefineWholeImage) move it too, and any other code that changes data
 // outside a command calls IDataChanged.
 std::uint64_t IDataGeneration();
 void IDataChanged();
