@@ -13,7 +13,9 @@
 // Writing. One data block "image_1" with the categories of a full imgCIF image (source,
 // wavelength, distance, detector, frame, array structure, pixel sizes), then the region of
 // interest as signed 32-bit integers, byte-offset compressed, with MIME headers that carry the
-// dimensions and an MD5 digest: what detectors write, so every CBF reader takes it.
+// dimensions and an MD5 digest: what detectors write, so every CBF reader takes it. (An image
+// whose neighbouring values lie exactly 2^31 apart is written uncompressed: the library's
+// byte-offset coder cannot express that step.)
 #include <unistd.h>
 
 #include <cbflib/cbf.h>
@@ -136,6 +138,7 @@ struct ArrayDescription {
   int elementUnsigned = 0;
   int real = 0;
   std::size_t elements = 0;
+  std::int64_t fileLength = -1;
 };
 
 // The most elements a binary section of `bytes` bytes can hold under a compression: one byte
@@ -301,6 +304,7 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
   }
   a.columns = columns;
   a.rows = rows;
+  a.fileLength = fileLength;
   return kTrue;
 }
 
@@ -324,8 +328,16 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
   const std::int64_t n = static_cast<std::int64_t>(a.columns) * a.rows;
   // Small elements widen to 32 bits in the library; 64-bit elements are read as they are.
   const std::size_t size = a.elementSize == 8 ? 8 : 4;
+  // The library's byte-offset decoder stores every difference its section holds, however
+  // many elements were asked for (at most one per byte): the scratch array has room for as
+  // many as the file has bytes, and a count other than the image's refuses the file.
+  std::int64_t room = n;
+  if ((a.compression & CBF_COMPRESSION_MASK) == CBF_BYTE_OFFSET && a.fileLength > n) {
+    room = a.fileLength;
+  }
+  room += 16;
   IArray<unsigned char> scratch;
-  if (!IAllocateMemory("FInputCBF: ARRAY", n * static_cast<std::int64_t>(size), scratch,
+  if (!IAllocateMemory("FInputCBF: ARRAY", room * static_cast<std::int64_t>(size), scratch,
                        status)) {
     return IFail(kR, kStatusMemory, status);
   }
@@ -567,8 +579,24 @@ int FOutputCBF(const std::string& fileName, const DataSet& d, int& status) {
                      static_cast<long long>(clamped)),
              status);
   }
-  error |= cbf_set_integerarray_wdims_fs(h, CBF_BYTE_OFFSET, 1, array.get(), sizeof(std::int32_t),
-                                         1, static_cast<std::size_t>(n), "little_endian",
+  // The library's byte-offset coder writes a difference of 2^31 between neighbours (modulo
+  // 2^32) as the marker of a 64-bit difference, which no reader can then decode; such an
+  // image is written without compression.
+  unsigned int compression = CBF_BYTE_OFFSET;
+  std::uint32_t previous = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const auto value = static_cast<std::uint32_t>(array[i]);
+    if (value - previous == 0x80000000u) {
+      compression = CBF_NONE;
+      INote("FOutputCBF: Neighbouring values lie 2^31 apart: the image is written without "
+            "compression",
+            status);
+      break;
+    }
+    previous = value;
+  }
+  error |= cbf_set_integerarray_wdims_fs(h, compression, 1, array.get(), sizeof(std::int32_t), 1,
+                                         static_cast<std::size_t>(n), "little_endian",
                                          static_cast<std::size_t>(width),
                                          static_cast<std::size_t>(height), 0, 0);
   if (error) {

@@ -7,26 +7,28 @@
 
 namespace {
 
-// The rounding of integer formats: add 0.4999999 and truncate toward zero, so 2.5 gives 2,
-// 2.6 gives 3 and -1.2 gives 0. The sum is formed in double: in float 2.5 + 0.4999999 would
-// already round up to 3.
+// The rounding of integer formats: 0.4999999 is added to the magnitude, which is then
+// truncated, so 2.5 gives 2, 2.6 gives 3 and -1.2 gives -1. Negative values are rounded as
+// their magnitudes are: adding 0.4999999 to the value itself would move every negative
+// integer one step toward zero (the -1 and -2 that detectors write into their gaps and bad
+// pixels would come back as 0 and -1). The sum is formed in double: in float 2.5 + 0.4999999
+// would already round up to 3.
 std::int32_t ToInteger(float value, std::int64_t& clamped) {
   if (std::isnan(value)) {
     ++clamped;
     return 0;
   }
-  const double shifted = static_cast<double>(value) + 0.4999999;
-  constexpr double kLow = std::numeric_limits<std::int32_t>::min();
-  constexpr double kHigh = std::numeric_limits<std::int32_t>::max();
-  if (shifted >= kHigh + 1.0) {
+  const double magnitude = std::trunc(std::fabs(static_cast<double>(value)) + 0.4999999);
+  const double rounded = value < 0.0f ? -magnitude : magnitude;
+  if (rounded > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
     ++clamped;
     return std::numeric_limits<std::int32_t>::max();
   }
-  if (shifted <= kLow - 1.0) {
+  if (rounded < static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
     ++clamped;
     return std::numeric_limits<std::int32_t>::min();
   }
-  return static_cast<std::int32_t>(shifted);  // truncates toward zero
+  return static_cast<std::int32_t>(rounded);
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 #include <cstdint>
 
 // Copies the rectangle (x0, y0)-(x1, y1), inclusive, of a sourceDimX x sourceDimY real array
-// into a targetDimX x targetDimY integer array at (targetX, targetY), each value converted by
-// adding 0.4999999 and truncating toward zero. Values beyond the signed 32-bit range are
+// into a targetDimX x targetDimY integer array at (targetX, targetY), each value rounded by
+// adding 0.4999999 to its magnitude and truncating (2.5 gives 2, -1.2 gives -1, integers stay
+// as they are, negative ones included). Values beyond the signed 32-bit range are
 // clamped to its ends and NaN becomes 0, never a wrapped or undefined integer; `clamped`
 // counts them. Status 1 and 2 for non-positive dimensions, 9 and 10 for corners or a target
 // position outside the arrays, 41 and 42 when the rectangle does not fit the target.
