@@ -36,7 +36,9 @@
 namespace {
 
 // The library's messages (it writes them to a FILE) gathered in memory, so that they reach
-// the information window and the log instead of the terminal.
+// the information window and the log instead of the terminal, after the warning of a call
+// that failed. The remarks it makes on files it reads well (a first line longer than the
+// syntax allows, as many writers make it) are not shown.
 class LibraryLog {
  public:
   LibraryLog() : stream_(open_memstream(&text_, &size_)) {}
@@ -256,7 +258,6 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
     return LibraryFailed(routine, "cbf_get_arrayparameters_wdims", error, fileName, log,
                          status);
   }
-  log.Report(status);  // warnings of an otherwise readable file
 
   // The binary section's own dimensions serve where the categories give none.
   constexpr std::size_t kMaxInt = static_cast<std::size_t>(std::numeric_limits<int>::max());
@@ -424,7 +425,6 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   ArrayDescription a;
   if (!DescribeArray(stream, kR.name, fileName, handle, log, a, status)) return kFalse;
   if (!ReadArray(handle.get(), a, fileName, log, d, status)) return kFalse;
-  log.Report(status);
   FSetTitleFromFile(fileName, d, true);
   return kTrue;
 }
@@ -625,6 +625,5 @@ int FOutputCBF(const std::string& fileName, const DataSet& d, int& status) {
     IWarning("FOutputCBF: Problem writing the file: " + fileName, status);
     return kFalse;
   }
-  log.Report(status);
   return kTrue;
 }

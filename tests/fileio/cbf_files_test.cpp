@@ -562,6 +562,9 @@ TEST_F(CBFFiles, FilesWrittenByFabioReadAsFabioReadsThem) {
   for (std::size_t i = 0; i < fabio.size(); ++i) {
     ASSERT_EQ(d.data[i], static_cast<float>(fabio[i])) << i;
   }
+  // The library's remark on fabio's long first line is not passed on.
+  EXPECT_FALSE(AnyLineHas(sink, "CBFlib")) << sink.lines.front();
+  EXPECT_TRUE(sink.boxes.empty());
 }
 
 TEST_F(CBFFiles, OurFilesOpenInFabioWithTheirValuesAndGeometry) {
