@@ -210,11 +210,12 @@ int StructureDimensions(cbf_handle h, const std::string& id, const char* routine
   return kTrue;
 }
 
-// Reads the file (the library takes over `stream` and closes it) and describes its image
-// array: the handle is left at the binary section. Every size is checked against the file's
+// Reads the file (the library takes over `stream` and closes it; `digest` says whether the
+// message digest is checked when the binary section is read) and describes its image array: the handle is left at the binary section. Every size is checked against the file's
 // length before anything is allocated for it.
 int DescribeArray(std::FILE* stream, const char* routine, const std::string& fileName,
-                  Handle& handle, LibraryLog& log, ArrayDescription& a, int& status) {
+                  int digest, Handle& handle, LibraryLog& log, ArrayDescription& a,
+                  int& status) {
   const std::int64_t fileLength = FFileLength(stream);
   if (const int error = handle.Make(log)) {
     std::fclose(stream);
@@ -223,7 +224,7 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
     return kFalse;
   }
   cbf_handle h = handle.get();
-  if (const int error = cbf_read_file(h, stream, MSG_DIGEST)) {
+  if (const int error = cbf_read_file(h, stream, digest)) {
     return LibraryFailed(routine, "cbf_read_file", error, fileName, log, status);
   }
   if (const int error = cbf_rewind_datablock(h)) {
@@ -337,20 +338,24 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
     room = a.fileLength;
   }
   room += 16;
+  if (!IAllocateData(a.columns, a.rows, d, status)) return kFalse;
+  // Signed 32-bit integers (what detectors write) are decoded straight into the data array
+  // and turned into reals where they lie, when the array has the room the decoder may need.
+  const bool isSigned = a.elementSigned != 0;
+  const bool inPlace = !a.real && size == 4 && isSigned && room <= n;
   IArray<unsigned char> scratch;
-  if (!IAllocateMemory("FInputCBF: ARRAY", room * static_cast<std::int64_t>(size), scratch,
-                       status)) {
+  if (!inPlace && !IAllocateMemory("FInputCBF: ARRAY", room * static_cast<std::int64_t>(size),
+                                   scratch, status)) {
     return IFail(kR, kStatusMemory, status);
   }
-  if (!IAllocateData(a.columns, a.rows, d, status)) return kFalse;
+  void* target = inPlace ? static_cast<void*>(d.data.get()) : static_cast<void*>(scratch.get());
   int id = a.binaryId;
   std::size_t read = 0;
   int error = 0;
-  const bool isSigned = a.elementSigned != 0;
   if (a.real) {
-    error = cbf_get_realarray(h, &id, scratch.get(), size, static_cast<std::size_t>(n), &read);
+    error = cbf_get_realarray(h, &id, target, size, static_cast<std::size_t>(n), &read);
   } else {
-    error = cbf_get_integerarray(h, &id, scratch.get(), size, isSigned ? 1 : 0,
+    error = cbf_get_integerarray(h, &id, target, size, isSigned ? 1 : 0,
                                  static_cast<std::size_t>(n), &read);
   }
   if (error) {
@@ -364,6 +369,14 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
     return kFalse;
   }
   float* out = d.data.get();
+  if (inPlace) {
+    for (std::int64_t i = 0; i < n; ++i) {
+      std::int32_t value;
+      std::memcpy(&value, &out[i], 4);
+      out[i] = static_cast<float>(value);
+    }
+    return kTrue;
+  }
   const unsigned char* in = scratch.get();
   if (!a.real && size == 4 && isSigned) {
     return MVectorI2RCopy(n, reinterpret_cast<const std::int32_t*>(in), out, status);
@@ -405,7 +418,11 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetIn
   LibraryLog log;
   Handle handle;
   ArrayDescription a;
-  if (!DescribeArray(stream, "FCBFDatasetInfo", fileName, handle, log, a, status)) return kFalse;
+  // The dimensions need no digest: the read that follows checks it.
+  if (!DescribeArray(stream, "FCBFDatasetInfo", fileName, MSG_NODIGEST, handle, log, a,
+                     status)) {
+    return kFalse;
+  }
   info.columns = a.columns;
   info.rows = a.rows;
   info.images = 1;
@@ -423,7 +440,9 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   LibraryLog log;
   Handle handle;
   ArrayDescription a;
-  if (!DescribeArray(stream, kR.name, fileName, handle, log, a, status)) return kFalse;
+  if (!DescribeArray(stream, kR.name, fileName, MSG_DIGEST, handle, log, a, status)) {
+    return kFalse;
+  }
   if (!ReadArray(handle.get(), a, fileName, log, d, status)) return kFalse;
   FSetTitleFromFile(fileName, d, true);
   return kTrue;
