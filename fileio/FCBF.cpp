@@ -26,6 +26,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "core/outputfile.h"
 #include "core/status.h"
@@ -331,18 +332,24 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
   // Small elements widen to 32 bits in the library; 64-bit elements are read as they are.
   const std::size_t size = a.elementSize == 8 ? 8 : 4;
   // The library's byte-offset decoder stores every difference its section holds, however
-  // many elements were asked for (at most one per byte): the scratch array has room for as
+  // many elements were asked for (at most one per byte): the array it fills has room for as
   // many as the file has bytes, and a count other than the image's refuses the file.
   std::int64_t room = n;
   if ((a.compression & CBF_COMPRESSION_MASK) == CBF_BYTE_OFFSET && a.fileLength > n) {
     room = a.fileLength;
   }
-  room += 16;
   if (!IAllocateData(a.columns, a.rows, d, status)) return kFalse;
-  // Signed 32-bit integers (what detectors write) are decoded straight into the data array
-  // and turned into reals where they lie, when the array has the room the decoder may need.
+  // Signed 32-bit integers (what detectors write) are decoded straight into the data array,
+  // given a spare tail for that room, and turned into reals where they lie.
   const bool isSigned = a.elementSigned != 0;
-  const bool inPlace = !a.real && size == 4 && isSigned && room <= n;
+  const bool inPlace = !a.real && size == 4 && isSigned && room - n <= n / 4 + 4096;
+  if (inPlace && room > n) {
+    IArray<float> larger;
+    if (!IAllocateMemory("FInputCBF: DATA", room, larger, status)) {
+      return IFail(kR, kStatusMemory, status);
+    }
+    d.data = std::move(larger);
+  }
   IArray<unsigned char> scratch;
   if (!inPlace && !IAllocateMemory("FInputCBF: ARRAY", room * static_cast<std::int64_t>(size),
                                    scratch, status)) {

@@ -567,6 +567,30 @@ TEST_F(CBFFiles, FilesWrittenByFabioReadAsFabioReadsThem) {
   EXPECT_TRUE(sink.boxes.empty());
 }
 
+TEST_F(CBFFiles, UnsignedElementsOfFabioFilesKeepTheirValues) {
+  if (!FabioAvailable()) GTEST_SKIP() << "python3-fabio is not installed";
+  ASSERT_EQ(Python(dir,
+                   "import numpy, fabio.cbfimage\n"
+                   "i = numpy.arange(60 * 40).reshape(40, 60)\n"
+                   "u16 = (i * 17 % 65536).astype(numpy.uint16)\n"
+                   "u32 = (i.astype(numpy.uint64) * 1234567 + 3000000000).astype(numpy.uint32)\n"
+                   "fabio.cbfimage.CbfImage(data=u16).write('u16.cbf')\n"
+                   "fabio.cbfimage.CbfImage(data=u32).write('u32.cbf')\n",
+                   ""),
+            0)
+      << ReadFile(dir.File("python.txt"));
+  EXPECT_TRUE(Contains(ReadFile(dir.File("u16.cbf")), "unsigned 16-bit integer"));
+  DataSet d;
+  ASSERT_TRUE(FInputImage(dir.File("u16.cbf"), kFormatCBF, 1, 1, kFalse, d, status));
+  for (int i = 0; i < 2400; ++i) ASSERT_EQ(d.data[i], static_cast<float>(i * 17 % 65536)) << i;
+  // Unsigned 32-bit values above 2^31 stay positive.
+  ASSERT_TRUE(FInputImage(dir.File("u32.cbf"), kFormatCBF, 1, 1, kFalse, d, status));
+  for (int i = 0; i < 2400; ++i) {
+    const auto expected = static_cast<std::uint32_t>(i * 1234567ULL + 3000000000ULL);
+    ASSERT_EQ(d.data[i], static_cast<float>(expected)) << i;
+  }
+}
+
 TEST_F(CBFFiles, OurFilesOpenInFabioWithTheirValuesAndGeometry) {
   if (!FabioAvailable()) GTEST_SKIP() << "python3-fabio is not installed";
   const int width = 300, height = 200;  // large enough for fabio's digest check to apply
