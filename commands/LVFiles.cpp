@@ -1,5 +1,7 @@
 #include "commands/LVFiles.h"
 
+#include "commands/LVJPEG.h"
+
 #include "core/status.h"
 #include "core/text.h"
 #include "fileio/FInput.h"
@@ -178,7 +180,22 @@ int LVSaveFile(const std::string& argument, DataSet& d, int& status) {
   return Save(kCommand, argument, d, status);
 }
 
+int LVSaveCBF(const std::string& argument, DataSet& d, int& status) {
+  static const SaveCommand kCommand{{"LVSaveCBF", "V0.3"},
+                                    "cbf",
+                                    LVSelectOutCBF,
+                                    kFormatCBF,
+                                    "LVSaveCBF; Save_CBF command, but no defined argument"};
+  return Save(kCommand, argument, d, status);
+}
+
 void LVRegisterSaveCommands() {
+  LVRegisterCommand({.name = "Save_CBF", .work = [](LVCommandCall& call) {
+                       return LVSaveCBF(call.event.text, call.main, call.status);
+                     }});
+  LVRegisterCommand({.name = "Save_JPEG", .work = [](LVCommandCall& call) {
+                       return LVSaveJPEG(call.event.text, call.main, call.status);
+                     }});
   LVRegisterCommand({.name = "Save_Chiplot", .work = [](LVCommandCall& call) {
                        return LVSaveChiplot(call.event.text, call.main, call.status);
                      }});

@@ -1,5 +1,6 @@
 // The file commands: opening an image ("Open_File", with its data-set and image choice) and
-// saving the main data-set ("Save_Chiplot" as a Chiplot file, "Save_File" as a BSL pair). The
+// saving the main data-set ("Save_Chiplot" as a Chiplot file, "Save_File" as a BSL pair,
+// "Save_CBF" as a CBF image, "Save_JPEG" as a picture of the display, commands/LVJPEG). The
 // argument "?" asks with the file dialog (the save dialog proposes the data-set's file name
 // with the format's extension); an empty argument is an error.
 #pragma once
@@ -14,6 +15,7 @@ int LVOpenFile(const std::string& argument, DataSet& dataSet, int& status);
 
 int LVSaveChiplot(const std::string& argument, DataSet& dataSet, int& status);
 int LVSaveFile(const std::string& argument, DataSet& dataSet, int& status);
+int LVSaveCBF(const std::string& argument, DataSet& dataSet, int& status);
 
 void LVRegisterFileCommands();
 void LVRegisterSaveCommands();

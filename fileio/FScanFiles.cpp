@@ -8,6 +8,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
+#include "fileio/FCBF.h"
 #include "fileio/FReaders.h"
 #include "core/outputfile.h"
 
@@ -246,10 +247,11 @@ int FOutputMask(const std::string& fileName, const DataSet& d, int& status) {
 }
 
 int FOutputData(const std::string& fileName, int format, const DataSet& d, int& status) {
-  static constexpr IRoutine kR{"FOutputData", "V0.3"};
+  static constexpr IRoutine kR{"FOutputData", "V0.4"};
   if (IBad(kR, status)) return kFalse;
   switch (format) {
     case kFormatBSL: return FOutputBSL(fileName, d, status);
+    case kFormatCBF: return FOutputCBF(fileName, d, status);
     case kFormatChiplot: return FOutputChiplot(fileName, d, status);
     default: IWarning("FOutputData: Unsupported file format for ouput", status); return kFalse;
   }

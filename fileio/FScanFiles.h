@@ -38,5 +38,5 @@ int FOutputBSL(const std::string& headerName, const DataSet& dataSet, int& statu
 int FInputMask(const std::string& fileName, DataSet& dataSet, int& status);
 int FOutputMask(const std::string& fileName, const DataSet& dataSet, int& status);
 
-// 431 BSL, 438 Chiplot; any other code gives the unsupported-format warning.
+// 431 BSL, 432 CBF, 438 Chiplot; any other code gives the unsupported-format warning.
 int FOutputData(const std::string& fileName, int format, const DataSet& dataSet, int& status);

@@ -633,36 +633,3 @@ int MMatrixROIMove(int sDimX, int sDimY, const float* source, int x0, int y0, in
   return kTrue;
 }
 
-std::int32_t MRealToInt(float value) {
-  const double v = static_cast<double>(value) + 0.4999999;
-  if (!(v == v)) return 0;  // NaN
-  if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-  if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(v);  // truncation toward zero
-}
-
-int MMatrixR2IROIMove(int sDimX, int sDimY, const float* source, int x0, int y0, int x1, int y1,
-                      int tDimX, int tDimY, int tX, int tY, std::int32_t* target, int& status) {
-  static constexpr IRoutine kR{"MMatrixR2IROIMove", "V0.2"};
-  if (IBad(kR, status)) return kFalse;
-  if (!CheckMove(kR, sDimX, sDimY, source, x0, y0, x1, y1, tDimX, tDimY, tX, tY, target,
-                 status)) {
-    return kFalse;
-  }
-  const int width = x1 - x0 + 1;
-  for (int y = y0; y <= y1; ++y) {
-    const float* from = source + At(sDimX, x0, y);
-    std::int32_t* to = target + At(tDimX, tX, tY + (y - y0));
-    for (int i = 0; i < width; ++i) to[i] = MRealToInt(from[i]);
-  }
-  return kTrue;
-}
-
-int MVectorI2RCopy(int n, const std::int32_t* integers, float* reals, int& status) {
-  static constexpr IRoutine kR{"MVectorI2RCopy", "V0.2"};
-  if (IBad(kR, status)) return kFalse;
-  if (n <= 0) return IFail(kR, kStatusIntRange1, status);
-  if (!integers || !reals) return IFail(kR, kStatusNotAllocated, status);
-  for (int i = 0; i < n; ++i) reals[i] = static_cast<float>(integers[i]);
-  return kTrue;
-}

@@ -81,12 +81,4 @@ int MROIAddEllipse(float centreX, float centreY, float height, float halfWidthX,
 int MMatrixROIMove(int sourceDimX, int sourceDimY, const float* source, int x0, int y0, int x1,
                    int y1, int targetDimX, int targetDimY, int targetX, int targetY,
                    float* target, int& status);
-// The same into 32-bit integers: value + 0.4999999 truncated toward zero, held to the int
-// range; NaN gives 0.
-int MMatrixR2IROIMove(int sourceDimX, int sourceDimY, const float* source, int x0, int y0,
-                      int x1, int y1, int targetDimX, int targetDimY, int targetX, int targetY,
-                      std::int32_t* target, int& status);
-// One value converted as MMatrixR2IROIMove converts it.
-std::int32_t MRealToInt(float value);
-// n integers to reals; n <= 0 gives status 21.
-int MVectorI2RCopy(int n, const std::int32_t* integers, float* reals, int& status);
+// The conversions into and out of 32-bit integers are in maths/MConvert.h.
