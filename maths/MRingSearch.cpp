@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/status.h"
 #include "maths/MGeometry.h"
@@ -105,6 +106,14 @@ int FindRing(const char* name, const DataSet& d, float centreX, float centreY, f
     last = std::min(x1, static_cast<int>(std::ceil(cx + high - 0.5)) + 1);
   };
 
+  // The segments' boundary directions.
+  std::vector<double> boundaryCos(static_cast<std::size_t>(segments) + 1);
+  std::vector<double> boundarySin(boundaryCos.size());
+  for (int k = 0; k <= segments; ++k) {
+    boundaryCos[static_cast<std::size_t>(k)] = std::cos(k * width);
+    boundarySin[static_cast<std::size_t>(k)] = std::sin(k * width);
+  }
+
   for (int iy = y0; iy <= y1; ++iy) {
     const double y = iy + 0.5 - cy;
     double outerLow = 0.0, outerHigh = 0.0, innerLow = 0.0, innerHigh = 0.0;
@@ -124,14 +133,23 @@ int FindRing(const char* name, const DataSet& d, float centreX, float centreY, f
       runCount = 1;
     }
     for (int run = 0; run < runCount; ++run) {
+      int s = -1;
       for (int ix = runs[run][0]; ix <= runs[run][1]; ++ix) {
       const double x = ix + 0.5 - cx;
       const double u = ca * x + sa * y, v = -sa * x + ca * y;
       const double e = std::sqrt((u / r1) * (u / r1) + (v / r2) * (v / r2));
       if (e < inner || e > outer) continue;
-      double azimuth = std::atan2(y, x);
-      if (azimuth < 0.0) azimuth += kTwoPi;
-      const int s = std::min(segments - 1, static_cast<int>(azimuth / width));
+      // Along a row the azimuth runs one way (down for y > 0, up for y < 0): after the run's
+      // first pixel the segment only has to step over the boundaries the pixel has passed.
+      if (s < 0 || y == 0.0) {
+        double azimuth = std::atan2(y, x);
+        if (azimuth < 0.0) azimuth += kTwoPi;
+        s = std::min(segments - 1, static_cast<int>(azimuth / width));
+      } else if (y > 0.0) {
+        while (s > 0 && boundaryCos[s] * y - boundarySin[s] * x < 0.0) --s;
+      } else {
+        while (s + 1 < segments && boundaryCos[s + 1] * y - boundarySin[s + 1] * x >= 0.0) ++s;
+      }
       const std::size_t index = IIndex(d, ix, iy);
       if (mask && mask[index]) {
         good[s] = kFalse;
