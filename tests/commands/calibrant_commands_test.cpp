@@ -261,7 +261,7 @@ TEST_F(CalibrantCommands, ThePilatusCeriumDioxideImageGivesItsPublishedCalibrati
 // 5 pixels off in beam centre. The 2-theta of every pixel comes back within 0.002 degrees.
 class CalibrantAccuracy : public CalibrantCommands {
  protected:
-  void SimulateTilted(float tiltDegrees, float axisDegrees) {
+  void SimulateTilted(float tiltDegrees, float axisDegrees, bool noise = false) {
     DataSet& d = Main();
     d.beamCentreX = 497.3f;
     d.beamCentreY = 530.6f;
@@ -270,7 +270,8 @@ class CalibrantAccuracy : public CalibrantCommands {
     d.wavelength = 0.4066e-10f;
     d.tiltAngle = static_cast<float>(tiltDegrees * kDegreesToRadians);
     d.tiltAxisAngle = static_cast<float>(axisDegrees * kDegreesToRadians);
-    for (const char* a : {"1024", "1024", "0.06", "1000", "10", "no"}) Answer(a);
+    for (const char* a : {"1024", "1024", "0.06", "1000", "10"}) Answer(a);
+    Answer(noise ? "yes" : "no");
     ASSERT_TRUE(Run("Simulate_Powder", kCalibrantCeriumDioxide));
     ASSERT_TRUE(Run("Plot_Data"));
     truth = {d.beamCentreX * d.pixelSizeX, d.beamCentreY * d.pixelSizeY, d.distance,
@@ -377,6 +378,25 @@ TEST_F(CalibrantAccuracy, ARefinedWavelengthStillGivesTheTwoThetaOfEveryPixel) {
   std::printf("2-theta error %.6f deg, wavelength %.6f A\n", error, Main().wavelength * 1e10);
   EXPECT_LT(error, 0.002);
   EXPECT_NEAR(Main().wavelength, trueData->wavelength, 0.001 * trueData->wavelength);
+}
+
+// Counting noise: the first searches use wide windows about rough predictions; the rings are
+// searched again about the fitted geometry before the last fit.
+TEST_F(CalibrantAccuracy, CountingNoiseStillGivesTheTwoThetaOfEveryPixel) {
+  SimulateTilted(4.0f, 100.0f, true);
+  StartOff();
+  for (const char* a : {"yes", "yes", "yes", "no"}) Answer(a);
+  ClickFirstRingRoughly();
+  ASSERT_TRUE(Run("Fit_Calibrant", kCalibrantCeriumDioxide));
+  const DataSet& d = Main();
+  const double error = WorstTwoThetaError();
+  std::printf("2-theta error %.6f deg, distance %.4f %%, centre (%.4f, %.4f) px\n", error,
+              100.0 * (d.distance / trueData->distance - 1.0),
+              d.beamCentreX - trueData->beamCentreX, d.beamCentreY - trueData->beamCentreY);
+  EXPECT_LT(error, 0.002);
+  EXPECT_NEAR(d.distance, trueData->distance, 0.0005 * trueData->distance);
+  EXPECT_NEAR(d.beamCentreX, trueData->beamCentreX, 0.05f);
+  EXPECT_NEAR(d.beamCentreY, trueData->beamCentreY, 0.05f);
 }
 
 TEST_F(CalibrantAccuracy, AFiveDegreeTiltIsFoundAsWell) {
