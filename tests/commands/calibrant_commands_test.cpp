@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -293,10 +294,10 @@ class CalibrantAccuracy : public CalibrantCommands {
     to.rotationZ = from.rotationZ;
   }
   // Five clicks on the first ring, each up to 2 pixels off it (radially and along it).
-  void ClickFirstRingRoughly() {
+  void ClickFirstRingRoughly(double dSpacing = 3.1241e-10) {
     float cx, cy, r1, r2, a;
     int local = kStatusGood;
-    ASSERT_TRUE(MPredictRingEllipse(truth, MRingTwoTheta(truth.wavelength, 3.1241e-10), cx, cy,
+    ASSERT_TRUE(MPredictRingEllipse(truth, MRingTwoTheta(truth.wavelength, dSpacing), cx, cy,
                                     r1, r2, a, local));
     const double radial[5] = {1.6, -1.9, 0.8, -1.2, 1.4};
     const double along[5] = {0.9, 0.5, -1.1, 0.3, -0.6};
@@ -305,7 +306,7 @@ class CalibrantAccuracy : public CalibrantCommands {
       const double u = r1 * std::cos(t), v = r2 * std::sin(t);
       const double x = (cx + u * std::cos(a) - v * std::sin(a)) / 172.0e-6;
       const double y = (cy + u * std::sin(a) + v * std::cos(a)) / 172.0e-6;
-      const double ox = x - truth.beamX / 172.0e-6, oy = y - truth.beamY / 172.0e-6;
+      const double ox = x - truth.beamX / 172.0e-6, oy = y - truth.beamY / 172.0e-6;  // outwards
       const double length = std::hypot(ox, oy);
       const double nx = ox / length, ny = oy / length;
       // The click names the pixel whose centre lies nearest the point.
@@ -397,6 +398,100 @@ TEST_F(CalibrantAccuracy, CountingNoiseStillGivesTheTwoThetaOfEveryPixel) {
   EXPECT_NEAR(d.distance, trueData->distance, 0.0005 * trueData->distance);
   EXPECT_NEAR(d.beamCentreX, trueData->beamCentreX, 0.05f);
   EXPECT_NEAR(d.beamCentreY, trueData->beamCentreY, 0.05f);
+}
+
+// An independent pattern: pyFAI draws CeO2 (its own d-spacings, a = 5.411651 Angstrom) on a
+// detector it tilts by rot1 and rot2, and gives its 2-theta of every pixel. The geometry comes
+// in through Load_PONI, is moved 3 % and 5 pixels and refitted from five rough clicks on the
+// same d-spacings as a user file; every pixel's 2-theta then agrees with pyFAI's own.
+TEST_F(CalibrantAccuracy, APyFAIPatternGivesPyFAIsTwoThetaOfEveryPixel) {
+  ScratchDir dir;
+  const std::string script = R"(
+import sys, warnings
+warnings.filterwarnings("ignore")
+import numpy
+from pyFAI.azimuthalIntegrator import AzimuthalIntegrator
+from pyFAI.detectors import Detector
+from pyFAI.calibrant import get_calibrant
+out = sys.argv[1]
+detector = Detector(pixel1=172e-6, pixel2=172e-6, max_shape=(1024, 1024))
+ai = AzimuthalIntegrator(dist=0.15, poni1=530.3 * 172e-6, poni2=497.6 * 172e-6, rot1=0.04,
+                         rot2=-0.03, rot3=0.0, detector=detector, wavelength=0.4066e-10)
+calibrant = get_calibrant("CeO2")
+calibrant.wavelength = 0.4066e-10
+image = calibrant.fake_calibration_image(ai, Imax=1000.0, W=3.0e-6) + 10.0  # FWHM 0.1 deg
+image.astype(numpy.float32).tofile(out + "/image.raw")
+ai.twoThetaArray((1024, 1024)).astype(numpy.float64).tofile(out + "/tth.raw")
+ai.save(out + "/fake.poni")
+with open(out + "/ceo2.Ds", "w") as f:
+    for d in calibrant.dSpacing[:30]:
+        f.write("%.8f\n" % d)
+)";
+  WriteFile(dir.File("fake.py"), script);
+  const std::string command = "/usr/bin/python3 '" + dir.File("fake.py") + "' '" +
+                              dir.path().string() + "' > /dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "pyFAI not available";
+  const std::string pixels = ReadFile(dir.File("image.raw"));
+  const std::string angles = ReadFile(dir.File("tth.raw"));
+  constexpr int kSide = 1024;
+  ASSERT_EQ(pixels.size(), sizeof(float) * kSide * kSide);
+  ASSERT_EQ(angles.size(), sizeof(double) * kSide * kSide);
+  DataSet& d = Main();
+  ASSERT_TRUE(IAllocateData(kSide, kSide, d, status));
+  IDefineWholeImage(d, kSide, kSide);
+  std::memcpy(d.data.get(), pixels.data(), pixels.size());  // rows in the same order
+  std::vector<double> pyfai(static_cast<std::size_t>(kSide) * kSide);
+  std::memcpy(pyfai.data(), angles.data(), angles.size());
+  ASSERT_TRUE(Run("Plot_Data"));
+  CommandEvent poni;
+  poni.text = dir.File("fake.poni");
+  Answer("no");  // not turned
+  ASSERT_TRUE(LVCommand("Load_PONI", poni, status));
+  auto worstAgainstPyFAI = [&]() {
+    double worst = 0.0;
+    int local = kStatusGood;
+    for (int iy = 0; iy < kSide; ++iy) {
+      for (int ix = 0; ix < kSide; ++ix) {
+        PixelGeometry pixel;
+        if (!MDetector2DSpacing(d, static_cast<float>(ix), static_cast<float>(iy), pixel,
+                                local)) {
+          return 1.0e9;
+        }
+        const double theirs = pyfai[static_cast<std::size_t>(iy) * kSide + ix];
+        worst = std::max(worst, std::fabs(pixel.twoTheta - theirs));
+      }
+    }
+    return worst * kRadiansToDegrees;
+  };
+  const double loaded = worstAgainstPyFAI();
+  std::printf("PONI as loaded: 2-theta worst %.6f deg from pyFAI's\n", loaded);
+  EXPECT_LT(loaded, 1.0e-4);
+  ASSERT_TRUE(LVCommand("Load_PONI", poni, status));  // the image decides
+  ShowInfo();
+  EXPECT_TRUE(InfoHas("the geometry is for the image as stored"));
+  truth = {d.beamCentreX * d.pixelSizeX, d.beamCentreY * d.pixelSizeY, d.distance,
+           d.wavelength, d.tiltAxisAngle, d.tiltAngle};
+  StartOff();
+  for (const char* a : {"yes", "yes", "yes", "no"}) Answer(a);
+  Answer(dir.File("ceo2.Ds"));
+  ClickFirstRingRoughly(3.12441816e-10);
+  ASSERT_TRUE(Run("Fit_Calibrant", kCalibrantUserFile));
+  EXPECT_EQ(status, kStatusGood);
+  double worst = 0.0;
+  int local = kStatusGood;
+  for (int iy = 0; iy < kSide; ++iy) {
+    for (int ix = 0; ix < kSide; ++ix) {
+      PixelGeometry pixel;
+      ASSERT_TRUE(MDetector2DSpacing(d, static_cast<float>(ix), static_cast<float>(iy), pixel,
+                                     local));
+      const double theirs = pyfai[static_cast<std::size_t>(iy) * kSide + ix];
+      worst = std::max(worst, std::fabs(pixel.twoTheta - theirs));
+    }
+  }
+  worst *= kRadiansToDegrees;
+  std::printf("2-theta against pyFAI's: worst %.6f deg; distance %.4f %% off the PONI's\n",
+              worst, 100.0 * (d.distance / truth.distance - 1.0));
+  EXPECT_LT(worst, 0.002);
 }
 
 TEST_F(CalibrantAccuracy, AFiveDegreeTiltIsFoundAsWell) {
