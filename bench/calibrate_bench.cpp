@@ -7,9 +7,9 @@
 // ring sets, outlier rejection, the final fit), best and median of several runs.
 // The reference: the points of every ring found about the fitted geometry, handed to
 // pyFAI.geometryRefinement.GeometryRefinement (/usr/bin/python3, python3-pyfai) with the same
-// start, wavelength fixed, refine2 timed (best of 5, each from a new refinement object). Printed: both times, their ratio, and each result's
-// largest 2-theta error against the simulated geometry (pyFAI's on a 16-pixel grid, through
-// its own tth).
+// start, wavelength fixed, refine2 timed (best of 5, each from a new refinement object).
+// Printed: both times, their ratio, and each result's largest 2-theta error against the
+// simulated geometry (pyFAI's on a 16-pixel grid, through its own tth).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -284,9 +284,11 @@ int main() {
                        status);
     worst = std::max(worst, std::fabs(p.twoTheta - g.twoTheta));
   }
-  std::printf("pyFAI GeometryRefinement.refine2, %d points (best / median of 5)  %8.2f / %.2f ms\n",
+  std::printf("pyFAI GeometryRefinement.refine2, %d points (best / median of 5)  %8.2f / %.2f ms"
+              "\n",
               ref.points, ref.seconds * 1e3, ref.median * 1e3);
-  std::printf("  distance to the PONI %+.4f %% (x cos tilt of ours), worst 2-theta error %.6f deg\n",
+  std::printf("  distance to the PONI %+.4f %% (x cos tilt of ours), worst 2-theta error %.6f"
+              " deg\n",
               100.0 * (ref.dist / (kDistance * std::cos(kTiltDegrees * kDegreesToRadians)) - 1.0),
               worst * kRadiansToDegrees);
   std::printf("Ratio Lumivane whole calibration / pyFAI refinement alone = %.3f %s\n",

@@ -87,7 +87,8 @@ int FindRing(const char* name, const DataSet& d, float centreX, float centreY, f
 
   // Each row crosses the annulus in at most two runs of pixels: between the outer and the
   // inner ellipse on either side. e^2 = A x^2 + 2 B x y + C y^2 about the centre.
-  const double q1 = 1.0 / (static_cast<double>(r1) * r1), q2 = 1.0 / (static_cast<double>(r2) * r2);
+  const double q1 = 1.0 / (static_cast<double>(r1) * r1);
+  const double q2 = 1.0 / (static_cast<double>(r2) * r2);
   const double qa = ca * ca * q1 + sa * sa * q2, qb = ca * sa * (q1 - q2);
   const double qc = sa * sa * q1 + ca * ca * q2;
   // The x offsets (from the centre) where the row at offset y meets e = level; false when it
@@ -135,41 +136,41 @@ int FindRing(const char* name, const DataSet& d, float centreX, float centreY, f
     for (int run = 0; run < runCount; ++run) {
       int s = -1;
       for (int ix = runs[run][0]; ix <= runs[run][1]; ++ix) {
-      const double x = ix + 0.5 - cx;
-      const double u = ca * x + sa * y, v = -sa * x + ca * y;
-      const double e = std::sqrt((u / r1) * (u / r1) + (v / r2) * (v / r2));
-      if (e < inner || e > outer) continue;
-      // Along a row the azimuth runs one way (down for y > 0, up for y < 0): after the run's
-      // first pixel the segment only has to step over the boundaries the pixel has passed.
-      if (s < 0 || y == 0.0) {
-        double azimuth = std::atan2(y, x);
-        if (azimuth < 0.0) azimuth += kTwoPi;
-        s = std::min(segments - 1, static_cast<int>(azimuth / width));
-      } else if (y > 0.0) {
-        while (s > 0 && boundaryCos[s] * y - boundarySin[s] * x < 0.0) --s;
-      } else {
-        while (s + 1 < segments && boundaryCos[s + 1] * y - boundarySin[s + 1] * x >= 0.0) ++s;
-      }
-      const std::size_t index = IIndex(d, ix, iy);
-      if (mask && mask[index]) {
-        good[s] = kFalse;
-        continue;
-      }
-      const double value = d.data[index];
-      const double low = std::sqrt(x * x + y * y) - startRadii[s] - kDiskHalf;
-      const double high = low + kDiskWidth;
-      const int j0 = std::max(0, static_cast<int>(std::floor(low)));
-      const int j1 = std::min(length - 1, static_cast<int>(std::floor(high)));
-      float* profile = profiles.get() + static_cast<std::size_t>(s) * length;
-      float* weight = weights.get() + static_cast<std::size_t>(s) * length;
-      for (int j = j0; j <= j1; ++j) {
-        const double overlap = std::min(high, j + 1.0) - std::max(low, static_cast<double>(j));
-        if (overlap <= 0.0) continue;
-        const double w = overlap / kDiskWidth;
-        profile[j] = static_cast<float>(profile[j] + value * w);
-        weight[j] = static_cast<float>(weight[j] + w);
-      }
-      ++counts[s];
+        const double x = ix + 0.5 - cx;
+        const double u = ca * x + sa * y, v = -sa * x + ca * y;
+        const double e = std::sqrt((u / r1) * (u / r1) + (v / r2) * (v / r2));
+        if (e < inner || e > outer) continue;
+        // Along a row the azimuth runs one way (down for y > 0, up for y < 0): after the run's
+        // first pixel the segment only has to step over the boundaries the pixel has passed.
+        if (s < 0 || y == 0.0) {
+          double azimuth = std::atan2(y, x);
+          if (azimuth < 0.0) azimuth += kTwoPi;
+          s = std::min(segments - 1, static_cast<int>(azimuth / width));
+        } else if (y > 0.0) {
+          while (s > 0 && boundaryCos[s] * y - boundarySin[s] * x < 0.0) --s;
+        } else {
+          while (s + 1 < segments && boundaryCos[s + 1] * y - boundarySin[s + 1] * x >= 0.0) ++s;
+        }
+        const std::size_t index = IIndex(d, ix, iy);
+        if (mask && mask[index]) {
+          good[s] = kFalse;
+          continue;
+        }
+        const double value = d.data[index];
+        const double low = std::sqrt(x * x + y * y) - startRadii[s] - kDiskHalf;
+        const double high = low + kDiskWidth;
+        const int j0 = std::max(0, static_cast<int>(std::floor(low)));
+        const int j1 = std::min(length - 1, static_cast<int>(std::floor(high)));
+        float* profile = profiles.get() + static_cast<std::size_t>(s) * length;
+        float* weight = weights.get() + static_cast<std::size_t>(s) * length;
+        for (int j = j0; j <= j1; ++j) {
+          const double overlap = std::min(high, j + 1.0) - std::max(low, static_cast<double>(j));
+          if (overlap <= 0.0) continue;
+          const double w = overlap / kDiskWidth;
+          profile[j] = static_cast<float>(profile[j] + value * w);
+          weight[j] = static_cast<float>(weight[j] + w);
+        }
+        ++counts[s];
       }
     }
   }
