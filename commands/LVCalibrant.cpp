@@ -24,6 +24,9 @@ namespace {
 constexpr int kRingPoints = 200;
 constexpr int kMaximumRings = 30;
 constexpr int kSegments = 180;
+// The half-width (pixels) of the search about the fitted geometry, unless the fit's RMS
+// error asks for more.
+constexpr double kNarrowPixels = 4.0;
 
 int gFitCentre = kTrue, gFitTilt = kTrue, gFitDistance = kTrue, gFitWavelength = kTrue;
 
@@ -277,6 +280,21 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   flags.beamCentre = gFitCentre;
   flags.tilt = gFitTilt;
   flags.distance = gFitDistance;
+  // Neighbouring rings closer than twice the half-width would pull each other's points: the
+  // annulus stays within half the gap to the nearest other ring.
+  auto searchLimit = [&](int k) {
+    float limit = halfWidth;
+    const double own = std::tan(MRingTwoTheta(g.wavelength, ds[k]));
+    if (!std::isfinite(own)) return limit;
+    for (int j = 0; j < rings; ++j) {
+      const double other = std::tan(MRingTwoTheta(g.wavelength, ds[j]));
+      const double gap = std::fabs(other - own) * g.distance;
+      if (j != k && std::isfinite(gap) && gap > 0.25 * px) {
+        limit = std::min(limit, static_cast<float>(0.5 * gap));
+      }
+    }
+    return limit;
+  };
   for (int k = 0; k < rings; ++k) {
     float* rx = xs.data() + static_cast<std::size_t>(k) * kRingPoints;
     float* ry = ys.data() + static_cast<std::size_t>(k) * kRingPoints;
@@ -302,19 +320,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     } else if (std::isfinite(twoTheta)) {
       placed = MPredictRingEllipse(g, twoTheta, pcx, pcy, p1, p2, pa, status) != 0;
     }
-    // Neighbouring rings closer than twice the half-width would pull each other's points:
-    // the annulus stays within half the gap to the nearest other ring.
-    float limit = halfWidth;
-    if (placed && std::isfinite(twoTheta)) {
-      const double own = std::tan(twoTheta);
-      for (int j = 0; j < rings; ++j) {
-        const double other = std::tan(MRingTwoTheta(g.wavelength, ds[j]));
-        const double gap = std::fabs(other - own) * g.distance;
-        if (j != k && std::isfinite(gap) && gap > 0.25 * px) {
-          limit = std::min(limit, static_cast<float>(0.5 * gap));
-        }
-      }
-    }
+    const float limit = placed ? searchLimit(k) : halfWidth;
     if (placed && p2 > limit) {
       for (int sign : {-1, 1}) {
         DrawEllipse(d, pcx, pcy, p1 + sign * limit, p2 + sign * limit, pa, status);
@@ -348,7 +354,38 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     ReportGeometry(d, g, status);
   }
 
-  // 9. Outliers on every ring.
+  // 9. Every ring searched again about the geometry fitted from all of them: the first
+  // searches were centred on rough predictions (the clicks, the first ring's ellipse scaled),
+  // and a ring off the middle of its window leans towards that middle.
+  if (rms > 0.0f) {
+    std::vector<float> againX(kRingPoints), againY(kRingPoints);
+    for (int k = 0; k < rings; ++k) {
+      const double twoTheta = MRingTwoTheta(g.wavelength, ds[k]);
+      float pcx = 0.0f, pcy = 0.0f, p1 = 0.0f, p2 = 0.0f, pa = 0.0f;
+      if (!std::isfinite(twoTheta) ||
+          !MPredictRingEllipse(g, twoTheta, pcx, pcy, p1, p2, pa, status)) {
+        if (status != kStatusGood) return kFalse;
+        continue;
+      }
+      // About a good prediction a narrow window will do: the wide one of the first search
+      // adds the counting noise of many background pixels to each centre of mass.
+      const double narrow = std::max(kNarrowPixels * px, 6.0 * rms);
+      const float limit = std::min(searchLimit(k), static_cast<float>(narrow));
+      if (!(p2 > limit)) continue;
+      int found = 0;
+      if (!LVFindRingCoordinates(d, pcx, pcy, p1, p2, pa, limit, kSegments, kRingPoints, found,
+                                 againX.data(), againY.data(), status)) {
+        return kFalse;
+      }
+      if (found < counts[k] / 2) continue;  // the first search saw more of this ring
+      const std::size_t base = static_cast<std::size_t>(k) * kRingPoints;
+      std::copy(againX.begin(), againX.begin() + found, xs.begin() + base);
+      std::copy(againY.begin(), againY.begin() + found, ys.begin() + base);
+      counts[k] = found;
+    }
+  }
+
+  // 10. Outliers on every ring.
   IInfo("Rejecting Out-liers from all rings:", status);
   for (int k = 0; k < rings; ++k) {
     if (!MRingRejectOutliers(g, ds[k], rms, 4.0f, kRingPoints, counts[k],
@@ -358,7 +395,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     }
   }
 
-  // 10. All rings together.
+  // 11. All rings together.
   flags.wavelength = gFitWavelength && rings >= 4 ? kTrue : kFalse;
   if (!MFitPowderRings(tableOf(rings), flags, g, ds.data(), rms, status)) return kFalse;
   IInfo("Best fit to coordinates found on all given rings:", status);
@@ -373,7 +410,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   IInfo(IFormat("RMS Radial distance error = %g metres", static_cast<double>(rms)), status);
   IInfo(IFormat("RMS Radial distance error = %f (pixels)", rms / px), status);
 
-  // 11. What was fitted is stored.
+  // 12. What was fitted is stored.
   if (gFitCentre) {
     d.beamCentreX = static_cast<float>(g.beamX / px);
     d.beamCentreY = static_cast<float>(g.beamY / py);

@@ -368,6 +368,32 @@ TEST_F(RingSearch, MaskedSegmentsAndBadArgumentsGiveNoPoints) {
   EXPECT_EQ(status, kStatusIntRange1);
 }
 
+// A limit that is not a whole number of half pixels: the profile still has the ellipse in
+// its middle, so the points' mean radial residual stays near zero rather than being pulled
+// towards the middle of a lopsided window.
+TEST_F(RingSearch, AnOddLimitLeavesTheRingInTheMiddleOfItsProfiles) {
+  const double twoTheta = MRingTwoTheta(1.0e-10, 2.7056e-10);
+  float cx, cy, r1, r2, a;
+  ASSERT_TRUE(MPredictRingEllipse(Truth(), twoTheta, cx, cy, r1, r2, a, status));
+  for (const float limit : {2.45e-4f, 3.45e-4f, 4.9e-4f, 5.2e-4f}) {
+    std::vector<float> x(360), y(360);
+    int points = 0;
+    ASSERT_TRUE(LVFindRingCoordinates(image, cx, cy, r1, r2, a, limit, 180, 360, points,
+                                      x.data(), y.data(), status));
+    ASSERT_GT(points, 150);
+    double sum = 0.0;
+    for (int i = 0; i < points; ++i) {
+      double residual = 0.0;
+      ASSERT_TRUE(MPowderResidual(Truth(), twoTheta, x[i], y[i], residual));
+      sum += residual;
+    }
+    // The ring is 2.4 pixels wide; a window cut 0.45 pixel short on one side moved it by
+    // a tenth of a pixel.
+    EXPECT_LT(std::fabs(sum / points), 0.005e-4) << "limit " << limit << " mean residual "
+                                                  << sum / points / 1.0e-4 << " pixel";
+  }
+}
+
 TEST_F(RingSearch, PointsFoundOnThreeRingsFitTheGeometry) {
   const PowderGeometry truth = Truth();
   const std::vector<float> ds = {3.1241e-10f, 2.7056e-10f, 1.9131e-10f};
