@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "ui/LVCommandRegistry.h"
 #include "core/database.h"
@@ -103,8 +105,81 @@ double RingSharpness(DataSet& d, const BeamGeometry& g) {
   return sum;
 }
 
-// Rings must be this much sharper one way for the image to decide.
+// How far the image is from rotational symmetry about the beam under a geometry: the pixels
+// of the region are grouped by tilt-corrected radius (one group per pixel width) and the
+// squared deviations of each pixel from its group's mean are summed. Under the geometry that
+// puts the beam where it is, a ring lies in few groups and each group is nearly uniform; one
+// mirrored across the rows mixes ring and background pixels in every group. Counting noise
+// adds the same amount under both, whatever the ring widths. Negative when nothing can be
+// grouped.
+double RingScatter(DataSet& d, const BeamGeometry& g, float low, float high) {
+  Apply(g, d);
+  if (!MGeometryValid(d)) return -1.0;
+  MDetectorTransform t;
+  MSetDetectorTransform(d, t);
+  double far = 0.0;
+  for (const int x : {d.startX, d.endX + 1})
+    for (const int y : {d.startY, d.endY + 1})
+      far = std::max(far, std::hypot((x - g.beamX) * g.pixelX, (y - g.beamY) * g.pixelY));
+  far /= std::max(0.05, std::cos(g.tilt));  // room for the tilt correction
+  const double binWidth = std::min(g.pixelX, g.pixelY);
+  const int bins = static_cast<int>(std::clamp(far / binWidth, 16.0, 65536.0)) + 1;
+  std::vector<double> sums(static_cast<std::size_t>(bins)), squares(sums.size());
+  std::vector<std::int64_t> counts(sums.size());
+  const bool masked = d.maskInUse && d.maskDefined && d.mask;
+  for (int y = d.startY; y <= d.endY; ++y) {
+    const double h = (y + 0.5 - g.beamY) * g.pixelY;
+    for (int x = d.startX; x <= d.endX; ++x) {
+      const std::size_t i = IIndex(d, x, y);
+      if (masked && d.mask[i]) continue;
+      if (!std::isfinite(d.data[i])) continue;
+      const double value = std::clamp(d.data[i], low, high);
+      double radius = 0.0;
+      if ( !MCorrectedRadius(t, (x + 0.5 - g.beamX) * g.pixelX, h, radius))
+        continue;
+      const auto bin = static_cast<std::size_t>(std::clamp(radius / binWidth, 0.0, bins - 1.0));
+      sums[bin] += value;
+      squares[bin] += value * value;
+      ++counts[bin];
+    }
+  }
+  double scatter = 0.0;
+  for (std::size_t bin = 0; bin < sums.size(); ++bin) {
+    if (counts[bin] > 1) scatter += squares[bin] - sums[bin] * sums[bin] / counts[bin];
+  }
+  return scatter;
+}
+
+// The range the ring test holds values to: the 1st and 99th percentiles of the region's
+// unmasked finite values, so that hot pixels, which stand alike under both orientations, do
+// not outweigh the rings. False when the region holds no value.
+bool RobustRange(const DataSet& d, float& low, float& high) {
+  std::vector<float> values;
+  values.reserve(static_cast<std::size_t>(d.endX - d.startX + 1) *
+                 static_cast<std::size_t>(d.endY - d.startY + 1));
+  const bool masked = d.maskInUse && d.maskDefined && d.mask;
+  for (int y = d.startY; y <= d.endY; ++y)
+    for (int x = d.startX; x <= d.endX; ++x) {
+      const std::size_t i = IIndex(d, x, y);
+      if ((!masked || !d.mask[i]) && std::isfinite(d.data[i])) values.push_back(d.data[i]);
+    }
+  if (values.empty()) return false;
+  const auto at = [&values](double fraction) {
+    auto k = values.begin() + static_cast<std::ptrdiff_t>(fraction * (values.size() - 1));
+    std::nth_element(values.begin(), k, values.end());
+    return *k;
+  };
+  low = at(0.01);
+  high = at(0.99);
+  return true;
+}
+
+// The rings must be this much sharper one way, and the pixels of a ring at least this much
+// closer to its mean the same way, for the image to decide. The two tests fail differently:
+// the sharpness of rings many degrees wide follows the noise, the scatter of an image full
+// of hot pixels or detector gaps barely moves; where they disagree the user is asked.
 constexpr double kSharperBy = 1.5;
+constexpr double kCloserBy = 1.2;
 
 // Whether the file's rows count from the last row of the image. A script's explicit answer is
 // taken; otherwise, with an image loaded, the orientation whose rings are clearly sharper;
@@ -121,17 +196,28 @@ int ChooseRowsTurned(DataSet& d, const BeamGeometry& stored, int& turned, int& s
   const BeamGeometry before{d.beamCentreX, d.beamCentreY, d.distance,  d.tiltAngle,
                             d.tiltAxisAngle, d.pixelSizeX, d.pixelSizeY};
   PBusyCursor busy;
-  const double asStored = Usable(stored) ? RingSharpness(d, stored) : -1.0;
-  const double upsideDown = Usable(mirrored) ? RingSharpness(d, mirrored) : -1.0;
+  float low = 0.0f, high = 0.0f;
+  const bool range = RobustRange(d, low, high);
+  double sharpness[2] = {-1.0, -1.0}, scatter[2] = {-1.0, -1.0};
+  for (int k = 0; k < 2 && range; ++k) {
+    const BeamGeometry& g = k == 0 ? stored : mirrored;
+    if (!Usable(g)) continue;
+    sharpness[k] = RingSharpness(d, g);
+    scatter[k] = RingScatter(d, g, low, high);
+  }
   Apply(before, d);
-  if (asStored > 0.0 && upsideDown > 0.0) {
-    const double ratio = upsideDown / asStored;
-    if (ratio >= kSharperBy || ratio <= 1.0 / kSharperBy) {
-      turned = ratio > 1.0 ? kTrue : kFalse;
+  if (sharpness[0] > 0.0 && sharpness[1] > 0.0 && scatter[0] > 0.0 && scatter[1] > 0.0) {
+    const double sharper = sharpness[1] / sharpness[0];  // above 1: sharper upside down
+    const double closer = scatter[0] / scatter[1];
+    const bool upsideDown = sharper >= kSharperBy && closer >= kCloserBy;
+    const bool asStored = sharper <= 1.0 / kSharperBy && closer <= 1.0 / kCloserBy;
+    if (upsideDown || asStored) {
+      turned = upsideDown ? kTrue : kFalse;
       ISetDBBooleanItem("PONI_Image_Upside_Down", turned, status);
       IInfo(IFormat("The image decides the orientation: the geometry is for the image %s "
                     "(its rings %.1f times sharper than the other way)",
-                    turned ? "turned upside down" : "as stored", turned ? ratio : 1.0 / ratio),
+                    turned ? "turned upside down" : "as stored",
+                    turned ? sharper : 1.0 / sharper),
             status);
       return kTrue;
     }
