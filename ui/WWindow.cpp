@@ -2,12 +2,55 @@
 
 #include "core/status.h"
 #include "platform/Platform.h"
+#include "ui/WInfo.h"
 
 int WWindowSize(int& width, int& height, int& status) {
   static constexpr IRoutine kR{"WWindowSize", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   PCurrentBackend().ClientSize(width, height);
   return kTrue;
+}
+
+int WDrawingAreaSize(int& width, int& height, int& status) {
+  static constexpr IRoutine kR{"WDrawingAreaSize", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  PCurrentBackend().ClientSize(width, height);
+  if (width < 1 || height < 1) return kTrue;
+  // Brought inside the client area first, as the next repaint draws it.
+  IInfoCheckPosition(status);
+  int left = 0, top = 0, infoWidth = 0, infoHeight = 0;
+  if (!IInfoGetPosition(left, top, infoWidth, infoHeight, status)) return kFalse;
+  const bool docked = left <= 0 && left + infoWidth >= width && top + infoHeight >= height &&
+                      top >= kSmallestDrawingHeight && top < height;
+  if (docked) height = top;
+  return kTrue;
+}
+
+WDrawingAreaClip::WDrawingAreaClip(PCanvas* canvas, bool toDrawingArea) : canvas_(canvas) {
+  // Only the main window's canvas: a printed page has no information window.
+  if (!canvas_ || canvas_ != PCurrentBackend().Canvas()) {
+    canvas_ = nullptr;
+    return;
+  }
+  had_ = canvas_->DrawingArea(left_, top_, right_, bottom_);
+  int width = 0, height = 0, clientWidth = 0, clientHeight = 0;
+  int status = kStatusGood;
+  PCurrentBackend().ClientSize(clientWidth, clientHeight);
+  if (toDrawingArea && WDrawingAreaSize(width, height, status) &&
+      (width < clientWidth || height < clientHeight)) {
+    canvas_->SetDrawingArea(0, 0, width - 1, height - 1);
+  } else {
+    canvas_->ClearDrawingArea();
+  }
+}
+
+WDrawingAreaClip::~WDrawingAreaClip() {
+  if (!canvas_) return;
+  if (had_) {
+    canvas_->SetDrawingArea(left_, top_, right_, bottom_);
+  } else {
+    canvas_->ClearDrawingArea();
+  }
 }
 
 int WDrawBackground(PCanvas* canvas, int code, int& status) {
