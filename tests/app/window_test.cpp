@@ -214,6 +214,39 @@ TEST_F(Window, ShowsTheRealPilatusImage) {
 
 }  // namespace
 
+// Sets an environment variable for one scope (unset when value is null).
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      had_ = true;
+      old_ = old;
+    }
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (had_) {
+      setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+// Tests that listen for second starts run side by side: each takes a display of its own, so
+// their sockets never meet (the second starts they run inherit it).
+std::string OwnDisplay(const std::string& suffix = "") {
+  return ":" + std::to_string(getpid()) + suffix;
+}
+
 namespace {
 
 TEST_F(Window, ASecondStartHandsItsFileOverAndLeavesTheLogAlone) {
@@ -221,6 +254,7 @@ TEST_F(Window, ASecondStartHandsItsFileOverAndLeavesTheLogAlone) {
   adsc.resize(512, ' ');
   adsc += std::string(12, '\1');
   WriteFile(dir.File("second.img"), adsc);
+  ScopedEnvironment display("DISPLAY", OwnDisplay().c_str());
   LVWindowTestHooks hooks;
   hooks.closeWithoutAsking = true;
   LVSetWindowTestHooks(hooks);
@@ -341,32 +375,6 @@ TEST_F(Window, ExitFromTheMenuAsksOnce) {
   LVStopWindow();
 }
 
-// Sets an environment variable for one scope (unset when value is null).
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_, old_;
-  bool had_ = false;
-};
 
 TEST(SingleInstance, TheSocketIsOnePerUserAndDisplayAndFilesGoOverAbsolute) {
   std::string first, second;
@@ -395,7 +403,7 @@ TEST(SingleInstance, TheSocketIsOnePerUserAndDisplayAndFilesGoOverAbsolute) {
 
 TEST_F(Window, AStartOnAnotherDisplayIsNotHandedToThisWindow) {
   WriteSmallImage(dir.File("small.img"));
-  ScopedEnvironment display("DISPLAY", ":91");
+  ScopedEnvironment display("DISPLAY", OwnDisplay("-a").c_str());
   LVWindowTestHooks hooks;
   hooks.closeWithoutAsking = true;
   LVSetWindowTestHooks(hooks);
@@ -403,7 +411,7 @@ TEST_F(Window, AStartOnAnotherDisplayIsNotHandedToThisWindow) {
   backend = LVWindowBackend();
   Settle();
   {
-    ScopedEnvironment other("DISPLAY", ":92");
+    ScopedEnvironment other("DISPLAY", OwnDisplay("-b").c_str());
     EXPECT_FALSE(PQtBackend::HandToRunningInstance(LVInstanceName(), dir.File("small.img")));
   }
   EXPECT_TRUE(PQtBackend::HandToRunningInstance(LVInstanceName(), dir.File("small.img")));
@@ -415,6 +423,7 @@ TEST_F(Window, AStartOnAnotherDisplayIsNotHandedToThisWindow) {
 
 TEST_F(Window, AHandedOverFileWaitsUntilTheOpenDialogEnds) {
   WriteSmallImage(dir.File("small.img"));
+  ScopedEnvironment display("DISPLAY", OwnDisplay().c_str());
   LVWindowTestHooks hooks;
   hooks.closeWithoutAsking = true;
   LVSetWindowTestHooks(hooks);
@@ -444,6 +453,7 @@ TEST_F(Window, AHandedOverFileWaitsUntilTheOpenDialogEnds) {
 TEST_F(Window, ASecondStartInAnotherDirectoryHandsOverItsRelativeName) {
   std::filesystem::create_directory(dir.File("elsewhere"));
   WriteSmallImage(dir.File("elsewhere/small.img"));
+  ScopedEnvironment display("DISPLAY", OwnDisplay().c_str());
   LVWindowTestHooks hooks;
   hooks.closeWithoutAsking = true;
   LVSetWindowTestHooks(hooks);
