@@ -11,18 +11,48 @@ int WWindowSize(int& width, int& height, int& status) {
   return kTrue;
 }
 
+namespace {
+
+struct InfoPlace {
+  int left = 0, top = 0, width = 0, height = 0;
+  bool operator==(const InfoPlace&) const = default;
+};
+
+bool Docked(const InfoPlace& p, int clientWidth, int clientHeight) {
+  return p.left <= 0 && p.left + p.width >= clientWidth && p.top + p.height >= clientHeight &&
+         p.top >= kSmallestDrawingHeight && p.top < clientHeight;
+}
+
+// The information window and the client area as the last layout found them.
+struct LastLayout {
+  bool known = false;
+  int clientWidth = 0, clientHeight = 0;
+  InfoPlace info;
+};
+LastLayout gLast;
+
+}  // namespace
+
 int WDrawingAreaSize(int& width, int& height, int& status) {
   static constexpr IRoutine kR{"WDrawingAreaSize", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   PCurrentBackend().ClientSize(width, height);
   if (width < 1 || height < 1) return kTrue;
-  // Brought inside the client area first, as the next repaint draws it.
+  InfoPlace info;
+  if (!IInfoGetPosition(info.left, info.top, info.width, info.height, status)) return kFalse;
+  // Docked and left where it was while the client area changed size (the user resized the
+  // main window): it stays docked, across the new width and on the new bottom.
+  if (gLast.known && info == gLast.info &&
+      (width != gLast.clientWidth || height != gLast.clientHeight) &&
+      Docked(info, gLast.clientWidth, gLast.clientHeight) &&
+      height - info.height >= kSmallestDrawingHeight) {
+    IInfoSetPosition(0, height - info.height, width, info.height, status);
+  }
+  // Brought inside the client area, as the next repaint draws it.
   IInfoCheckPosition(status);
-  int left = 0, top = 0, infoWidth = 0, infoHeight = 0;
-  if (!IInfoGetPosition(left, top, infoWidth, infoHeight, status)) return kFalse;
-  const bool docked = left <= 0 && left + infoWidth >= width && top + infoHeight >= height &&
-                      top >= kSmallestDrawingHeight && top < height;
-  if (docked) height = top;
+  if (!IInfoGetPosition(info.left, info.top, info.width, info.height, status)) return kFalse;
+  gLast = {true, width, height, info};
+  if (Docked(info, width, height)) height = info.top;
   return kTrue;
 }
 

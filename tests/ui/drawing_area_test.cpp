@@ -164,6 +164,39 @@ TEST_F(DrawingArea, IsTheRowsAboveAnInformationWindowSpanningTheBottom) {
   EXPECT_EQ(status, kStatusGood);
 }
 
+TEST_F(DrawingArea, ADockedInformationWindowStaysDockedWhenTheWindowIsResized) {
+  int width = 0, height = 0, left = 0, top = 0, infoWidth = 0, infoHeight = 0;
+  Layout(800, 600, 0, 500, 800, 100);
+  IInfoAddLine("kept", status);
+  ASSERT_TRUE(WDrawingAreaSize(width, height, status));
+  EXPECT_EQ(height, 500);
+  // Larger: along the new bottom and across the new width, its height and lines kept.
+  headless->SetClientSize(1000, 900);
+  WDrawingAreaSize(width, height, status);
+  EXPECT_EQ(height, 800);
+  IInfoGetPosition(left, top, infoWidth, infoHeight, status);
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(top, 800);
+  EXPECT_EQ(infoWidth, 1000);
+  EXPECT_EQ(infoHeight, 100);
+  EXPECT_EQ(IInfoLines().back(), "kept");
+  // Smaller again.
+  headless->SetClientSize(700, 400);
+  WDrawingAreaSize(width, height, status);
+  EXPECT_EQ(height, 300);
+  EXPECT_EQ(width, 700);
+
+  // Floating, it stays where the user left it.
+  IInfoSetPosition(100, 100, 300, 100, status);
+  WDrawingAreaSize(width, height, status);
+  headless->SetClientSize(1000, 900);
+  WDrawingAreaSize(width, height, status);
+  EXPECT_EQ(height, 900);
+  IInfoGetPosition(left, top, infoWidth, infoHeight, status);
+  EXPECT_EQ(top, 100);
+  EXPECT_EQ(status, kStatusGood);
+}
+
 TEST_F(DrawingArea, AGraphKeepsItsAxisAboveTheInformationWindow) {
   Layout(640, 480, 0, 380, 640, 100);
   DataSet scan;
