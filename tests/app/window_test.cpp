@@ -22,8 +22,11 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GDisplaySettings.h"
+#include "graphics/GDisplaySize.h"
+#include "graphics/GGraphics.h"
 #include "platform/QtBackend.h"
 #include "tests/support/TestSupport.h"
+#include "ui/WInfo.h"
 
 namespace {
 
@@ -513,6 +516,51 @@ TEST_F(Window, AScreenshotRunEndsWhileABoxIsOpen) {
   EXPECT_FALSE(picture.isNull());
   EXPECT_NE(ReadFile(dir.File("lumivane.log")).find("Failed to open file"),
             std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Window, ImagesStayAboveTheInformationWindowAsTheWindowChangesSize) {
+  Start();
+  QTest::qWait(50);
+  Settle();
+  DataSet& d = LVStores().Main();
+  int status = kStatusGood;
+  IInitialiseData(d, status);
+  ASSERT_TRUE(IAllocateData(300, 1000, d, status));
+  for (int y = 0; y < 1000; ++y)
+    for (int x = 0; x < 300; ++x) d.data[IIndex(d, x, y)] = static_cast<float>((x + y) % 50);
+  d.numX = 300;
+  d.numY = 1000;
+  d.endX = 299;
+  d.endY = 999;
+  d.dataDefined = kTrue;
+  d.magnification = 1;
+  for (const QSize size : {QSize(800, 600), QSize(1000, 1100), QSize(700, 500)}) {
+    SCOPED_TRACE(testing::Message() << size.width() << " x " << size.height());
+    backend->MainWidget()->resize(size);
+    QTest::qWait(50);
+    Settle();
+    LVAutosetMagnification(d, status);
+    LVRedraw(status);
+    int clientWidth = 0, clientHeight = 0, left = 0, top = 0, width = 0, height = 0;
+    backend->ClientSize(clientWidth, clientHeight);
+    IInfoGetPosition(left, top, width, height, status);
+    // Docked: across the client area, on its bottom.
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(width, clientWidth);
+    EXPECT_EQ(top + height, clientHeight);
+    // The image's lowest row is drawn above it.
+    EXPECT_LT(GPixelToWindowY(d.displayStartY, d), top);
+  }
+  EXPECT_EQ(status, kStatusGood);
+  if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {
+    backend->GrabWindow(std::string(keep) + "/window-docked-info.png");
+  }
+  backend->CloseMainWindow();
+  LVStopWindow();
 }
 
 }  // namespace
