@@ -1,6 +1,7 @@
 #include "app/LVCommand.h"
 
 #include <map>
+#include <optional>
 
 #include "ui/LVDataStores.h"
 #include "app/LVFrame.h"
@@ -91,6 +92,7 @@ int Prepare(int& status) {
     // Cleared first: commands issued from inside the initialisation (a redraw) skip it.
     interpreter.firstCall = false;
     interpreter.initialising = true;
+    const IDataChangeScope changing;  // the stores are emptied
     const int initialised = Initialise(status);
     interpreter.initialising = false;
     if (!initialised) return kFalse;
@@ -102,6 +104,7 @@ int Prepare(int& status) {
   if (!interpreter.pendingFile.empty() && PCurrentBackend().HasMainWindow()) {
     const std::string file = interpreter.pendingFile;
     interpreter.pendingFile.clear();
+    const IDataChangeScope changing;
     if (const LVCommandSpec* open = Find("Open_File")) {
       CommandEvent openEvent;
       openEvent.text = file;
@@ -206,6 +209,15 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
   }
 
   if (!cancelled && status == kStatusGood) {
+    // Every command but a plain redraw may change data: the data generation moves on around
+    // it, and results kept against the generation are not reused while it runs.
+    std::optional<IDataChangeScope> changing;
+    std::optional<IDataSteadyScope> steady;
+    if (spec->keepsData) {
+      steady.emplace();
+    } else {
+      changing.emplace();
+    }
     DataSet* chosen = chosenIndex >= 0 ? &stores.stores[static_cast<std::size_t>(chosenIndex)]
                                        : nullptr;
     LVCommandCall call{event, stores, stores.Main(), chosen, chosenIndex, status};

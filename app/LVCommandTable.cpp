@@ -5,10 +5,13 @@
 #include "app/LVMouse.h"
 #include "commands/LVFiles.h"
 #include "commands/LVPoni.h"
+#include "commands/LVBeamFit.h"
+#include "commands/LVCalibrant.h"
 #include "commands/LVGeometry.h"
 #include "commands/LVIntegrate.h"
 #include "commands/LVSimulate.h"
 #include "commands/LVMask.h"
+#include "commands/LVManipulate.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
@@ -22,6 +25,8 @@ void LVRegisterAllCommands() {
   LVRegisterCoreCommands();
   LVRegisterFileCommands();
   LVRegisterGeometryCommands();
+  LVRegisterBeamFitCommands();
+  LVRegisterCalibrantCommands();
   LVRegisterIntegrationCommands();
   LVRegisterSimulationCommands();
   LVRegisterPoniCommands();
@@ -33,4 +38,5 @@ void LVRegisterAllCommands() {
   LVRegisterPlotCommands();
   LVRegisterPrintCommands();
   LVRegisterMouseCommands();
+  LVRegisterManipulateCommands();
 }

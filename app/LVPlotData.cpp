@@ -86,8 +86,8 @@ int LVPlotData(DataSet& d, int& status) {
 }
 
 void LVRegisterPlotCommands() {
-  LVRegisterCommand({.name = "Plot_Data", .work = [](LVCommandCall& call) {
-                       return LVPlotData(call.main, call.status);
-                     }});
+  LVRegisterCommand({.name = "Plot_Data",
+                     .work = [](LVCommandCall& call) { return LVPlotData(call.main, call.status); },
+                     .keepsData = true});
   WSetPaintRoutine([](int& status) { return LVCommand("Plot_Data", CommandEvent{}, status); });
 }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "core/status.h"
 #include "data/DataSet.h"
 #include "fileio/FPoni.h"
@@ -87,7 +88,7 @@ print("first", first); print("repeat_min", times[0]); print("repeat_median", tim
 for a, i in zip(r.radial, r.intensity): print("profile", a, i)
 )";
   const std::string scriptPath =
-      (std::filesystem::temp_directory_path() / "lumivane_integrate_bench.py").string();
+      (BenchTempFolder() / "lumivane_integrate_bench.py").string();
   std::FILE* out = std::fopen(scriptPath.c_str(), "w");
   if (!out) return false;
   std::fputs(script.c_str(), out);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "core/status.h"
 #include "data/DataSet.h"
 #include "maths/MMask.h"
@@ -136,7 +137,7 @@ int main() {
       "(target 0.5 s)\n",
       kVertices, kSize, kSize, polygonFresh, polygonDefined);
 
-  const auto folder = std::filesystem::temp_directory_path() / "lumivane-mask-bench";
+  const auto folder = BenchTempFolder() / "lumivane-mask-bench";
   std::filesystem::create_directories(folder);
   const auto raw = folder / "image.raw", vertices = folder / "vertices.raw",
              mask = folder / "mask.raw", result = folder / "result.txt",

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "core/status.h"
 #include "data/DataSet.h"
 #include "fileio/FMarPackedImage.h"
@@ -73,7 +74,7 @@ std::vector<std::uint16_t> Image() {
 }  // namespace
 
 int main() {
-  const auto dir = std::filesystem::temp_directory_path() / "lumivane-packed-bench";
+  const auto dir = BenchTempFolder() / "lumivane-packed-bench";
   std::filesystem::create_directories(dir);
   const std::string raw = (dir / "image.u16").string();
   const std::string packed = (dir / "image.pck").string();

@@ -23,14 +23,6 @@ const char* const kMaskNotDefined = "The mask is not defined, so the operation i
 const char* const kDataNotDefined =
     "WARNING: The data is not defined, so the operation is impossible";
 
-class BusyCursor {
- public:
-  BusyCursor() { PCurrentBackend().SetBusyCursor(true); }
-  ~BusyCursor() { PCurrentBackend().SetBusyCursor(false); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 // Erosion, fill, growth, inversion and saving work only on a mask with content.
 int NeedMask(const DataSet& d, int& status) {
   if (d.maskDefined && d.maskAllocated && d.mask) return kTrue;
@@ -101,7 +93,7 @@ int LVMaskErode(DataSet& d, int& status) {
     return kFalse;
   }
   {
-    BusyCursor busy;
+    PBusyCursor busy;
     // The fill test (k > 9) never holds in a 3 x 3 window: a pure erosion.
     if (!MMask3ErodeFill(6, 9, cycles, d, status)) return kFalse;
   }
@@ -121,7 +113,7 @@ int LVMaskErodeFill(int size, DataSet& d, int& status) {
     return kFalse;
   }
   {
-    BusyCursor busy;
+    PBusyCursor busy;
     const int done = size == 3 ? MMask3ErodeFill(2, 5, cycles, d, status)
                                : MMask5ErodeFill(6, 12, cycles, d, status);
     if (!done) return kFalse;
@@ -141,7 +133,7 @@ int LVMaskGrow(DataSet& d, int& status) {
     return kFalse;
   }
   {
-    BusyCursor busy;
+    PBusyCursor busy;
     if (!MMask3Grow(cycles, d, status)) return kFalse;
   }
   IInfo(IFormat("Main data mask grown by %i layer(s)", cycles), status);
@@ -153,7 +145,7 @@ int LVMaskInvert(DataSet& d, int& status) {
   static constexpr IRoutine kR{"LVMaskInvert", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   if (!NeedMask(d, status)) return kFalse;
-  BusyCursor busy;
+  PBusyCursor busy;
   return MMaskInvert(d, status);
 }
 
@@ -165,7 +157,7 @@ int LVMaskLoad(DataSet& d, int& status) {
   IGetDBItem("MASK_FILE", name, status);
   if (!LVSelectInMaskFile(256, name, status)) return kFalse;
   {
-    BusyCursor busy;
+    PBusyCursor busy;
     if (!FInputMask(name, d, status)) return kFalse;
   }
   ISetDBItem("MASK_FILE", name, status);
@@ -205,7 +197,7 @@ int LVMaskSignificant(DataSet& d, int& status) {
     return kFalse;
   }
   {
-    BusyCursor busy;
+    PBusyCursor busy;
     if (!MMaskSignificant(windowX, windowY, sigmas, cycles, d, status)) return kFalse;
   }
   MaskChanged(d, status);

@@ -1,5 +1,6 @@
 #include "commands/LVPoni.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "ui/LVCommandRegistry.h"
@@ -7,6 +8,8 @@
 #include "core/status.h"
 #include "fileio/FPoni.h"
 #include "maths/MGeometry.h"
+#include "maths/MIntegrate.h"
+#include "platform/Platform.h"
 #include "ui/LVFileSelect.h"
 #include "ui/WDialogs.h"
 
@@ -45,6 +48,97 @@ int AskRowsTurned(const char* prompt, int& turned, int& status) {
   return kTrue;
 }
 
+
+// The detector geometry a PONI file gives, in this program's terms.
+struct BeamGeometry {
+  double beamX = 0.0, beamY = 0.0, distance = 0.0, tilt = 0.0, tiltAxis = 0.0;
+  double pixelX = 0.0, pixelY = 0.0;
+};
+
+void Apply(const BeamGeometry& g, DataSet& d) {
+  d.beamCentreX = static_cast<float>(g.beamX);
+  d.beamCentreY = static_cast<float>(g.beamY);
+  d.distance = static_cast<float>(g.distance);
+  d.tiltAngle = static_cast<float>(g.tilt);
+  d.tiltAxisAngle = static_cast<float>(g.tiltAxis);
+  d.pixelSizeX = static_cast<float>(g.pixelX);
+  d.pixelSizeY = static_cast<float>(g.pixelY);
+}
+
+bool Usable(const BeamGeometry& g) {
+  return std::isfinite(g.beamX) && std::isfinite(g.beamY) && g.distance > 0.0 &&
+         std::isfinite(g.distance) && std::fabs(g.tilt) < M_PI / 2.0;
+}
+
+// How sharp the rings of the image are under a geometry: the 2-theta scan of the region at
+// one bin per pixel, and the sum of its squared second differences over bins that, with both
+// neighbours, hold pixels. A geometry that puts the beam where it is gives narrow, high peaks;
+// one mirrored across the rows smears every ring. Negative when the scan cannot be made.
+double RingSharpness(DataSet& d, const BeamGeometry& g) {
+  Apply(g, d);
+  if (!MGeometryValid(d)) return -1.0;
+  double far = 0.0;
+  for (const int x : {d.startX, d.endX + 1})
+    for (const int y : {d.startY, d.endY + 1})
+      far = std::max(far, std::hypot((x - g.beamX) * g.pixelX, (y - g.beamY) * g.pixelY));
+  far *= 1.0 / std::max(0.05, std::cos(g.tilt));  // room for the tilt correction
+  const double pixel = std::min(g.pixelX, g.pixelY);
+  const int bins = static_cast<int>(std::clamp(far / pixel, 16.0, 65536.0));
+  DataSet scan;
+  int local = kStatusGood;
+  if (!IAllocateData(bins, 1, scan, local)) return -1.0;
+  IntegrationParameters p;
+  p.scanType = kScan2Theta;
+  p.outerRadius = static_cast<float>(far);
+  p.step = static_cast<float>(std::atan2(far, g.distance) / bins);
+  p.bins = bins;
+  if (!MROIIntegrate(d, p, scan, local)) return -1.0;
+  double sum = 0.0;
+  for (int i = 1; i + 1 < bins; ++i) {
+    const double a = scan.data[i - 1], b = scan.data[i], c = scan.data[i + 1];
+    if (a == 0.0 || b == 0.0 || c == 0.0) continue;  // bins without pixels
+    const double second = a - 2.0 * b + c;
+    sum += second * second;
+  }
+  return sum;
+}
+
+// Rings must be this much sharper one way for the image to decide.
+constexpr double kSharperBy = 1.5;
+
+// Whether the file's rows count from the last row of the image. A script's explicit answer is
+// taken; otherwise, with an image loaded, the orientation whose rings are clearly sharper;
+// the question is asked only when the image cannot tell.
+int ChooseRowsTurned(DataSet& d, const BeamGeometry& stored, int& turned, int& status) {
+  const char* prompt =
+      "WAS THIS GEOMETRY CALIBRATED ON THE IMAGE TURNED UPSIDE DOWN (AS DIOPTAS SHOWS IT) ?";
+  std::string scripted;
+  if (PCurrentBackend().NextScriptedAnswer(scripted) || !d.dataDefined || d.numY <= 0) {
+    return AskRowsTurned(prompt, turned, status);
+  }
+  BeamGeometry mirrored = stored;
+  FMirrorBeamGeometryRows(d.numY, mirrored.beamY, mirrored.tilt, mirrored.tiltAxis);
+  const BeamGeometry before{d.beamCentreX, d.beamCentreY, d.distance,  d.tiltAngle,
+                            d.tiltAxisAngle, d.pixelSizeX, d.pixelSizeY};
+  PBusyCursor busy;
+  const double asStored = Usable(stored) ? RingSharpness(d, stored) : -1.0;
+  const double upsideDown = Usable(mirrored) ? RingSharpness(d, mirrored) : -1.0;
+  Apply(before, d);
+  if (asStored > 0.0 && upsideDown > 0.0) {
+    const double ratio = upsideDown / asStored;
+    if (ratio >= kSharperBy || ratio <= 1.0 / kSharperBy) {
+      turned = ratio > 1.0 ? kTrue : kFalse;
+      ISetDBBooleanItem("PONI_Image_Upside_Down", turned, status);
+      IInfo(IFormat("The image decides the orientation: the geometry is for the image %s "
+                    "(its rings %.1f times sharper than the other way)",
+                    turned ? "turned upside down" : "as stored", turned ? ratio : 1.0 / ratio),
+            status);
+      return kTrue;
+    }
+  }
+  return AskRowsTurned(prompt, turned, status);
+}
+
 }  // namespace
 
 int LVLoadPONI(const std::string& argument, DataSet& d, int& status) {
@@ -54,20 +148,6 @@ int LVLoadPONI(const std::string& argument, DataSet& d, int& status) {
   if (!PoniFileName(kR.name, "Load_PONI", false, argument, fileName, status)) return kFalse;
   PoniGeometry poni;
   if (!FReadPoni(fileName, poni, status)) return kFalse;
-  int turned = kFalse;
-  if (!AskRowsTurned("WAS THIS GEOMETRY CALIBRATED ON THE IMAGE TURNED UPSIDE DOWN (AS DIOPTAS "
-                     "SHOWS IT) ?",
-                     turned, status)) {
-    return kFalse;
-  }
-  const int rows = d.dataDefined ? d.numY : poni.rows;
-  if (turned && rows <= 0) {
-    IWarning("LVLoadPONI: The number of rows of the image is needed to turn the geometry: "
-             "input the image first",
-             status);
-    return kFalse;
-  }
-
   double pixel1 = d.pixelSizeY, pixel2 = d.pixelSizeX;
   if (poni.pixelSizesGiven) {
     pixel1 = poni.pixel1;
@@ -79,24 +159,29 @@ int LVLoadPONI(const std::string& argument, DataSet& d, int& status) {
   }
   if (!(pixel1 > 0.0) || !(pixel2 > 0.0)) return IFail(kR, kStatusBadGeometry, status);
 
-  double beamX = 0.0, beamY = 0.0, distance = 0.0, tilt = 0.0, tiltAxis = 0.0;
-  FPoniToBeamGeometry(poni, pixel1, pixel2, beamX, beamY, distance, tilt, tiltAxis);
-  if (turned) FMirrorBeamGeometryRows(rows, beamY, tilt, tiltAxis);
-  if (!std::isfinite(beamX) || !std::isfinite(beamY) || !(distance > 0.0) ||
-      !std::isfinite(distance) || !(std::fabs(tilt) < M_PI / 2.0)) {
+  BeamGeometry g;
+  g.pixelX = pixel2;
+  g.pixelY = pixel1;
+  FPoniToBeamGeometry(poni, pixel1, pixel2, g.beamX, g.beamY, g.distance, g.tilt, g.tiltAxis);
+  int turned = kFalse;
+  if (!ChooseRowsTurned(d, g, turned, status)) return kFalse;
+  const int rows = d.dataDefined ? d.numY : poni.rows;
+  if (turned && rows <= 0) {
+    IWarning("LVLoadPONI: The number of rows of the image is needed to turn the geometry: "
+             "input the image first",
+             status);
+    return kFalse;
+  }
+  if (turned) FMirrorBeamGeometryRows(rows, g.beamY, g.tilt, g.tiltAxis);
+  const double distance = g.distance, tilt = g.tilt, tiltAxis = g.tiltAxis;
+  if (!Usable(g)) {
     IWarning(IFormat("LVLoadPONI: The geometry of %s places no detector in front of the sample",
                      fileName.c_str()),
              status);
     return IFail(kR, kStatusBadGeometry, status);
   }
 
-  d.beamCentreX = static_cast<float>(beamX);
-  d.beamCentreY = static_cast<float>(beamY);
-  d.distance = static_cast<float>(distance);
-  d.tiltAngle = static_cast<float>(tilt);
-  d.tiltAxisAngle = static_cast<float>(tiltAxis);
-  d.pixelSizeX = static_cast<float>(pixel2);
-  d.pixelSizeY = static_cast<float>(pixel1);
+  Apply(g, d);
   if (poni.wavelengthGiven) d.wavelength = static_cast<float>(poni.wavelength);
 
   const double angstrom = static_cast<double>(d.wavelength) * 1.0e10;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/outputfile.h"
 #include "core/status.h"
 #include "core/text.h"
 
@@ -121,31 +122,10 @@ int ISaveDataBase(const std::string& path, int& status) {
   if (IBad(kR, status)) return kFalse;
 
   // Written beside the old file and renamed over it only when every byte reached the disk:
-  // an interrupted or failed save never costs the settings already stored. A link is
-  // followed so that the file it names is replaced, not the link; something that is not a
-  // regular file (a device, a pipe) is written in place.
-  std::string target = path;
-  if (char* resolved = realpath(path.c_str(), nullptr)) {
-    target = resolved;
-    std::free(resolved);
-  }
-  struct stat info {};
-  const bool inPlace = stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-  std::string temporary = target + ".XXXXXX";
-  std::FILE* file = nullptr;
-  if (inPlace) {
-    file = std::fopen(target.c_str(), "w");
-  } else {
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor >= 0) {
-      file = fdopen(descriptor, "w");
-      if (!file) {
-        close(descriptor);
-        unlink(temporary.c_str());
-      }
-    }
-  }
-  if (!file) return IFail(kR, kStatusFileOpen, status);
+  // an interrupted or failed save never costs the settings already stored; a data-base file
+  // the user made read-only is not replaced.
+  IOutputFile out;
+  if (!out.Open(path)) return IFail(kR, kStatusFileOpen, status);
 
   std::string text;
   text.reserve(64 + gItems.size() * 48);
@@ -156,18 +136,8 @@ int ISaveDataBase(const std::string& path, int& status) {
   }
   text += std::string("\n") + kEndLine + "\n";
 
-  bool good = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  good = std::fflush(file) == 0 && good;
-  if (!inPlace) good = fsync(fileno(file)) == 0 && good;
-  good = std::fclose(file) == 0 && good;
-  if (!inPlace) {
-    if (good) {
-      const mode_t mode = stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-      chmod(temporary.c_str(), mode);  // mkstemp creates 0600; keep the old file's mode
-      good = std::rename(temporary.c_str(), target.c_str()) == 0;
-    }
-    if (!good) unlink(temporary.c_str());
-  }
+  const bool good = std::fwrite(text.data(), 1, text.size(), out.File()) == text.size() &&
+                    out.Commit();
   if (!good) return IFail(kR, kStatusWrite, status);
   ISetSystemError(0);
   return kTrue;

@@ -1,6 +1,7 @@
 #include "data/DataSet.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -8,11 +9,37 @@
 #include "core/database.h"
 #include "core/status.h"
 
+namespace {
+
+// The generation and the scope depths. Commands run on the main thread; the counter is
+// atomic so that a worker thread that allocates (an integration pool) cannot tear it.
+std::atomic<std::uint64_t> gGeneration{1};
+int gSteadyDepth = 0;
+int gChangeDepth = 0;
+
+}  // namespace
+
+std::uint64_t IDataGeneration() { return gGeneration.load(std::memory_order_relaxed); }
+void IDataChanged() { gGeneration.fetch_add(1, std::memory_order_relaxed); }
+bool IDataSteady() { return gSteadyDepth > 0 && gChangeDepth == 0; }
+
+IDataChangeScope::IDataChangeScope() {
+  ++gChangeDepth;
+  IDataChanged();
+}
+IDataChangeScope::~IDataChangeScope() {
+  IDataChanged();
+  --gChangeDepth;
+}
+IDataSteadyScope::IDataSteadyScope() { ++gSteadyDepth; }
+IDataSteadyScope::~IDataSteadyScope() { --gSteadyDepth; }
+
 void ISetText(std::string& field, const std::string& text) {
   field = text.size() > kLineLength ? text.substr(0, kLineLength) : text;
 }
 
 void IDefineWholeImage(DataSet& d, int numX, int numY) {
+  IDataChanged();
   d.numX = numX;
   d.numY = numY;
   d.startX = d.startY = 0;
@@ -27,6 +54,7 @@ void IDefineWholeImage(DataSet& d, int numX, int numY) {
 int IInitialiseData(DataSet& d, int& status) {
   static constexpr IRoutine kR{"IInitialiseData", "V0.6"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   d.name.clear();
   d.fileName.clear();
   d.dataAllocated = d.dataDefined = kFalse;
@@ -83,6 +111,7 @@ int IInitialiseData(DataSet& d, int& status) {
 int IAllocateData(int numX, int numY, DataSet& d, int& status) {
   static constexpr IRoutine kR{"IAllocateData", "V0.4"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   if (numX <= 0) return IFail(kR, kStatusIntRange1, status);
   if (numY <= 0) return IFail(kR, kStatusIntRange2, status);
 
@@ -109,6 +138,7 @@ int IAllocateData(int numX, int numY, DataSet& d, int& status) {
 int IAllocateMask(DataSet& d, int& status) {
   static constexpr IRoutine kR{"IAllocateMask", "V0.3"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   if (!d.dataAllocated) {
     IError("IAllocateMask; The data array has not been allocated", status);
     return IFail(kR, kStatusNotAllocated, status);
@@ -129,6 +159,7 @@ int IAllocateMask(DataSet& d, int& status) {
 int IAllocateVariances(DataSet& d, int& status) {
   static constexpr IRoutine kR{"IAllocateVariances", "V0.2"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   if (!d.dataAllocated) return kFalse;
   d.variances.reset();
   d.variancesAllocated = d.variancesDefined = kFalse;
@@ -143,6 +174,7 @@ int IAllocateVariances(DataSet& d, int& status) {
 int IFreeData(DataSet& d, int& status) {
   static constexpr IRoutine kR{"IFreeData", "V0.2"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   d.data.reset();
   d.mask.reset();
   d.variances.reset();
@@ -214,6 +246,7 @@ int ICheckData(const std::string& label, const DataSet& d, int& status) {
 int MDataCopy(const DataSet& s, DataSet& t, int& status) {
   static constexpr IRoutine kR{"MDataCopy", "V0.5"};
   if (IBad(kR, status)) return kFalse;
+  IDataChanged();
   if (&s == &t) return kTrue;  // a store copied onto itself already holds the copy
 
   if (!IAllocateData(s.dimX, s.dimY, t, status)) return kFalse;

@@ -91,5 +91,39 @@ int ICalROICornerDistance(const DataSet& dataSet, int& minPixels, int& maxPixels
 // freshly read image is: no variances, no mask.
 void IDefineWholeImage(DataSet& dataSet, int numX, int numY);
 
+// ---- Data generation ------------------------------------------------------------------------
+// A count that moves on whenever the data of any store may have changed, so that what is
+// derived from the data (the intensity range a repaint shows) can be kept while it stands
+// still. The command interpreter moves it before and after every command that may change
+// data (all but plain redraws), the allocation routines (IInitialiseData, IAllocateData,
+// IAllocateMask, IAllocateVariances, IFreeData, MDataCopy, IDefineWholeImage) move it too, and any other code that changes data
+// outside a command calls IDataChanged.
+std::uint64_t IDataGeneration();
+void IDataChanged();
+
+// True only while a redraw runs (an IDataSteadyScope lives) and no command that may change
+// data does (no IDataChangeScope lives). A result derived from data may be reused against
+// the generation only then: outside a redraw nobody has promised that data changes are
+// announced, and inside a changing command the data may change between two draws.
+bool IDataSteady();
+
+// Marks a command that may change data: moves the generation on at its start and its end.
+class IDataChangeScope {
+ public:
+  IDataChangeScope();
+  ~IDataChangeScope();
+  IDataChangeScope(const IDataChangeScope&) = delete;
+  IDataChangeScope& operator=(const IDataChangeScope&) = delete;
+};
+
+// Marks a plain redraw: it changes no data.
+class IDataSteadyScope {
+ public:
+  IDataSteadyScope();
+  ~IDataSteadyScope();
+  IDataSteadyScope(const IDataSteadyScope&) = delete;
+  IDataSteadyScope& operator=(const IDataSteadyScope&) = delete;
+};
+
 // Sets a text field, keeping to the 255 characters a record holds.
 void ISetText(std::string& field, const std::string& text);

@@ -10,7 +10,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "fileio/FReaders.h"
-#include "fileio/FOutputFile.h"
+#include "core/outputfile.h"
 #include "fileio/FScanFiles.h"
 
 namespace {
@@ -177,7 +177,7 @@ int FOutputChiplot(const std::string& fileName, const DataSet& d, int& status) {
     IWarning("FOutputChiplot: Data is not defined", status);
     return kFalse;
   }
-  FOutputFile out;
+  IOutputFile out;
   if (!out.Open(fileName)) {
     IWarning(IFormat("File open failed: %s", fileName.c_str()), status);
     return kFalse;

@@ -11,7 +11,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
-#include "fileio/FOutputFile.h"
+#include "core/outputfile.h"
 #include "fileio/FRawData.h"
 
 namespace {
@@ -197,7 +197,7 @@ int FWritePoni(const std::string& fileName, const PoniGeometry& p, int& status) 
   // A read-only file is not replaced behind the user's back.
   struct stat info {};
   const bool readOnly = stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-                        !FWritableFile(fileName, info);
+                        !IWritableFile(fileName, info);
   const std::string temporary = fileName + ".partial";
   std::FILE* file = readOnly ? nullptr : std::fopen(temporary.c_str(), "w");
   if (!file) {

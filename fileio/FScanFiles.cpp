@@ -9,7 +9,7 @@
 #include "core/status.h"
 #include "core/text.h"
 #include "fileio/FReaders.h"
-#include "fileio/FOutputFile.h"
+#include "core/outputfile.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ int FOutputBSL(const std::string& headerName, const DataSet& d, int& status) {
     return kFalse;
   }
 
-  FOutputFile header;
+  IOutputFile header;
   if (!header.Open(headerName)) {
     IWarning(IFormat("File open failed: %s", headerName.c_str()), status);
     return kFalse;
@@ -115,7 +115,7 @@ int FOutputBSL(const std::string& headerName, const DataSet& d, int& status) {
   std::fprintf(header.File(), "%s\n\n%i %i 1 1 0 0 0 0 0 0\n%s\n", d.title.c_str(),
                d.endX - d.startX + 1, d.endY - d.startY + 1, binaryOnly.c_str());
 
-  FOutputFile binary;
+  IOutputFile binary;
   if (!binary.Open(binaryName)) return IFail(kBinary, kStatusFileOpen, status);
   if (!FOutput2DR4(binary.File(), d, status) || !binary.Finish()) {
     return BSLWriteFailed(binaryName, status);
@@ -201,7 +201,7 @@ int FOutputMask(const std::string& fileName, const DataSet& d, int& status) {
   if (IBad(kR, status)) return kFalse;
   if (!ICheckDataLayout("FOutputMask:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return IFail(kR, kStatusNotAllocated, status);
-  FOutputFile out;
+  IOutputFile out;
   if (!out.Open(fileName)) return IFail(kR, kStatusFileOpen, status);
 
   unsigned char header[kMaskHeaderWords * 4] = {};

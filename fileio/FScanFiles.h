@@ -9,7 +9,7 @@
 // reserved), then per row ceiling(width / 32) words whose bit b of word w is the pixel in
 // column 32 w + b. It holds the whole defined image.
 //
-// Every writer replaces its file only after a complete write (FOutputFile): a failed save
+// Every writer replaces its file only after a complete write (IOutputFile): a failed save
 // leaves the old file, or none, never a truncated one.
 #pragma once
 

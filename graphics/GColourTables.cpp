@@ -165,8 +165,11 @@ void LVRegisterColourCommands() {
                        }
                        ISetDBIntItem("Colour_Table", call.event.value, call.status);
                        return kTrue;
-                     }});
-  LVRegisterCommand({.name = "LUT_Rotate", .work = [](LVCommandCall& call) {
+                     },
+                     .keepsData = true});
+  LVRegisterCommand({.name = "LUT_Rotate",
+                     .work = [](LVCommandCall& call) {
                        return GRotateColourTable(call.event.value, call.status);
-                     }});
+                     },
+                     .keepsData = true});
 }

@@ -1,6 +1,7 @@
 #include "graphics/GImage.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/database.h"
 #include "core/status.h"
@@ -31,6 +32,64 @@ class RegionScope {
   DataSet& d_;
   int startX_, startY_, endX_, endY_;
 };
+
+// ---- The intensity range of a repaint, kept while the data stand still ------------------
+// Finding the range reads every visible pixel, as much work as drawing them. Repaints that
+// follow one another with nothing changed in between (an expose, a resize, a new colour
+// table) keep the range found by the first; anything that may have changed the data moves the
+// data generation on (data/DataSet.h), and the region, the arrays, the mask and the store are
+// part of the key besides.
+
+enum class RangeKind { kExtremes, kBlockExtremes, kWeakPeak };
+
+struct RangeKey {
+  std::uint64_t generation = 0;
+  const DataSet* store = nullptr;
+  const float* data = nullptr;
+  const unsigned char* mask = nullptr;
+  int maskInUse = 0;
+  int dimX = 0, dimY = 0, numX = 0, numY = 0;
+  int startX = 0, startY = 0, endX = 0, endY = 0;
+  int reduction = 0;
+  RangeKind kind = RangeKind::kExtremes;
+  bool operator==(const RangeKey&) const = default;
+};
+
+struct KeptRange {
+  bool valid = false;
+  RangeKey key;
+  bool found = false;
+  float low = 0.0f, high = 0.0f;
+};
+
+KeptRange& TheKeptRange() {
+  static KeptRange kept;
+  return kept;
+}
+
+// The range of the region of `d` by `kind`; reuses the kept one where nothing it depends on
+// can have changed (only inside a redraw: see IDataSteady).
+bool FindRange(DataSet& d, RangeKind kind, float& low, float& high, int& status) {
+  const RangeKey key{IDataGeneration(), &d,       d.data.get(), d.mask.get(), d.maskInUse,
+                     d.dimX,            d.dimY,   d.numX,       d.numY,       d.startX,
+                     d.startY,          d.endX,   d.endY,       d.reduction,  kind};
+  KeptRange& kept = TheKeptRange();
+  const bool steady = IDataSteady();
+  if (steady && kept.valid && kept.key == key) {
+    low = kept.low;
+    high = kept.high;
+    return kept.found;
+  }
+  bool found = false;
+  switch (kind) {
+    case RangeKind::kExtremes: found = MROIMinMax(d, low, high, status); break;
+    case RangeKind::kBlockExtremes: found = MROIRebinMinMax(d, low, high, status); break;
+    case RangeKind::kWeakPeak: found = MROIWeakPeakScaling(d, low, high, status); break;
+  }
+  kept = KeptRange{};
+  if (steady && status == kStatusGood) kept = KeptRange{true, key, found, low, high};
+  return found;
+}
 
 // A region that does not lie inside the defined data is replaced, for good, by the whole.
 void CorrectBadRegion(DataSet& d, int& status) {
@@ -197,13 +256,14 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
   bool found = true;
   if (method == kRangeFull || method == kRangeAutoMinimum || method == kRangeAutoMaximum) {
     float low = 0.0f, high = 0.0f;
-    found = m == 0 ? MROIRebinMinMax(d, low, high, status) : MROIMinMax(d, low, high, status);
+    found = FindRange(d, m == 0 ? RangeKind::kBlockExtremes : RangeKind::kExtremes, low, high,
+                      status);
     if (found) {
       if (method != kRangeAutoMaximum) minimum = low;
       if (method != kRangeAutoMinimum) maximum = high;
     }
   } else if (method == kRangeWeakPeak) {
-    found = MROIWeakPeakScaling(d, minimum, maximum, status);
+    found = FindRange(d, RangeKind::kWeakPeak, minimum, maximum, status);
   }
   // A fully masked view leaves the search's empty extremes; nothing can be shown.
   if (!found || minimum > maximum) {

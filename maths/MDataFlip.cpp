@@ -27,7 +27,7 @@ void SwapColumns(T* array, const DataSet& d) {
 template <class Mirror>
 int MirrorAll(const IRoutine& routine, DataSet& d, Mirror mirror, int& status) {
   if (IBad(routine, status)) return kFalse;
-  if (!ICheckData(routine.name, d, status)) return kFalse;
+  if (!ICheckDataLayout(routine.name, d, status)) return kFalse;
   if (!d.dataAllocated || !d.dataDefined || !d.data) return kFalse;
   mirror(d.data.get(), d);
   if (d.maskAllocated && d.maskDefined && d.mask) mirror(d.mask.get(), d);

@@ -13,7 +13,7 @@ constexpr unsigned char kMasked = 255;
 
 // The data a mask operation works on: checked, defined, and with a mask when `allocate`.
 int MaskTarget(const IRoutine& routine, DataSet& d, bool allocate, int& status) {
-  if (!ICheckData(std::string(routine.name) + ":", d, status)) return kFalse;
+  if (!ICheckDataLayout(std::string(routine.name) + ":", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return IFail(routine, kStatusNotAllocated, status);
   if (allocate && (!d.maskAllocated || !d.mask)) {
     if (!IAllocateMask(d, status)) return kFalse;
@@ -192,7 +192,7 @@ bool OnSegment(double ax, double ay, double bx, double by, double tx, double ty)
 int MMaskCircle(int centreX, int centreY, int diameter, DataSet& d, int& status) {
   static constexpr IRoutine kR{"MMaskCircle", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("MMaskCircle:", d, status)) return kFalse;
+  if (!ICheckDataLayout("MMaskCircle:", d, status)) return kFalse;
   if (diameter <= 0) return IFail(kR, kStatusIntRange1, status);
   if (!MaskTarget(kR, d, true, status)) return kFalse;
   const std::int64_t r = diameter / 2;
@@ -214,7 +214,7 @@ int MMaskCircle(int centreX, int centreY, int diameter, DataSet& d, int& status)
 int MROISetMask(unsigned char value, DataSet& d, int& status) {
   static constexpr IRoutine kR{"MROISetMask", "V0.2"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("MROISetMask:", d, status)) return kFalse;
+  if (!ICheckDataLayout("MROISetMask:", d, status)) return kFalse;
   if (!d.maskAllocated || !d.mask || !d.dataDefined) return kTrue;
   const auto width = static_cast<std::size_t>(d.endX - d.startX + 1);
   for (int y = d.startY; y <= d.endY; ++y)
@@ -240,7 +240,7 @@ int MWindowMeansSigmas(int width, int height, int outWidth, int outHeight, float
                        float* sigmas, const DataSet& d, int& status) {
   static constexpr IRoutine kR{"MWindowMeansSigmas", "V0.4"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("MWindowMeansSigmas:", d, status)) return kFalse;
+  if (!ICheckDataLayout("MWindowMeansSigmas:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return IFail(kR, kStatusNotAllocated, status);
   const unsigned char* excluded = d.maskInUse && d.maskAllocated ? d.mask.get() : nullptr;
   return WindowStatistics(kR, width, height, outWidth, outHeight, means, sigmas, d, excluded,
@@ -250,7 +250,7 @@ int MWindowMeansSigmas(int width, int height, int outWidth, int outHeight, float
 int MMaskSignificant(int width, int height, float sigmas, int cycles, DataSet& d, int& status) {
   static constexpr IRoutine kR{"MMaskSignificant", "V0.4"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("MMaskSignificant:", d, status)) return kFalse;
+  if (!ICheckDataLayout("MMaskSignificant:", d, status)) return kFalse;
   if (cycles < 1 || cycles > 100) return IFail(kR, kStatusIntRange1, status);
   if (!MaskTarget(kR, d, true, status)) return kFalse;
 
@@ -402,7 +402,7 @@ int MMaskPolygon(int mask, int capacity, int count, const float* xs, const float
                  int& status) {
   static constexpr IRoutine kR{"MMaskPolygon", "V0.5"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("MMaskPolygon:", d, status)) return kFalse;
+  if (!ICheckDataLayout("MMaskPolygon:", d, status)) return kFalse;
   if (count <= 0 || count > capacity || !xs || !ys) return IFail(kR, kStatusIntRange1, status);
   for (int i = 0; i < count; ++i) {
     if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) {

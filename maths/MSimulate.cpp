@@ -84,7 +84,7 @@ int MPoissonDeviate(double mean) {
 int MROIPoissonNoise(DataSet& d, int& status) {
   static constexpr IRoutine kR{"MROIPoissonNoise", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  if (!ICheckData("MROIPoissonNoise:", d, status)) return kFalse;
+  if (!ICheckDataLayout("MROIPoissonNoise:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return kTrue;
   for (int y = d.startY; y <= d.endY; ++y) {
     for (int x = d.startX; x <= d.endX; ++x) {

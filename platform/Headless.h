@@ -28,6 +28,11 @@ class PHeadlessBackend : public PBackend {
   void QueueAnswer(const std::string& answer) { answers_.push_back(answer); }
   std::size_t PendingAnswers() const { return answers_.size(); }
   void ClearAnswers() { answers_.clear(); }
+  bool NextScriptedAnswer(std::string& answer) const override {
+    if (answers_.empty()) return false;
+    answer = answers_.front();
+    return true;
+  }
   // Takes the next answer; false (and a transcript line naming `what`) when none is queued.
   bool TakeAnswer(const std::string& what, std::string& answer);
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 struct PCanvas::State {
   bool stockPen = true;
@@ -120,11 +121,54 @@ bool PCanvas::SelectFont(int height, int angleTenths) {
   return true;
 }
 
+namespace {
+
+// A face is fixed-pitch when its glyphs advance alike. The font library's own flag is not
+// asked: several monospaced faces (Noto Sans Mono among them) do not declare it.
+bool AdvancesAlike(const QFont& font, QPaintDevice* device) {
+  const QFontMetrics metrics(font, device);
+  const int advance = metrics.horizontalAdvance(QString(10, QChar('M')));
+  if (advance <= 0) return false;
+  for (const char c : {'i', 'l', 'W', '.', '0', ' '}) {
+    if (metrics.horizontalAdvance(QString(10, QChar(c))) != advance) return false;
+  }
+  return true;
+}
+
+struct FixedFace {
+  QFont font;
+  bool fixed = false;
+};
+
+// The first face, in order of preference, whose measured advances are alike: the system's
+// fixed font, the common monospaced families, then whatever "monospace" names. Measured once
+// per run; when none is fixed the system's fixed font is used anyway.
+const FixedFace& ChooseFixedFace(QPaintDevice* device) {
+  static const FixedFace face = [device] {
+    QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    system.setStyleHint(QFont::TypeWriter);
+    std::vector<QFont> candidates{system};
+    for (const char* family : {"DejaVu Sans Mono", "Liberation Mono", "Noto Sans Mono",
+                               "Noto Mono", "monospace", "Courier New", "Courier"}) {
+      QFont font(QString::fromLatin1(family));
+      font.setStyleHint(QFont::TypeWriter);
+      candidates.push_back(font);
+    }
+    for (QFont& font : candidates) {
+      font.setPixelSize(14);
+      if (AdvancesAlike(font, device)) return FixedFace{font, true};
+    }
+    return FixedFace{system, false};
+  }();
+  return face;
+}
+
+}  // namespace
+
 bool PCanvas::SelectFixedFont(int cellHeight) {
   if (cellHeight <= 0) return false;
-  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setStyleHint(QFont::TypeWriter);
-  font.setFixedPitch(true);
+  const FixedFace& face = ChooseFixedFace(device_);
+  QFont font = face.font;
   // The largest size whose row height and mean character width (over a long run, so rounding
   // of single advances does not decide) fit the cell.
   const QString sample(50, QChar('M'));
@@ -141,7 +185,7 @@ bool PCanvas::SelectFixedFont(int cellHeight) {
   state_->font = font;
   state_->fontAngleTenths = 0;
   state_->fixedFont = true;
-  return QFontInfo(font).fixedPitch();
+  return face.fixed;
 }
 
 void PCanvas::PushState() { saved_.push_back(*state_); }

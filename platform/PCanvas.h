@@ -60,8 +60,9 @@ class PCanvas {
   // Selects a font of the given cell height in pixels and angle in tenths of a degree.
   bool SelectFont(int height, int angleTenths);
   // Selects the fixed-pitch font whose rows fit cellHeight pixels and whose characters are at
-  // most cellHeight / 2 wide (text laid out by character count). False when the system has
-  // no fixed-pitch face; the nearest face is selected anyway.
+  // most cellHeight / 2 wide (text laid out by character count), upright. Faces are judged by
+  // their measured glyph advances. False when the system has no fixed-pitch face; the
+  // nearest face is selected anyway.
   bool SelectFixedFont(int cellHeight);
   // Cell height of a text in the selected font.
   int TextCellHeight(const std::string& text) const;

@@ -108,6 +108,14 @@ class PBackend {
   // False for the headless backend: nobody watches, answers come from a script.
   virtual bool Interactive() const = 0;
 
+  // The answer a script queued for the next prompt, left in place; false when none is queued
+  // or answers come from a person. Lets a routine that can decide for itself honour a
+  // script's explicit choice.
+  virtual bool NextScriptedAnswer(std::string& answer) const {
+    (void)answer;
+    return false;
+  }
+
   // Whether a main window (or, headless, its stand-in canvas) exists to draw into.
   virtual bool HasMainWindow() const = 0;
 
@@ -166,3 +174,12 @@ class PBackend {
 // The installed backend; a headless one until the program installs another.
 PBackend& PCurrentBackend();
 void PInstallBackend(std::unique_ptr<PBackend> backend);
+
+// The busy cursor for the life of the object (long work inside a command).
+class PBusyCursor {
+ public:
+  PBusyCursor() { PCurrentBackend().SetBusyCursor(true); }
+  ~PBusyCursor() { PCurrentBackend().SetBusyCursor(false); }
+  PBusyCursor(const PBusyCursor&) = delete;
+  PBusyCursor& operator=(const PBusyCursor&) = delete;
+};

@@ -54,6 +54,9 @@ struct LVCommandSpec {
   bool definedOnly = false; // only stores with defined data are offered
   LVThen then = LVThen::kNothing;
   bool report = true;       // false: the status report is left to the next command
+  // True for the commands that change no data (the redraw, the colour tables): they do not
+  // move the data generation, so a repaint after them keeps the intensity range found before.
+  bool keepsData = false;
 };
 
 void LVRegisterCommand(LVCommandSpec spec);

@@ -71,7 +71,8 @@ int RowsOf(const std::string& line, int perRow) {
 // The text settings every text drawing starts from; the caller restores the canvas.
 void PrepareText(PCanvas* canvas) {
   const InfoWindow& w = Info();
-  if (w.ownFont) canvas->SelectFixedFont(kRowHeight);
+  // Always its own face, size and angle: the canvas may come from a rotated graph label.
+  canvas->SelectFixedFont(kRowHeight);
   canvas->SetTextAlign(PAlignH::kLeft, PAlignV::kTop);
   canvas->SetClip(w.left + 6, w.top + 6, w.right - 6, w.bottom - 6);
 }

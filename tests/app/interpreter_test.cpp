@@ -95,6 +95,7 @@ TEST_F(InterpreterTest, RegionAndMainStoreCommands) {
   EXPECT_TRUE(headless->MenuItemChecked(703));
   EXPECT_FALSE(headless->MenuItemChecked(700));
   EXPECT_TRUE(headless->MenuItemEnabled(550));
+  EXPECT_TRUE(headless->MenuItemEnabled(552));  // adds a profile to the image
   EXPECT_TRUE(headless->MenuItemEnabled(571));
 }
 

@@ -2,6 +2,7 @@
 // exit codes.
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -17,9 +18,11 @@ struct ScriptRun {
   std::string dataBase;
 };
 
-ScriptRun RunScript(const ScratchDir& dir, const std::string& script, const std::string& image = "") {
+// `environment` is put before the program ("NAME=value ...").
+ScriptRun RunScript(const ScratchDir& dir, const std::string& script, const std::string& image = "",
+                    const std::string& environment = "") {
   WriteFile(dir.File("script.lvs"), script);
-  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
+  const std::string command = "cd '" + dir.path().string() + "' && " + environment + " '" LV_PROGRAM
                               "' --script script.lvs " + image + " > stdout.txt 2>&1";
   const int raw = std::system(command.c_str());
   ScriptRun run;
@@ -186,6 +189,46 @@ TEST(ScriptTest, FallingAndUndrawableScansPaintAndSave) {
     EXPECT_FALSE(Contains(run.log, "ERROR")) << name;
     EXPECT_TRUE(std::filesystem::exists(dir.File(std::string(name) + ".png"))) << name;
   }
+}
+
+// A machine whose only monospaced family is Noto Sans Mono, which does not declare itself
+// fixed-pitch: the information window still finds a fixed font without a warning, and after a
+// graph (whose axis label is drawn rotated) its text stays upright.
+TEST(ScriptTest, NotoSansMonoAloneGivesAnUprightInformationWindowWithoutWarning) {
+  const char* noto = "/usr/share/fonts/truetype/noto/NotoSansMono-Regular.ttf";
+  if (!std::filesystem::exists(noto)) GTEST_SKIP() << "Noto Sans Mono is not installed";
+  ScratchDir dir;
+  WriteFile(dir.File("fonts.conf"),
+            "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+            "<include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
+            "<selectfont><rejectfont>\n"
+            "<pattern><patelt name=\"spacing\"><const>mono</const></patelt></pattern>\n"
+            "<glob>*DejaVuSansMono*</glob><glob>*LiberationMono*</glob><glob>*NotoMono-*</glob>\n"
+            "<glob>*Courier*</glob><glob>*FreeMono*</glob>\n"
+            "</rejectfont></selectfont>\n"
+            "<alias binding=\"strong\"><family>monospace</family>"
+            "<prefer><family>Noto Sans Mono</family></prefer></alias>\n</fontconfig>\n");
+  const ScriptRun run = RunScript(dir,
+                                  "answer 172\nanswer 172\nSet_Pixel_Sizes\n"
+                                  "answer 0.4066\nSet_Wavelength\nanswer 0.1\nSet_Distance\n"
+                                  "Set_Beam_Centre 100 100\n"
+                                  "answer 200\nanswer 200\nanswer 0.05\nanswer 2000\nanswer 20\n"
+                                  "answer yes\nSimulate_Powder 302\n"
+                                  "answer store 10\nanswer 1\nIntegrate_2Theta\n"
+                                  "picture scan.png\n",
+                                  "", "FONTCONFIG_FILE='" + dir.File("fonts.conf") + "'");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(Contains(run.log, "Failed to create 16 point horizontal font")) << run.log;
+  EXPECT_TRUE(Contains(run.log, "INFO: Main data integrated to 1-D scan(s)"));
+
+  // The information window's last rows, at the bottom of the picture: upright lines spread
+  // ink far to the right; a rotated line would be a narrow column at the left edge.
+  const QImage picture(QString::fromStdString(dir.File("scan.png")));
+  ASSERT_FALSE(picture.isNull());
+  int rightInk = 0;
+  for (int y = picture.height() - 40; y < picture.height() - 8; ++y)
+    for (int x = 120; x < 300; ++x) rightInk += qGray(picture.pixel(x, y)) < 100;
+  EXPECT_GT(rightInk, 100);
 }
 
 }  // namespace

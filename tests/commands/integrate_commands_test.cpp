@@ -180,8 +180,11 @@ TEST_F(IntegrateCommandTest, PilatusCeO2RingsLieAtTheirDSpacings) {
     GTEST_SKIP() << "no shared detector files";
   }
   ASSERT_TRUE(Run("Open_File", 0, (data / "CeO2_Pilatus1M.tif").string()));
-  Answer({"yes"});  // calibrated on the image shown upside down
+  // Calibrated on the image shown upside down: the image says so by itself.
   ASSERT_TRUE(Run("Load_PONI", 0, (data / "CeO2_Pilatus1M.poni").string()));
+  EXPECT_TRUE(InfoHas("INFO: The image decides the orientation: the geometry is for the image "
+                      "turned upside down",
+                      true));
   Answer({"yes", "-0.5", "no"});  // detector gaps (-1) and bad pixels (-2)
   ASSERT_TRUE(Run("Mask_Threshold"));
   Answer({"store 3", "1"});
@@ -216,6 +219,57 @@ TEST_F(IntegrateCommandTest, PilatusCeO2RingsLieAtTheirDSpacings) {
     ASSERT_GT(sum, 0.0);
     EXPECT_NEAR(moment / sum, expected, 0.008);
   }
+}
+
+// Load_PONI decides from the loaded image whether a geometry belongs to it turned upside down:
+// the orientation whose rings are clearly sharper wins. A script's explicit answer still
+// rules, and the question comes only when the image cannot tell.
+TEST_F(IntegrateCommandTest, TheImageDecidesThePoniOrientation) {
+  ScratchDir dir;
+  DataSet& d = Store(0);
+  SimulateCeO2();
+  // Beam on the middle row, no tilt: mirrored, the geometry is the same.
+  d.beamCentreY = 250.0f;
+  d.tiltAngle = 0.0f;
+  Answer({"no"});
+  ASSERT_TRUE(Run("Save_PONI", 0, dir.File("middle.poni")));
+  transcript.clear();
+  EXPECT_FALSE(Run("Load_PONI", 0, dir.File("middle.poni")));  // asked; nobody answered
+  ASSERT_FALSE(transcript.empty());
+  EXPECT_NE(transcript.front().find("UPSIDE DOWN"), std::string::npos) << transcript.front();
+
+  // The beam 80 rows off the middle, tilted: both ways of writing the file come back to the
+  // same geometry without a question.
+  d.beamCentreY = 170.0f;
+  d.tiltAngle = -0.0189f;
+  Answer({"0.08", "1000", "10", "no"});  // the image keeps its size
+  ASSERT_TRUE(Run("Simulate_Powder", kCalibrantCeriumDioxide));
+  const float beamX = d.beamCentreX, beamY = d.beamCentreY, tilt = d.tiltAngle;
+  const float axis = d.tiltAxisAngle;
+  Answer({"no"});
+  ASSERT_TRUE(Run("Save_PONI", 0, dir.File("stored.poni")));
+  Answer({"yes"});
+  ASSERT_TRUE(Run("Save_PONI", 0, dir.File("turned.poni")));
+  for (const char* name : {"stored.poni", "turned.poni"}) {
+    SCOPED_TRACE(name);
+    d.beamCentreY = 20.0f;
+    transcript.clear();
+    ASSERT_TRUE(Run("Load_PONI", 0, dir.File(name)));
+    EXPECT_TRUE(transcript.empty());  // nothing asked
+    EXPECT_TRUE(InfoHas(std::string("INFO: The image decides the orientation: the geometry is "
+                                    "for the image ") +
+                            (name[0] == 't' ? "turned upside down" : "as stored"),
+                        true));
+    EXPECT_NEAR(d.beamCentreX, beamX, 1e-3);
+    EXPECT_NEAR(d.beamCentreY, beamY, 1e-3);
+    EXPECT_NEAR(d.tiltAngle, tilt, 1e-6);
+    EXPECT_NEAR(std::remainder(d.tiltAxisAngle - axis, 2 * M_PI), 0.0, 1e-5);
+  }
+  // An explicit answer is taken even against the image.
+  Answer({"yes"});
+  ASSERT_TRUE(Run("Load_PONI", 0, dir.File("stored.poni")));
+  EXPECT_NEAR(d.beamCentreY, 500.0f - beamY, 1e-3);
+  EXPECT_EQ(headless->PendingAnswers(), 0u);
 }
 
 TEST_F(IntegrateCommandTest, UndefinedDataCancelledChoiceAndTheScanTypePopUp) {

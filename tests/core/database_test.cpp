@@ -235,6 +235,22 @@ TEST_F(DataBaseTest, SaveThroughALinkReplacesTheFileItNames) {
   EXPECT_NE(ReadFile(real).find("A = 1;"), std::string::npos);
 }
 
+TEST_F(DataBaseTest, AReadOnlyFileIsNotReplaced) {
+  // Renaming over a file needs only the folder's permission; a data-base the user made
+  // read-only to keep its settings must stay as it is.
+  const std::string path = dir.File("Lumivane.idb");
+  WriteFile(path, "kept");
+  chmod(path.c_str(), 0444);
+  ISetDBIntItem("A", 1, status);
+  EXPECT_FALSE(ISaveDataBase(path, status));
+  EXPECT_EQ(status, kStatusFileOpen);
+  EXPECT_EQ(ReadFile(path), "kept");
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0444u);
+  chmod(path.c_str(), 0644);
+}
+
 TEST_F(DataBaseTest, SaveIntoAMissingDirectoryFailsToOpen) {
   EXPECT_FALSE(ISaveDataBase(dir.File("absent/Lumivane.idb"), status));
   EXPECT_EQ(status, kStatusFileOpen);

@@ -91,6 +91,29 @@ TEST_F(DataSetTest, ImpossibleAllocationsFailWithTheBoxAndTrace) {
             "Error: IAllocateMemory failed: size_element = 1, num_elements = 2305843009213693951");
 }
 
+TEST_F(DataSetTest, LargeArraysAreWholeWritableAndFreedLikeSmallOnes) {
+  // 33 MiB and a bit (an odd byte count) takes the large-array path, 1 MiB the ordinary one.
+  for (const std::int64_t count : {std::int64_t{33} * 1024 * 1024 + 3, std::int64_t{1} << 20}) {
+    IArray<unsigned char> array;
+    ASSERT_TRUE(IAllocateMemory("MTest: LARGE", count, array, status));
+    ASSERT_NE(array.get(), nullptr);
+    if (count >= (std::int64_t{32} << 20)) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(array.get()) % (std::uintptr_t{2} << 20), 0u);
+    }
+    array[0] = 1;
+    array[static_cast<std::size_t>(count - 1)] = 2;
+    EXPECT_EQ(array[0] + array[static_cast<std::size_t>(count - 1)], 3);
+  }
+  // A 4096 x 4096 image through IAllocateData, then replaced by a small one.
+  DataSet d;
+  ASSERT_TRUE(IAllocateData(4096, 4096, d, status));
+  d.data[IElementCount(d) - 1] = 5.0f;
+  EXPECT_EQ(d.data[IElementCount(d) - 1], 5.0f);
+  ASSERT_TRUE(IAllocateData(3, 3, d, status));
+  EXPECT_EQ(status, kStatusGood);
+  EXPECT_TRUE(sink.boxes.empty());
+}
+
 TEST_F(DataSetTest, IndexArithmeticDoesNotWrap) {
   DataSet d;
   d.dimX = 50000;

@@ -3,10 +3,15 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "core/status.h"
 #include "fileio/FInput.h"
@@ -206,6 +211,88 @@ TEST_F(InputFramework, RawReadersConvertEveryElementType) {
   EXPECT_TRUE(FInput2DR4(file, kFalse, 0, 0, 5, out, status));
   std::fclose(file);
   EXPECT_TRUE(sink.lines.empty());
+}
+
+// Every element type in both byte orders, element by element against a plain conversion of
+// the bytes: odd counts (a last block of fewer than 64), several read chunks, an odd offset,
+// and a file that ends inside an element.
+TEST_F(InputFramework, RawReadersMatchAPlainConversionAcrossBlocksAndChunks) {
+  using Reader = int (*)(std::FILE*, int, std::int64_t, int, int, float*, int&);
+  struct Type {
+    const char* name;
+    Reader reader;
+    int size;
+    std::function<float(std::uint32_t)> value;  // of the element's bits
+  };
+  const Type types[] = {
+      {"UI1", FInput2DUI1, 1, [](std::uint32_t b) { return static_cast<float>(b); }},
+      {"UI2", FInput2DUI2, 2, [](std::uint32_t b) { return static_cast<float>(b); }},
+      {"I2", FInput2DI2, 2,
+       [](std::uint32_t b) { return static_cast<float>(static_cast<std::int16_t>(b)); }},
+      {"UI4", FInput2DUI4, 4, [](std::uint32_t b) { return static_cast<float>(b); }},
+      {"I4", FInput2DI4, 4,
+       [](std::uint32_t b) { return static_cast<float>(static_cast<std::int32_t>(b)); }},
+      {"R4", FInput2DR4, 4,
+       [](std::uint32_t b) {
+         float f;
+         std::memcpy(&f, &b, 4);
+         return f;
+       }},
+  };
+  constexpr int kColumns = 7, kRows = 10001;  // 70007 elements: 1093 blocks and 55 more
+  constexpr std::size_t kCount = std::size_t{kColumns} * kRows;
+  std::mt19937 random(3);
+  std::string bytes(1 + kCount * 4, '\0');
+  for (auto& b : bytes) b = static_cast<char>(random());
+  // Extremes at the start of the pixels.
+  const unsigned char extremes[] = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80,
+                                    0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00};
+  std::memcpy(&bytes[1], extremes, sizeof extremes);
+  const std::string path = Write("raw-many", bytes);
+  const auto* pixels = reinterpret_cast<const unsigned char*>(bytes.data()) + 1;
+  std::vector<float> out(kCount);
+  for (const Type& t : types) {
+    for (const int swap : {kFalse, kTrue}) {
+      SCOPED_TRACE(std::string(t.name) + (swap ? " swapped" : " native"));
+      std::FILE* file = std::fopen(path.c_str(), "rb");
+      ASSERT_NE(file, nullptr);
+      std::fill(out.begin(), out.end(), -7.0f);
+      ASSERT_TRUE(t.reader(file, swap, 1, kColumns, kRows, out.data(), status));
+      std::fclose(file);
+      int wrong = 0;
+      for (std::size_t i = 0; i < kCount; ++i) {
+        std::uint32_t bits = 0;
+        for (int k = 0; k < t.size; ++k) {
+          // Native order is low byte first; swapped reads the other way round.
+          const int from = swap && t.size > 1 ? t.size - 1 - k : k;
+          bits |= static_cast<std::uint32_t>(pixels[i * t.size + from]) << (8 * k);
+        }
+        const float expected = t.value(bits);
+        const bool same = std::isnan(expected) ? std::isnan(out[i]) : out[i] == expected;
+        if (!same && ++wrong <= 3) ADD_FAILURE() << "element " << i << ": " << out[i];
+      }
+      EXPECT_EQ(wrong, 0);
+    }
+  }
+  EXPECT_EQ(status, kStatusGood);
+
+  // A file that ends inside element 12345 of a 32-bit image: that one and the rest are 0.
+  const std::string cut = Write("raw-cut", bytes.substr(1, 12345 * 4 + 2));
+  std::FILE* file = std::fopen(cut.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  std::fill(out.begin(), out.end(), -7.0f);
+  EXPECT_TRUE(FInput2DI4(file, kTrue, 0, kColumns, kRows, out.data(), status));
+  std::fclose(file);
+  const auto swapped = [&](std::size_t i) {
+    std::uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) bits |= static_cast<std::uint32_t>(pixels[i * 4 + 3 - k]) << (8 * k);
+    return static_cast<float>(static_cast<std::int32_t>(bits));
+  };
+  EXPECT_EQ(out[0], swapped(0));
+  EXPECT_EQ(out[12344], swapped(12344));
+  EXPECT_EQ(out[12345], 0.0f);
+  EXPECT_EQ(out[kCount - 1], 0.0f);
+  EXPECT_TRUE(Saw("WARNING: FInput2DI4: Less bytes were input than were requested"));
 }
 
 TEST_F(InputFramework, ShortFileGivesZerosAndOneWarning) {

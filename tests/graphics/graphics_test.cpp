@@ -481,3 +481,114 @@ TEST_F(Graphics, RealPilatusImageShowsItsRings) {
 }
 
 }  // namespace
+
+// ---- The intensity range kept between repaints ---------------------------------------------
+// A change made behind the back of the generation (no IDataChanged) shows whether a draw
+// rescanned: a kept range still has the old maximum.
+
+class KeptRange : public Graphics {
+ protected:
+  void SetUp() override {
+    Graphics::SetUp();
+    headless->SetClientSize(308, 308);
+    Fill(d, 200, 200, [](int x, int y) { return static_cast<float>(x + y); });  // max 398
+  }
+  // Draws `image` and returns the maximum of the range shown.
+  float Drawn(DataSet& image, int width = 300, int height = 300) {
+    EXPECT_TRUE(GDrawImage(headless->Canvas(), 3, 3, width, height, image, status));
+    int method;
+    float minimum, maximum;
+    GGetIntensityScaling(method, minimum, maximum, status);
+    return maximum;
+  }
+  DataSet d;
+};
+
+TEST_F(KeptRange, OutsideARedrawEveryDrawRescans) {
+  EXPECT_EQ(Drawn(d), 398.0f);
+  d.data[IIndex(d, 5, 5)] = 1000.0f;  // unannounced
+  EXPECT_EQ(Drawn(d), 1000.0f);
+}
+
+TEST_F(KeptRange, ARedrawKeepsTheRangeUntilTheGenerationMoves) {
+  const IDataSteadyScope redraw;
+  EXPECT_EQ(Drawn(d), 398.0f);
+  d.data[IIndex(d, 5, 5)] = 1000.0f;
+  EXPECT_EQ(Drawn(d), 398.0f);  // kept
+  IDataChanged();
+  EXPECT_EQ(Drawn(d), 1000.0f);  // announced: found afresh
+  d.data[IIndex(d, 5, 5)] = 2000.0f;
+  EXPECT_EQ(Drawn(d), 1000.0f);
+  {
+    // A command that changes data runs: no range is kept while it does, and none after.
+    const IDataChangeScope command;
+    EXPECT_EQ(Drawn(d), 2000.0f);
+    d.data[IIndex(d, 5, 5)] = 3000.0f;
+    EXPECT_EQ(Drawn(d), 3000.0f);
+    d.data[IIndex(d, 5, 5)] = 4000.0f;
+  }
+  EXPECT_EQ(Drawn(d), 4000.0f);
+}
+
+TEST_F(KeptRange, ANewRegionGivesAFreshRange) {
+  const IDataSteadyScope redraw;
+  EXPECT_EQ(Drawn(d), 398.0f);
+  d.data[IIndex(d, 10, 10)] = 1000.0f;
+  // A smaller view: columns and rows 0 to 99.
+  EXPECT_EQ(Drawn(d, 100, 100), 1000.0f);
+  d.data[IIndex(d, 10, 10)] = 2000.0f;
+  headless->SetClientSize(108, 108);  // a window too small for the image can be scrolled
+  d.displayStartX = 5;
+  EXPECT_EQ(Drawn(d, 100, 100), 2000.0f);
+  EXPECT_EQ(d.displayStartX, 5);
+  headless->SetClientSize(308, 308);
+  d.data[IIndex(d, 10, 10)] = 3000.0f;
+  d.magnification = 0;  // reduced by 2: block means
+  d.reduction = 2;
+  d.displayStartX = 0;
+  const float reduced = Drawn(d);
+  EXPECT_GT(reduced, 398.0f);
+  EXPECT_LT(reduced, 3000.0f);
+  d.data[IIndex(d, 10, 10)] = 30000.0f;
+  d.reduction = 4;
+  EXPECT_GT(Drawn(d), reduced * 2.0f);
+}
+
+TEST_F(KeptRange, AMaskOrAnotherStoreGivesAFreshRange) {
+  const IDataSteadyScope redraw;
+  EXPECT_EQ(Drawn(d), 398.0f);
+  ASSERT_TRUE(IAllocateMask(d, status));
+  d.mask[IIndex(d, 199, 199)] = 1;
+  d.maskDefined = kTrue;
+  d.maskInUse = kTrue;
+  IDataChanged();  // as the mask commands do
+  EXPECT_EQ(Drawn(d), 397.0f);
+  d.data[IIndex(d, 0, 0)] = 5000.0f;
+  d.maskInUse = kFalse;  // the mask put out of use
+  EXPECT_EQ(Drawn(d), 5000.0f);
+  d.data[IIndex(d, 0, 0)] = 6000.0f;
+  d.maskInUse = kTrue;
+  EXPECT_EQ(Drawn(d), 6000.0f);
+
+  // Another store of the same size and values but one, and the first again.
+  DataSet other;
+  Fill(other, 200, 200, [](int x, int y) { return static_cast<float>(x + y); });
+  other.data[IIndex(other, 1, 1)] = 777.0f;
+  EXPECT_EQ(Drawn(other), 777.0f);
+  d.data[IIndex(d, 0, 0)] = 7000.0f;
+  EXPECT_EQ(Drawn(d), 7000.0f);
+}
+
+TEST_F(KeptRange, TheWeakPeakRangeIsKeptAndRenewedToo) {
+  int method;
+  float minimum, maximum;
+  GGetIntensityScaling(method, minimum, maximum, status);
+  ASSERT_TRUE(GSetIntensityScaling(kRangeWeakPeak, minimum, maximum, status));
+  const IDataSteadyScope redraw;
+  const float first = Drawn(d);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 200; ++x) d.data[IIndex(d, x, y)] *= 2.0f;
+  EXPECT_EQ(Drawn(d), first);
+  IDataChanged();
+  EXPECT_EQ(Drawn(d), 2.0f * first);
+}

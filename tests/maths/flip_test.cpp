@@ -4,6 +4,8 @@
 #include "core/status.h"
 #include "data/DataSet.h"
 #include "maths/MDataFlip.h"
+#include "maths/MMask.h"
+#include "maths/MSimulate.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -37,6 +39,37 @@ TEST(DataFlip, OnlyTheRegionMovesWithItsMaskAndVariances) {
     EXPECT_FALSE(MDataFlipTB(d, status));
     EXPECT_EQ(status, kStatusROI2);
   }
+  ResetCoreState();
+}
+
+// A scan stored with falling abscissae has a negative X step where an image has its pixel
+// size: routines that never use the detector geometry flip, mask and add noise to it.
+TEST(DataFlip, ScansWithFallingAbscissaeFlipAndMask) {
+  ResetCoreState();
+  RecordingSink sink;
+  int status = kStatusGood;
+  DataSet d;
+  ASSERT_TRUE(IAllocateData(5, 1, d, status));
+  for (int i = 0; i < 5; ++i) d.data[i] = static_cast<float>(i + 1);
+  d.numX = 5;
+  d.numY = 1;
+  d.startX = d.startY = d.endY = 0;
+  d.endX = 4;
+  d.dataDefined = kTrue;
+  d.xAxisStart = 5.0f;
+  d.pixelSizeX = -1.0f;
+  ASSERT_TRUE(MDataFlipLR(d, status)) << status;
+  EXPECT_EQ(d.data[0], 5.0f);
+  EXPECT_EQ(d.data[4], 1.0f);
+  ASSERT_TRUE(MMaskThreshold(kTrue, 2.5f, kFalse, 0.0f, d, status)) << status;
+  ASSERT_NE(d.mask, nullptr);
+  EXPECT_EQ(d.mask[2], 0);
+  EXPECT_EQ(d.mask[3], 255);
+  ASSERT_TRUE(MROISetMask(0, d, status)) << status;
+  EXPECT_EQ(d.mask[3], 0);
+  EXPECT_TRUE(MMaskCircle(0, 0, 3, d, status)) << status;
+  EXPECT_TRUE(MROIPoissonNoise(d, status)) << status;
+  EXPECT_EQ(status, kStatusGood);
   ResetCoreState();
 }
 

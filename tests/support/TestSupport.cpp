@@ -8,9 +8,17 @@
 #include "core/database.h"
 #include "core/text.h"
 
+std::filesystem::path TestTempFolder() {
+  if (const char* named = std::getenv("TMPDIR"); named && *named) {
+    std::error_code error;
+    if (std::filesystem::is_directory(named, error)) return named;
+  }
+  return "/tmp";
+}
+
 ScratchDir::ScratchDir() {
   std::random_device random;
-  path_ = std::filesystem::temp_directory_path() /
+  path_ = TestTempFolder() /
           ("lumivane-test-" + std::to_string(random()) + std::to_string(random()));
   std::filesystem::create_directories(path_);
 }

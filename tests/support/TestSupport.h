@@ -39,7 +39,11 @@ class RecordingSink : public IMessageSink {
   std::deque<IAnswer> answers;
 };
 
-// A fresh directory under the system's temporary folder, removed at the end of the test.
+// The folder TMPDIR names when it is an existing folder, /tmp otherwise (a TMPDIR naming a
+// missing folder must not abort the tests).
+std::filesystem::path TestTempFolder();
+
+// A fresh directory under TestTempFolder(), removed at the end of the test.
 class ScratchDir {
  public:
   ScratchDir();

@@ -15,14 +15,14 @@
 
 // Whether the user may write an existing file (`info` is its stat). For root, whom permissions
 // do not stop, only while some write bit of its mode is set.
-bool FWritableFile(const std::string& path, const struct stat& info);
+bool IWritableFile(const std::string& path, const struct stat& info);
 
-class FOutputFile {
+class IOutputFile {
  public:
-  FOutputFile() = default;
-  FOutputFile(const FOutputFile&) = delete;
-  FOutputFile& operator=(const FOutputFile&) = delete;
-  ~FOutputFile();
+  IOutputFile() = default;
+  IOutputFile(const IOutputFile&) = delete;
+  IOutputFile& operator=(const IOutputFile&) = delete;
+  ~IOutputFile();
 
   // False when the file cannot be created (no such directory, no permission) or an existing
   // file may not be written.

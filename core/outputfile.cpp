@@ -1,4 +1,4 @@
-#include "fileio/FOutputFile.h"
+#include "core/outputfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,16 +7,16 @@
 #include <cerrno>
 #include <cstdlib>
 
-bool FWritableFile(const std::string& path, const struct stat& info) {
+bool IWritableFile(const std::string& path, const struct stat& info) {
   // Root may write anything, so for root a file is writable only while some write bit is set:
   // a file made read-only for everyone stays as it is.
   if (geteuid() == 0) return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
   return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
-FOutputFile::~FOutputFile() { Discard(); }
+IOutputFile::~IOutputFile() { Discard(); }
 
-void FOutputFile::Discard() {
+void IOutputFile::Discard() {
   if (file_) {
     std::fclose(file_);
     file_ = nullptr;
@@ -25,7 +25,7 @@ void FOutputFile::Discard() {
   temporary_.clear();
 }
 
-bool FOutputFile::Open(const std::string& path) {
+bool IOutputFile::Open(const std::string& path) {
   Discard();
   finished_ = published_ = false;
   target_ = path;
@@ -37,7 +37,7 @@ bool FOutputFile::Open(const std::string& path) {
   const bool exists = stat(target_.c_str(), &info) == 0;
   // Renaming over a file needs only the folder's permission: a file the user may not write
   // (made read-only to keep it) is refused as opening it for writing would be.
-  if (exists && S_ISREG(info.st_mode) && !FWritableFile(target_, info)) {
+  if (exists && S_ISREG(info.st_mode) && !IWritableFile(target_, info)) {
     errno = EACCES;
     return false;
   }
@@ -58,7 +58,7 @@ bool FOutputFile::Open(const std::string& path) {
   return true;
 }
 
-bool FOutputFile::Finish() {
+bool IOutputFile::Finish() {
   if (!file_) return finished_;
   bool good = !std::ferror(file_);
   good = std::fflush(file_) == 0 && good;
@@ -70,7 +70,7 @@ bool FOutputFile::Finish() {
   return good;
 }
 
-bool FOutputFile::Publish() {
+bool IOutputFile::Publish() {
   if (!finished_) return false;
   if (temporary_.empty()) return true;  // written in place
   // mkstemp creates 0600: an existing file keeps its mode, a new one gets the usual one.

@@ -1,0 +1,407 @@
+#include "commands/LVCalibrant.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/database.h"
+#include "core/status.h"
+#include "fileio/FScanFiles.h"
+#include "graphics/GCoordinates.h"
+#include "graphics/GGraphics.h"
+#include "graphics/GOverlay.h"
+#include "maths/MGeometry.h"
+#include "maths/MRingFit.h"
+#include "platform/Platform.h"
+#include "ui/LVCommandRegistry.h"
+#include "ui/LVFileSelect.h"
+#include "ui/WDialogs.h"
+#include "ui/WDraw.h"
+
+namespace {
+
+constexpr int kRingPoints = 200;
+constexpr int kMaximumRings = 30;
+constexpr int kSegments = 180;
+
+int gFitCentre = kTrue, gFitTilt = kTrue, gFitDistance = kTrue, gFitWavelength = kTrue;
+
+PCanvas* Canvas() {
+  PBackend& backend = PCurrentBackend();
+  return backend.HasMainWindow() ? backend.Canvas() : nullptr;
+}
+
+void Present() {
+  PBackend& backend = PCurrentBackend();
+  if (backend.HasMainWindow()) backend.Present();
+}
+
+void DrawEllipse(const DataSet& d, float cx, float cy, float r1, float r2, float angle,
+                 int& status) {
+  if (PCanvas* canvas = Canvas()) {
+    LVDrawInvertedEllipse(canvas, d, {cx, cy, r1, r2, angle}, status);
+    Present();
+  }
+}
+
+void DrawMarkers(const DataSet& d, int points, const float x[], const float y[], int& status) {
+  PCanvas* canvas = Canvas();
+  if (!canvas) return;
+  for (int i = 0; i < points; ++i) {
+    WDrawMarker(canvas, GDataToWindowX(x[i] / d.pixelSizeX, d),
+                GDataToWindowY(y[i] / d.pixelSizeY, d), status);
+  }
+  Present();
+}
+
+const char* FirstRingPrompt(int code) {
+  switch (code) {
+    case kCalibrantAlumina:
+      return "CLICK ON 5 OR MORE COORDINATES ON 10-2 RING (CLOSEST TO CENTRE):";
+    case kCalibrantCalcite:
+      return "CLICK ON 5 OR MORE COORDINATES ON 012 RING (CLOSEST TO CENTRE):";
+    case kCalibrantCeriumDioxide:
+    case kCalibrantSilicon:
+      return "CLICK ON 5 OR MORE COORDINATES ON 111 RING (CLOSEST TO CENTRE):";
+    case kCalibrantLanthanumHexaboride:
+    case kCalibrantQuartz:
+      return "CLICK ON 5 OR MORE COORDINATES ON 100 RING (CLOSEST TO CENTRE):";
+    case kCalibrantSodiumChloride:
+      return "CLICK ON 5 OR MORE COORDINATES ON 200 RING (2ND FROM CENTRE):";
+    case kCalibrantUserFile:
+      return "CLICK ON 5 OR MORE COORDINATES ON FIRST RING DEFINED IN INPUT FILE:";
+    case kCalibrantParaffinWax:
+      return "CLICK ON 5 OR MORE COORDINATES ON FIRST RING (CLOSEST TO CENTRE):";
+    default:
+      return nullptr;
+  }
+}
+
+int Ask(const char* prompt, int& remembered, int& status) {
+  int answer = remembered;
+  if (!WGetBoolean({prompt, kTrue, answer, status})) return kFalse;
+  remembered = answer ? kTrue : kFalse;
+  return kTrue;
+}
+
+void ReportGeometry(const DataSet& d, const PowderGeometry& g, int& status) {
+  IInfo(IFormat("Beam Centre X = %f , Beam Centre Y = %f (pixels)", g.beamX / d.pixelSizeX,
+                g.beamY / d.pixelSizeY),
+        status);
+  IInfo(IFormat("Distance = %f metres, wavelength = %f Angstroms",
+                static_cast<double>(g.distance), g.wavelength * 1.0e10),
+        status);
+  IInfo(IFormat("Tilt axis angle = %f, tilt angle = %f", g.tiltAxisAngle * kRadiansToDegrees,
+                g.tiltAngle * kRadiansToDegrees),
+        status);
+}
+
+}  // namespace
+
+void LVResetCalibrantAnswers() {
+  gFitCentre = gFitTilt = gFitDistance = gFitWavelength = kTrue;
+}
+
+int LVCalibrantUserInput(int maximum, int& count, float dSpacings[], int& status) {
+  static constexpr IRoutine kR{"LVCalibrantUserInput", "V0.21"};
+  if (IBad(kR, status)) return kFalse;
+  std::string fileName = "sample.Ds";
+  IGetDBItem("Calibrant_User_File", fileName, status);
+  if (!LVSelectDsFile(256, fileName, status)) return kFalse;
+  count = 0;
+  if (!FInput1DASCII(fileName, maximum, count, dSpacings, status)) return kFalse;
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!(dSpacings[i] > 0.0f) || !std::isfinite(dSpacings[i])) continue;  // no ring
+    dSpacings[kept++] = static_cast<float>(dSpacings[i] * 1.0e-10);
+  }
+  count = kept;
+  ISetDBItem("Calibrant_User_File", fileName, status);
+  IInfo(IFormat("%i D-spacings input from %s", count, fileName.c_str()), status);
+  return kTrue;
+}
+
+int LVFitCalibrant(int code, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVFitCalibrant", "V0.21"};
+  if (IBad(kR, status)) return kFalse;
+  if (!d.dataDefined || !d.data) {
+    IWarning("LVFitCalibrant: Data is not defined", status);
+    return kFalse;
+  }
+  if (!ICheckData("LVFitCalibrant: data", d, status)) return kFalse;
+  const char* prompt = FirstRingPrompt(code);
+  if (!prompt) {
+    IWarning("Unknown Calibrant", status);
+    return kFalse;
+  }
+
+  // 1. What to fit.
+  if (!Ask("DO YOU WANT TO FIT THE BEAM CENTRE", gFitCentre, status) ||
+      !Ask("DO YOU WANT TO FIT THE DETECTOR NON-ORTHOGONALITY", gFitTilt, status) ||
+      !Ask("DO YOU WANT TO FIT THE SAMPLE TO DETECTOR DISTANCE", gFitDistance, status) ||
+      !Ask("DO YOU WANT TO FIT THE PHOTON WAVELENGTH / ENERGY", gFitWavelength, status)) {
+    return kFalse;
+  }
+  if (!gFitCentre && !gFitTilt && !gFitDistance && !gFitWavelength) {
+    IWarning("NOTHING TO FIT; NEITHER BEAM CENTRE, DETECTOR TILT, DISTANCE, NOR WAVELENGTH !",
+             status);
+    return kTrue;
+  }
+
+  // 2. The table (metres).
+  std::vector<float> table;
+  if (code == kCalibrantUserFile) {
+    std::vector<float> values(static_cast<std::size_t>(kMaximumRings), 0.0f);
+    int count = 0;
+    if (!LVCalibrantUserInput(kMaximumRings, count, values.data(), status)) return kFalse;
+    table.assign(values.begin(), values.begin() + count);
+  } else {
+    std::string name;
+    MCalibrantTable(code, name, table);
+    for (float& v : table) v = static_cast<float>(v * 1.0e-10);
+  }
+  if (table.empty()) {
+    IWarning("LVFitCalibrant: The calibrant has no d-spacings", status);
+    return kFalse;
+  }
+  const int rings = static_cast<int>(table.size());
+
+  // 3. Points on the first ring (pixel centres, in metres).
+  const double px = d.pixelSizeX, py = d.pixelSizeY;
+  std::vector<float> x(kRingPoints), y(kRingPoints);
+  int n = 0;
+  const int clicked = GGetCoordinates(
+      {d, prompt, kTrue, kFalse, kFalse, kFalse, kRingPoints, n, x.data(), y.data(), status});
+  if (!clicked) return kFalse;
+  if (n < 5) {
+    IWarning("5 OR MORE COORDINATES MUST BE ENTERED FOR FITTING POWDER RING", status);
+    return kFalse;
+  }
+  for (int i = 0; i < n; ++i) {
+    x[i] = static_cast<float>((x[i] + 0.5) * px);
+    y[i] = static_cast<float>((y[i] + 0.5) * py);
+  }
+
+  // 4. Centre and radius estimates.
+  float cx = static_cast<float>(d.beamCentreX * px), cy = static_cast<float>(d.beamCentreY * py);
+  float radius = 0.0f, rms = 0.0f;
+  if (gFitCentre) {
+    if (!MVectorMean(n, n, x.data(), cx, status) || !MVectorMean(n, n, y.data(), cy, status)) {
+      return kFalse;
+    }
+  }
+  {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += std::hypot(x[i] - cx, y[i] - cy);
+    radius = static_cast<float>(sum / n);
+  }
+  if (gFitCentre) {
+    if (!MFitCircle(n, n, x.data(), y.data(), cx, cy, radius, rms, status)) return kFalse;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += std::hypot(x[i] - cx, y[i] - cy);
+    radius = static_cast<float>(sum / n);
+  }
+
+  // 5. The ellipse.
+  float ex = cx, ey = cy, r1 = 1.01f * radius, r2 = 0.99f * radius, angle = 0.0f;
+  if (!MFitEllipse(n, n, x.data(), y.data(), gFitCentre, ex, ey, r1, r2, angle, rms, status)) {
+    return kFalse;
+  }
+  // Points on a line make a "ring" without bound: no geometry in it.
+  if (!(r1 / px <= 10.0 * (static_cast<double>(d.numX) + d.numY))) {
+    IWarning(IFormat("LVFitCalibrant: The points give no usable ellipse (radius %g pixels)",
+                     r1 / px),
+             status);
+    return kFalse;
+  }
+  DrawEllipse(d, ex, ey, r1, r2, angle, status);
+  IInfo("Results of initial fit of an ellipse to powder ring coordinates:", status);
+  IInfo(IFormat("Centre of fitted ellipse = (%f, %f) pixels", ex / px, ey / py), status);
+  IInfo(IFormat("Radius of first axis = %f, Radius of second axis = %f (metres)",
+                static_cast<double>(r1), static_cast<double>(r2)),
+        status);
+  IInfo(IFormat("Angle of first axis = %f (degrees)", angle * kRadiansToDegrees), status);
+
+  // 6. Starting geometry.
+  PowderGeometry g;
+  g.wavelength = d.wavelength;
+  if (gFitCentre) {
+    g.beamX = static_cast<float>(ex + 2.0 * (r1 - r2) * std::cos(angle));
+    g.beamY = static_cast<float>(ey + 2.0 * (r1 - r2) * std::sin(angle));
+  } else {
+    g.beamX = static_cast<float>(d.beamCentreX * px);
+    g.beamY = static_cast<float>(d.beamCentreY * py);
+  }
+  if (gFitTilt) {
+    double axis = angle + M_PI / 2.0;
+    while (axis > M_PI) axis -= 2.0 * M_PI;
+    while (axis < -M_PI) axis += 2.0 * M_PI;
+    g.tiltAxisAngle = static_cast<float>(axis);
+    g.tiltAngle = static_cast<float>(-std::acos(std::clamp(r2 / r1, 0.0f, 1.0f)));
+  } else {
+    g.tiltAxisAngle = d.tiltAxisAngle;
+    g.tiltAngle = d.tiltAngle;
+  }
+  g.distance = d.distance;
+  if (gFitDistance) {
+    const double twoTheta0 = MRingTwoTheta(d.wavelength, table[0]);
+    if (!std::isfinite(twoTheta0)) {
+      IWarning("LVFitCalibrant: The wavelength cannot reach the first ring of the calibrant",
+               status);
+      return kFalse;
+    }
+    g.distance = static_cast<float>(std::min(r1, r2) / std::tan(twoTheta0));
+  }
+  IInfo(IFormat("Initial beam centre = %f, %f", g.beamX / px, g.beamY / py), status);
+  IInfo(IFormat("Initial distance = %f metres, wavelength = %f Angstroms",
+                static_cast<double>(g.distance), g.wavelength * 1.0e10),
+        status);
+  IInfo(IFormat("Initial tilt axis angle = %f, tilt angle = %f",
+                g.tiltAxisAngle * kRadiansToDegrees, g.tiltAngle * kRadiansToDegrees),
+        status);
+
+  // 7. Half-width of the search.
+  float halfWidth = std::max(r1, r2) / 12.0f;
+  if (code == kCalibrantSodiumChloride || code == kCalibrantParaffinWax) halfWidth /= 2.0f;
+
+  // 8. Ring after ring: predicted, searched, and fitted with the rings before it.
+  std::vector<float> xs(static_cast<std::size_t>(kMaximumRings * kRingPoints), 0.0f);
+  std::vector<float> ys(xs.size(), 0.0f);
+  std::vector<int> counts(static_cast<std::size_t>(kMaximumRings), 0);
+  std::vector<float> ds(table);
+  auto tableOf = [&](int k) {
+    return RingTable{kRingPoints, kMaximumRings, k, counts.data(), xs.data(), ys.data()};
+  };
+  PowderFitFlags flags;
+  flags.beamCentre = gFitCentre;
+  flags.tilt = gFitTilt;
+  flags.distance = gFitDistance;
+  for (int k = 0; k < rings; ++k) {
+    float* rx = xs.data() + static_cast<std::size_t>(k) * kRingPoints;
+    float* ry = ys.data() + static_cast<std::size_t>(k) * kRingPoints;
+    const double twoTheta = MRingTwoTheta(g.wavelength, ds[k]);
+    float pcx = 0.0f, pcy = 0.0f, p1 = 0.0f, p2 = 0.0f, pa = 0.0f;
+    // Where to search: the first ring where the user clicked it; the next two on the first
+    // ring's ellipse scaled to their 2-theta (one or two rings leave the tilt and the centre
+    // ill-determined, so their fit is no guide yet); the others where the geometry fitted so
+    // far puts them. A ring the wavelength cannot reach, or one that misses the detector
+    // plane, has no points.
+    bool placed = false;
+    if (k == 0) {
+      pcx = ex, pcy = ey, p1 = r1, p2 = r2, pa = angle;
+      placed = true;
+    } else if (std::isfinite(twoTheta) && k < 3) {
+      const double scale = std::tan(twoTheta) / std::tan(MRingTwoTheta(g.wavelength, ds[0]));
+      if (std::isfinite(scale) && scale > 0.0) {
+        pcx = ex, pcy = ey, pa = angle;
+        p1 = static_cast<float>(r1 * scale);
+        p2 = static_cast<float>(r2 * scale);
+        placed = true;
+      }
+    } else if (std::isfinite(twoTheta)) {
+      placed = MPredictRingEllipse(g, twoTheta, pcx, pcy, p1, p2, pa, status) != 0;
+    }
+    // Neighbouring rings closer than twice the half-width would pull each other's points:
+    // the annulus stays within half the gap to the nearest other ring.
+    float limit = halfWidth;
+    if (placed && std::isfinite(twoTheta)) {
+      const double own = std::tan(twoTheta);
+      for (int j = 0; j < rings; ++j) {
+        const double other = std::tan(MRingTwoTheta(g.wavelength, ds[j]));
+        const double gap = std::fabs(other - own) * g.distance;
+        if (j != k && std::isfinite(gap) && gap > 0.25 * px) {
+          limit = std::min(limit, static_cast<float>(0.5 * gap));
+        }
+      }
+    }
+    if (placed && p2 > limit) {
+      for (int sign : {-1, 1}) {
+        DrawEllipse(d, pcx, pcy, p1 + sign * limit, p2 + sign * limit, pa, status);
+      }
+      if (!LVFindRingCoordinates(d, pcx, pcy, p1, p2, pa, limit, kSegments, kRingPoints,
+                                 counts[k], rx, ry, status)) {
+        return kFalse;
+      }
+      DrawMarkers(d, counts[k], rx, ry, status);
+    }
+    if (status != kStatusGood) return kFalse;
+    int total = 0;
+    for (int j = 0; j <= k; ++j) total += counts[j];
+    if (total < 6) continue;  // nothing to fit yet
+    IInfo(IFormat("Simultaneous fitting of %i cones", k + 1), status);
+    flags.wavelength = gFitWavelength && k + 1 >= 4 ? kTrue : kFalse;
+    float ringRms = 0.0f;
+    PowderGeometry trial = g;
+    if (!MFitPowderRings(tableOf(k + 1), flags, trial, ds.data(), ringRms, status)) {
+      if (status != kStatusGood) return kFalse;
+      IWarning(IFormat("Stopping as the fit of %i cones failed", k + 1), status);
+      break;
+    }
+    if (std::fabs(ringRms) > 1.0e20f) {
+      IWarning(IFormat("Stopping as RMS error is too high: %g", static_cast<double>(ringRms)),
+               status);
+      break;
+    }
+    g = trial;
+    rms = ringRms;
+    ReportGeometry(d, g, status);
+  }
+
+  // 9. Outliers on every ring.
+  IInfo("Rejecting Out-liers from all rings:", status);
+  for (int k = 0; k < rings; ++k) {
+    if (!MRingRejectOutliers(g, ds[k], rms, 4.0f, kRingPoints, counts[k],
+                             xs.data() + static_cast<std::size_t>(k) * kRingPoints,
+                             ys.data() + static_cast<std::size_t>(k) * kRingPoints, status)) {
+      return kFalse;
+    }
+  }
+
+  // 10. All rings together.
+  flags.wavelength = gFitWavelength && rings >= 4 ? kTrue : kFalse;
+  if (!MFitPowderRings(tableOf(rings), flags, g, ds.data(), rms, status)) return kFalse;
+  IInfo("Best fit to coordinates found on all given rings:", status);
+  IInfo(IFormat("Beam Centre X = %f , Beam Centre Y = %f (pixels)", g.beamX / px, g.beamY / py),
+        status);
+  IInfo(IFormat("Tilt axis angle = %f (degrees), tilt angle = %f (degrees)",
+                g.tiltAxisAngle * kRadiansToDegrees, g.tiltAngle * kRadiansToDegrees),
+        status);
+  IInfo(IFormat("Detector Distance = %f metres, Wavelength = %f Angstroms",
+                static_cast<double>(g.distance), g.wavelength * 1.0e10),
+        status);
+  IInfo(IFormat("RMS Radial distance error = %g metres", static_cast<double>(rms)), status);
+  IInfo(IFormat("RMS Radial distance error = %f (pixels)", rms / px), status);
+
+  // 11. What was fitted is stored.
+  if (gFitCentre) {
+    d.beamCentreX = static_cast<float>(g.beamX / px);
+    d.beamCentreY = static_cast<float>(g.beamY / py);
+    ISetDBRealItem("Beam_CentreX", d.beamCentreX, status);
+    ISetDBRealItem("Beam_CentreY", d.beamCentreY, status);
+  }
+  if (gFitTilt) {
+    d.tiltAxisAngle = g.tiltAxisAngle;
+    d.tiltAngle = g.tiltAngle;
+    ISetDBRealItem("Tilt_Axis_Angle", static_cast<float>(g.tiltAxisAngle * kRadiansToDegrees),
+                   status);
+    ISetDBRealItem("Tilt_Angle", static_cast<float>(g.tiltAngle * kRadiansToDegrees), status);
+  }
+  if (gFitDistance) {
+    d.distance = g.distance;
+    ISetDBRealItem("Sample_Detector_Distance", g.distance, status);
+  }
+  if (gFitWavelength) {
+    d.wavelength = g.wavelength;
+    if (g.wavelength > 1.0e-13f) {
+      ISetDBRealItem("Wavelength", static_cast<float>(g.wavelength * 1.0e10), status);
+    }
+  }
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+void LVRegisterCalibrantCommands() {
+  LVRegisterCommand({.name = "Fit_Calibrant", .work = [](LVCommandCall& call) {
+                       return LVFitCalibrant(call.event.value, call.main, call.status);
+                     }});
+}

@@ -1,0 +1,21 @@
+// "Fit_Calibrant": the whole diffraction geometry (beam centre, detector tilt, distance and
+// wavelength) from the rings of a known calibrant powder. The user clicks points on the
+// innermost ring of the table; the rings are then predicted, searched and fitted one after
+// another, outliers are rejected and all rings are fitted together.
+#pragma once
+
+#include <string>
+
+#include "data/DataSet.h"
+
+// `code` is a calibrant code (300 to 308, see maths/MGeometry.h).
+int LVFitCalibrant(int code, DataSet& dataSet, int& status);
+
+// Reads up to `maximum` d-spacings (Angstrom in the file, metres out) from a file the user
+// chooses, proposed from "Calibrant_User_File" and written back there.
+int LVCalibrantUserInput(int maximum, int& count, float dSpacings[], int& status);
+
+// The remembered answers (all true at program start).
+void LVResetCalibrantAnswers();
+
+void LVRegisterCalibrantCommands();
