@@ -21,6 +21,19 @@ struct Interpreter {
   int lastStatus = kStatusGood;
   bool nothingToDo = false;
   bool commandLineOpened = true;
+  int running = 0;  // commands under way, nested ones counted
+};
+
+// Counts a command as running for its whole length, whichever way it returns.
+class Running {
+ public:
+  explicit Running(int& depth) : depth_(depth) { ++depth_; }
+  ~Running() { --depth_; }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+ private:
+  int& depth_;
 };
 
 Interpreter& TheInterpreter() {
@@ -118,6 +131,7 @@ int LVLastCommandStatus() { return TheInterpreter().lastStatus; }
 bool LVLastCommandHadNothingToDo() { return TheInterpreter().nothingToDo; }
 bool LVCommandLineFileOpened() { return TheInterpreter().commandLineOpened; }
 bool LVInitialised() { return !TheInterpreter().firstCall; }
+bool LVCommandRunning() { return TheInterpreter().running > 0; }
 
 void LVResetInterpreter() {
   Interpreter& interpreter = TheInterpreter();
@@ -149,6 +163,7 @@ int LVCommandLine(const std::string& commandLine, int& status) {
 int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
   static constexpr IRoutine kR{"LVCommand", "V1.17"};
   Interpreter& interpreter = TheInterpreter();
+  const Running running(interpreter.running);
   interpreter.nothingToDo = false;
   if (IBad(kR, status)) {
     // A failure left unreset (NO to the question) blocks the command, but the command still

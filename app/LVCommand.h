@@ -25,6 +25,8 @@ int LVLastCommandStatus();
 bool LVLastCommandHadNothingToDo();
 // False when the file named on the command line was refused (true when none was named).
 bool LVCommandLineFileOpened();
+// True while a command runs (a dialog it opened may be running the event loop meanwhile).
+bool LVCommandRunning();
 // True once the first command has run the one-time initialisation.
 bool LVInitialised();
 // Returns the interpreter to its state at program start (tests).

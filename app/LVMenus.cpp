@@ -25,8 +25,9 @@ LVMenuItem Item(int id, const char* label, const char* command, int value = 0,
   return item;
 }
 
-LVMenuItem FileItem(int id, const char* label, const char* command, const char* shortcut = "") {
-  LVMenuItem item = Item(id, label, command, 0, shortcut, false);
+LVMenuItem FileItem(int id, const char* label, const char* command, const char* shortcut = "",
+                    bool redraw = false) {
+  LVMenuItem item = Item(id, label, command, 0, shortcut, redraw);
   item.askFile = true;
   return item;
 }
@@ -41,7 +42,7 @@ LVMenuItem Separator() { return LVMenuItem{}; }
 std::vector<LVMenu> BuildTable() {
   std::vector<LVMenu> table;
   table.push_back({"&File",
-                   {FileItem(100, "&Open", "Open_File", "Ctrl+O"),
+                   {FileItem(100, "&Open", "Open_File", "Ctrl+O", true),
                     FileItem(101, "&Save", "Save_File", "Ctrl+S"),
                     FileItem(102, "&Save As", "Save_File", "Ctrl+A"), Separator(),
                     FileItem(103, "Save as &CBF", "Save_CBF"),
@@ -292,7 +293,7 @@ void LVMenuCommand(int id) {
     case 119: {
       int yes = kTrue;
       if (WGetBoolean({"CONFIRM REQUEST TO EXIT LUMIVANE", kTrue, yes, status}) && yes) {
-        if (auto* qt = dynamic_cast<PQtBackend*>(&backend)) qt->CloseMainWindow();
+        if (auto* qt = dynamic_cast<PQtBackend*>(&backend)) qt->CloseMainWindow(true);
       }
       return;
     }

@@ -55,6 +55,12 @@ int EdgePan(int hitCode) {
   }
 }
 
+// The box of a drag over a graph, inside the drawing area.
+void DrawScanBox(PCanvas* canvas, int x, int y, int& status) {
+  WDrawingAreaClip clip(canvas);
+  WDrawRubberBox(canvas, gScan.anchorX, gScan.anchorY, x, y, gScanBox, status);
+}
+
 }  // namespace
 
 void LVResetMouse() {
@@ -87,7 +93,7 @@ int LVMouseEvent2D(int code, int x, int y, DataSet& d, int& status) {
     case kMouseMove: {
       if (gImage.dragging) {
         int width = 0, height = 0;
-        PCurrentBackend().ClientSize(width, height);
+        WDrawingAreaSize(width, height, status);
         // The page actions run before the box so that it is drawn over the moved view.
         if (x <= 4) Pan(kMoveLineLeft, d, status);
         if (x > width - 1 - 4) Pan(kMoveLineRight, d, status);
@@ -138,7 +144,10 @@ int LVMouseEvent2D(int code, int x, int y, DataSet& d, int& status) {
       break;
     }
     case kMouseRightDown:
-      WDrawMarker(canvas, x, y, status);
+      {
+        WDrawingAreaClip clip(canvas);
+        WDrawMarker(canvas, x, y, status);
+      }
       PCurrentBackend().Present();
       LVPixelInfo(kFalse, x, y, d, status);
       break;
@@ -167,7 +176,7 @@ int LVMouseEvent1D(int code, int x, int y, DataSet& d, int& status) {
       break;
     case kMouseMove:
       if (gScan.dragging) {
-        WDrawRubberBox(canvas, gScan.anchorX, gScan.anchorY, x, y, gScanBox, status);
+        DrawScanBox(canvas, x, y, status);
         PCurrentBackend().Present();
       } else {
         LVXYPixelInfo(x, y, d, status);
@@ -179,7 +188,7 @@ int LVMouseEvent1D(int code, int x, int y, DataSet& d, int& status) {
         d.startX = 0;
         d.endX = d.numX - 1;
       } else {
-        WDrawRubberBox(canvas, gScan.anchorX, gScan.anchorY, x, y, gScanBox, status);
+        DrawScanBox(canvas, x, y, status);
         PCurrentBackend().Present();
         // A scan with falling abscissae has its first point at the right.
         const int from = GWindowToScanPixel(gScan.anchorX, d);

@@ -1,5 +1,7 @@
 #include "app/LVPlotData.h"
 
+#include <optional>
+
 #include "app/LVCommand.h"
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
@@ -39,10 +41,14 @@ int LVPlotData(DataSet& d, int& status) {
     return IFail(kR, kStatusBadHandle, status);
   }
   if (!GSetWindow(canvas, status) || !GDefault(status)) return kFalse;
+  // Images and graphs are laid out above a docked information window.
+  WDrawingAreaSize(width, height, status);
 
   RubberShape& region = LVRegionRubberBox();
   std::string title = kProductTitle;
   const bool image = d.dataDefined && d.numY >= 2;
+  // The data, its marker and its region box stay inside the drawing area.
+  std::optional<WDrawingAreaClip> clip(std::in_place, canvas);
   if (!d.dataDefined) {
     WDrawBackground(canvas, kBackgroundHatchGrey, status);
   } else if (!image) {
@@ -67,8 +73,13 @@ int LVPlotData(DataSet& d, int& status) {
     title = IFormat("%s: %g to %g Intensity Range", kProductTitle, static_cast<double>(minimum),
                     static_cast<double>(maximum));
   }
-  IInfoDraw(canvas, status);
-  if (gSpyGlassStep) gSpyGlassStep(image, status);
+  clip.reset();
+  {
+    // The information window and the spy-glass are drawn wherever they are.
+    WDrawingAreaClip whole(canvas, false);
+    IInfoDraw(canvas, status);
+    if (gSpyGlassStep) gSpyGlassStep(image, status);
+  }
   backend.Present();
   backend.SetWindowTitle(title);
   return status == kStatusGood ? kTrue : kFalse;

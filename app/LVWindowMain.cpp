@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QTimer>
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <set>
+#include <system_error>
 #include <unistd.h>
 
 #include "app/LVCommand.h"
@@ -26,8 +29,26 @@
 namespace {
 
 LVWindowTestHooks gHooks;
+// The screenshot of a --screenshot run is taken and the program is on its way out.
+bool gQuitting = false;
 
-std::string InstanceName() { return "Lumivane Window Class-" + std::to_string(getuid()); }
+// A display name as a piece of a socket name: its screen number dropped (":0.0" and ":0" are
+// one display), any character other than letters, digits, '.', '-' and '_' made '_'.
+std::string DisplayKey(const char* variable, bool dropScreen) {
+  const char* value = std::getenv(variable);
+  std::string name = value ? value : "";
+  if (dropScreen) {
+    const std::size_t colon = name.rfind(':');
+    const std::size_t dot = name.rfind('.');
+    if (colon != std::string::npos && dot != std::string::npos && dot > colon) name.resize(dot);
+  }
+  for (char& c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                       (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+    if (!plain) c = '_';
+  }
+  return name;
+}
 
 void Redraw() {
   int status = kStatusGood;
@@ -98,10 +119,15 @@ void Wheel(bool forward) {
   if (LVCommand("Move_Display", event, status)) Redraw();
 }
 
-bool ConfirmClose(PQtBackend* backend) {
+// asked: the menu's Exit has had the user confirm already, so the question is not put twice.
+bool ConfirmClose(PQtBackend* backend, bool asked) {
   int status = kStatusGood;
-  int yes = kTrue;
-  if (!WGetBoolean({"CONFIRM REQUEST TO EXIT LUMIVANE", kTrue, yes, status}) || !yes) return false;
+  if (!asked && gHooks.exitAfterMs <= 0 && !gHooks.closeWithoutAsking) {
+    int yes = kTrue;
+    if (!WGetBoolean({"CONFIRM REQUEST TO EXIT LUMIVANE", kTrue, yes, status}) || !yes) {
+      return false;
+    }
+  }
   // The window's rectangle is kept for the next start.
   int left = 0, top = 0, right = 0, bottom = 0;
   backend->WindowRectangle(left, top, right, bottom);
@@ -118,7 +144,50 @@ void FirstPaintAndRedraw() {
   WDrawWindow(status);
 }
 
+// The end of a --screenshot run: the picture (with any box or dialog open at the time over
+// the window), every box and dialog closed, and the program told to quit. Nothing may hold
+// it: later boxes are answered at once, unseen.
+void ScreenshotAndQuit() {
+  PQtBackend* backend = LVWindowBackend();
+  if (!backend || !backend->HasMainWindow()) {
+    // Not started yet (the log or the data-base is still being read): a moment later.
+    QTimer::singleShot(200, [] { ScreenshotAndQuit(); });
+    return;
+  }
+  if (gQuitting) return;
+  gQuitting = true;
+  const bool dialogOpen = QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+                          backend->ClickDialog();
+  if (!dialogOpen) {
+    // The picture shows the data as drawn now; a box the drawing raises is not waited for.
+    backend->EndDialogs();
+    FirstPaintAndRedraw();
+    QApplication::processEvents();
+  }
+  if (!gHooks.screenshot.empty()) backend->GrabWindow(gHooks.screenshot);
+  backend->EndDialogs();
+  backend->CloseMainWindow();
+  QCoreApplication::exit(0);
+}
+
 }  // namespace
+
+std::string LVInstanceName() {
+  return "Lumivane Window Class-" + std::to_string(getuid()) + "-x" +
+         DisplayKey("DISPLAY", true) + "-w" + DisplayKey("WAYLAND_DISPLAY", false);
+}
+
+std::string LVAbsoluteFileArgument(const std::string& argument) {
+  std::string name = argument;
+  if (!name.empty() && name[0] == '"') {
+    name = name.size() >= 2 && name.back() == '"' ? name.substr(1, name.size() - 2)
+                                                  : name.substr(1);
+  }
+  if (name.empty()) return name;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(name, error);
+  return error ? name : absolute.lexically_normal().string();
+}
 
 void LVSetWindowTestHooks(const LVWindowTestHooks& hooks) { gHooks = hooks; }
 
@@ -132,7 +201,11 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
   PEnsureApplication();
   // A second start hands its file to the first and ends, before it touches the log or the
   // data-base: opening the log would truncate the running program's log under its feet.
-  if (singleInstance && PQtBackend::HandToRunningInstance(InstanceName(), file)) return false;
+  // The file goes over by its absolute name: the running program has its own directory.
+  if (singleInstance &&
+      PQtBackend::HandToRunningInstance(LVInstanceName(), LVAbsoluteFileArgument(file))) {
+    return false;
+  }
 
   int status = kStatusGood;
   LVStartUp(status);
@@ -159,9 +232,8 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
   handlers.mouse = Mouse;
   handlers.scroll = Scroll;
   handlers.wheel = Wheel;
-  handlers.close = [backend] {
-    return gHooks.exitAfterMs > 0 || gHooks.closeWithoutAsking || ConfirmClose(backend);
-  };
+  handlers.close = [backend](bool asked) { return ConfirmClose(backend, asked); };
+  handlers.busy = [] { return LVCommandRunning(); };
   handlers.expose = FirstPaintAndRedraw;
   handlers.anotherStart = [](const std::string& other) {
     CommandEvent event;
@@ -174,7 +246,7 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
   const auto unavailable = LVUnavailableMenuIds();
   backend->SetUnavailable(std::set<int>(unavailable.begin(), unavailable.end()),
                           "Not available in this version yet");
-  if (singleInstance) backend->ListenForOtherStarts(InstanceName());
+  if (singleInstance) backend->ListenForOtherStarts(LVInstanceName());
   backend->ShowMainWindow();
   // The spy-glass comes back as it was left.
   int spyGlass = kFalse;
@@ -201,10 +273,17 @@ int LVRunWindow(int argc, char** argv, const std::string& argument) {
   (void)argv;
   const bool demo = argument == "--demo";
   const std::string file = demo ? std::string() : argument;
+  gQuitting = false;
+  if (gHooks.exitAfterMs > 0) {
+    // Armed before the start-up, whose boxes (a file that cannot be read) would otherwise
+    // hold the run before the message loop.
+    PEnsureApplication();
+    QTimer::singleShot(gHooks.exitAfterMs, [] { ScreenshotAndQuit(); });
+  }
   if (!LVStartWindow(file, gHooks.exitAfterMs == 0)) return 0;
-  PQtBackend* backend = gBackend;
   if (demo) {
     QTimer::singleShot(0, [] {
+      if (gQuitting) return;
       int status = kStatusGood;
       if (!LVInitialised()) LVFirstPaint(status);
       DataSet& main = LVStores().Main();
@@ -216,17 +295,8 @@ int LVRunWindow(int argc, char** argv, const std::string& argument) {
       Redraw();
     });
   }
-  if (gHooks.exitAfterMs > 0) {
-    QTimer::singleShot(gHooks.exitAfterMs, [backend] {
-      if (!gHooks.screenshot.empty()) {
-        FirstPaintAndRedraw();
-        QApplication::processEvents();
-        backend->GrabWindow(gHooks.screenshot);
-      }
-      backend->CloseMainWindow();
-    });
-  }
-  const int code = QApplication::exec();
+  // A screenshot taken during the start-up has already asked to quit.
+  const int code = gQuitting ? 0 : QApplication::exec();
   LVStopWindow();
   return code;
 }

@@ -14,6 +14,12 @@ bool LVStartWindow(const std::string& file, bool singleInstance);
 PQtBackend* LVWindowBackend();
 int LVStopWindow();
 
+// The single-instance socket's name: one per user and display (X and Wayland), so a start on
+// another display gets a window of its own instead of handing its file to one it cannot see.
+std::string LVInstanceName();
+// A file named on the command line (possibly quoted) as an absolute name; empty stays empty.
+std::string LVAbsoluteFileArgument(const std::string& argument);
+
 // Close the window after a time, grabbing a picture of it first (demonstrations).
 struct LVWindowTestHooks {
   int exitAfterMs = 0;              // close the window this long after start (0: never)

@@ -1,5 +1,7 @@
 #include "graphics/GCoordinates.h"
 
+#include <optional>
+
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GGraphics.h"
@@ -62,6 +64,7 @@ int GAddCoordinate(PCanvas* canvas, const DataSet& d, int drawLines, int rubberB
   xs[count] = x;
   ys[count] = y;
   if (canvas) {
+    WDrawingAreaClip clip(canvas);
     if (rubberBox && count > 0) {
       WClearRubberBox(canvas, gInput.box, status);
     } else {
@@ -126,6 +129,7 @@ int GGetCoordinates(const CoordinateRequest& r) {
         if (gInput.awaitingFirstClick && r.count > 0) {
           const int lastX = GDataToWindowX(r.x[r.count - 1], d);
           const int lastY = GDataToWindowY(r.y[r.count - 1], d);
+          WDrawingAreaClip clip(canvas);
           if (r.rubberBox) {
             WDrawRubberBox(canvas, lastX, lastY, event.x, event.y, gInput.box, status);
           } else if (r.drawLines) {
@@ -148,6 +152,7 @@ int GGetCoordinates(const CoordinateRequest& r) {
             break;
           }
           if (r.drawMarkers) {
+            WDrawingAreaClip clip(canvas);
             WDrawMarker(canvas, x, y, status);
             WDrawMarker(canvas, GDataToWindowX(px, d), GDataToWindowY(py, d), status);
           }
@@ -156,7 +161,10 @@ int GGetCoordinates(const CoordinateRequest& r) {
           backend.Present();
           break;
         }
-        if (r.drawMarkers) WDrawMarker(canvas, x, y, status);
+        if (r.drawMarkers) {
+          WDrawingAreaClip clip(canvas);
+          WDrawMarker(canvas, x, y, status);
+        }
         const int column = GWindowToPixelX(x, d), row = GWindowToPixelY(y, d);
         if (gInput.twoClickMode && GSpyGlassShown()) {
           gInput.awaitingFirstClick = kFalse;
@@ -199,6 +207,7 @@ int GGetCoordinates(const CoordinateRequest& r) {
     if (gInput.keyboardEntered) {
       // Typed values are taken as they are: no pixel-centre offset.
       if (r.drawMarkers) {
+        WDrawingAreaClip clip(canvas);
         WDrawMarker(canvas, GDataToWindowX(gInput.keyboardX, d),
                     GDataToWindowY(gInput.keyboardY, d), status);
       }
@@ -210,6 +219,7 @@ int GGetCoordinates(const CoordinateRequest& r) {
   });
 
   gInput.awaitingFirstClick = kTrue;
+  std::optional<WDrawingAreaClip> clip(std::in_place, canvas);
   if (r.drawLines || r.rubberBox) {
     WClearRubberBox(canvas, gInput.box, status);
     WClearRubberBand(canvas, gInput.band, status);
@@ -217,6 +227,7 @@ int GGetCoordinates(const CoordinateRequest& r) {
   if (r.drawLines && r.closePolygon && r.count > 2) {
     Line(canvas, d, r.x[r.count - 1], r.y[r.count - 1], r.x[0], r.y[0], status);
   }
+  clip.reset();
   canvas->PopState();
   if (gInput.startedSpyGlass) {
     int local = kStatusGood;

@@ -47,7 +47,7 @@ int GMoveDisplay(int action, DataSet& d, int& status) {
   static constexpr IRoutine kR{"GMoveDisplay", "V0.4"};
   if (IBad(kR, status)) return kFalse;
   int width = 0, height = 0;
-  WWindowSize(width, height, status);
+  WDrawingAreaSize(width, height, status);
   const GDisplayGeometry g = GDisplayGeometryFor(d, width, height);
   int& sx = d.displayStartX;
   int& sy = d.displayStartY;
@@ -90,7 +90,7 @@ int GMoveDisplayX(int position, DataSet& d, int& status) {
   static constexpr IRoutine kR{"GMoveDisplayX", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   int width = 0, height = 0;
-  WWindowSize(width, height, status);
+  WDrawingAreaSize(width, height, status);
   const GDisplayGeometry g = GDisplayGeometryFor(d, width, height);
   d.displayStartX = std::max(0, std::min(position, g.maxStartX));
   return kTrue;
@@ -100,7 +100,7 @@ int GMoveDisplayY(int position, DataSet& d, int& status) {
   static constexpr IRoutine kR{"GMoveDisplayY", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   int width = 0, height = 0;
-  WWindowSize(width, height, status);
+  WDrawingAreaSize(width, height, status);
   const GDisplayGeometry g = GDisplayGeometryFor(d, width, height);
   // The vertical bar counts from the top.
   d.displayStartY = std::max(0, std::min(d.numY - (position + 1), g.maxStartY));
@@ -111,7 +111,7 @@ int GSetDisplayScrollbars(const DataSet& d, int& status) {
   static constexpr IRoutine kR{"GSetDisplayScrollbars", "V0.3"};
   if (IBad(kR, status)) return kFalse;
   int width = 0, height = 0;
-  WWindowSize(width, height, status);
+  WDrawingAreaSize(width, height, status);
   const int w = width - 8;
   const int h = height - 8;
   const bool reduced = d.magnification < 1;
@@ -137,7 +137,7 @@ int LVAutosetMagnification(DataSet& d, int& status) {
   static constexpr IRoutine kR{"LVAutosetMagnification", "V0.3"};
   if (IBad(kR, status)) return kFalse;
   int width = 0, height = 0;
-  WWindowSize(width, height, status);
+  WDrawingAreaSize(width, height, status);
   if (d.numX <= 0 || d.numY <= 0 || width <= 0 || height <= 0) return kFalse;
   const double e = std::min(static_cast<double>(width) / d.numX,
                             static_cast<double>(height) / d.numY);
@@ -169,7 +169,7 @@ int LVZoomROI(DataSet& d, int& status) {
     return kFalse;
   }
   int width = 0, height = 0;
-  WWindowSize(width, height, status);
+  WDrawingAreaSize(width, height, status);
   const int columns = d.endX - d.startX + 1;
   const int rows = d.endY - d.startY + 1;
   if (columns <= 0 || rows <= 0 || width <= 0 || height <= 0) return kFalse;

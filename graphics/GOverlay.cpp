@@ -6,11 +6,13 @@
 #include "core/status.h"
 #include "graphics/GGraphics.h"
 #include "maths/MGeometry.h"
+#include "ui/WWindow.h"
 
 int GDrawInvertedLine(PCanvas* canvas, const DataSet& d, float x1, float y1, float x2, float y2,
                       int& status) {
   static constexpr IRoutine kR{"GDrawInvertedLine", "V0.2"};
   if (IBad(kR, status)) return kFalse;
+  WDrawingAreaClip clip(canvas);
   return WDrawInvertedLine(canvas, GDataToWindowX(x1, d), GDataToWindowY(y1, d),
                            GDataToWindowX(x2, d), GDataToWindowY(y2, d), status);
 }
@@ -37,6 +39,7 @@ int GDrawRubberBox(PCanvas* canvas, int startX, int startY, int endX, int endY,
   int top = GPixelToWindowY(highY, d);
   if (highX < INT_MAX) right = std::max(right, GPixelToWindowX(highX + 1, d) - 1);
   if (highY < INT_MAX) top = std::min(top, GPixelToWindowY(highY + 1, d) + 1);
+  WDrawingAreaClip clip(canvas);
   return WDrawRubberBox(canvas, left, top, right, bottom, shape, status);
 }
 
@@ -58,5 +61,6 @@ int LVDrawInvertedEllipse(PCanvas* canvas, const DataSet& d, const FittedEllipse
   }
   const int a = GTruncate(radius1 * scale + 0.4999999);
   const int b = GTruncate(radius2 * scale + 0.4999999);
+  WDrawingAreaClip clip(canvas);
   return WDrawInvertedEllipse(canvas, x, y, a, b, angle, status);
 }

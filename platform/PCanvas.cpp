@@ -76,7 +76,21 @@ void PCanvas::Begin(QPainter& painter) const {
   painter.begin(device_);
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setRenderHint(QPainter::TextAntialiasing, true);
-  if (state_->clip) painter.setClipRect(state_->clipRect);
+  QRect clip;
+  if (EffectiveClip(clip)) painter.setClipRect(clip);
+}
+
+bool PCanvas::EffectiveClip(QRect& clip) const {
+  if (!state_->clip && !hasArea_) return false;
+  const QRect area(QPoint(areaLeft_, areaTop_), QPoint(areaRight_, areaBottom_));
+  if (state_->clip && hasArea_) {
+    clip = state_->clipRect.intersected(area);
+  } else {
+    clip = state_->clip ? state_->clipRect : area;
+  }
+  // An empty intersection still clips everything away.
+  if (clip.isEmpty()) clip = QRect(0, 0, 0, 0);
+  return true;
 }
 
 void PCanvas::SelectStockBlackPen() {
@@ -226,12 +240,32 @@ void PCanvas::ClearClip() { state_->clip = false; }
 
 bool PCanvas::ClipBox(int& left, int& top, int& right, int& bottom) const {
   QRect box(0, 0, Width(), Height());
-  if (state_->clip) box = box.intersected(state_->clipRect);
+  QRect clip;
+  if (EffectiveClip(clip)) box = box.intersected(clip);
   left = box.left();
   top = box.top();
   right = box.right();
   bottom = box.bottom();
   return !box.isEmpty();
+}
+
+void PCanvas::SetDrawingArea(int left, int top, int right, int bottom) {
+  hasArea_ = true;
+  areaLeft_ = left;
+  areaTop_ = top;
+  areaRight_ = right;
+  areaBottom_ = bottom;
+}
+
+void PCanvas::ClearDrawingArea() { hasArea_ = false; }
+
+bool PCanvas::DrawingArea(int& left, int& top, int& right, int& bottom) const {
+  if (!hasArea_) return false;
+  left = areaLeft_;
+  top = areaTop_;
+  right = areaRight_;
+  bottom = areaBottom_;
+  return true;
 }
 
 void PCanvas::PolyLine(const PPoint* points, int count) {

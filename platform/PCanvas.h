@@ -13,6 +13,7 @@
 
 class QPaintDevice;
 class QPainter;
+class QRect;
 
 struct PPoint {
   int x = 0;
@@ -80,6 +81,14 @@ class PCanvas {
   void ClearClip();
   bool ClipBox(int& left, int& top, int& right, int& bottom) const;
 
+  // The drawing area (inclusive corners): while one is set, every drawing is clipped to it as
+  // well as to the clip rectangle, and ClipBox reports the two together. It belongs to the
+  // canvas, not to the saved state: PushState, PopState and ClearClip leave it alone.
+  void SetDrawingArea(int left, int top, int right, int bottom);
+  void ClearDrawingArea();
+  // False when none is set.
+  bool DrawingArea(int& left, int& top, int& right, int& bottom) const;
+
   void PolyLine(const PPoint* points, int count);
   // Fills left..right-1, top..bottom-1 (right and bottom exclusive, as window rectangles are).
   void FillRect(int left, int top, int right, int bottom, PColour colour);
@@ -100,11 +109,15 @@ class PCanvas {
 
  private:
   void Begin(QPainter& painter) const;
+  // The clip every drawing gets: the clip rectangle and the drawing area together.
+  bool EffectiveClip(QRect& clip) const;
 
   QPaintDevice* device_;
   struct State;
   std::unique_ptr<State> state_;
   std::vector<State> saved_;
+  bool hasArea_ = false;
+  int areaLeft_ = 0, areaTop_ = 0, areaRight_ = -1, areaBottom_ = -1;
 };
 
 // Creates the toolkit's application object when none exists yet (offscreen when there is no

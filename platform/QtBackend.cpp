@@ -34,8 +34,10 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWidget>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <map>
 
 #include "platform/PPrint.h"
@@ -83,6 +85,9 @@ class PMainWindow : public QMainWindow {
   bool exposePending = false;
   bool updatingBars = false;
   QLocalServer* server = nullptr;
+  bool closeAsked = false;  // the close under way was confirmed by the program already
+  std::deque<std::string> handedFiles;
+  bool handRetryPending = false;
 
   PMainWindow() : canvas(std::make_unique<PCanvas>(&backBuffer)) {
     backBuffer = QImage(16, 16, QImage::Format_RGB32);
@@ -125,7 +130,7 @@ class PMainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override {
-    if (handlers.close && !handlers.close()) {
+    if (handlers.close && !handlers.close(closeAsked)) {
       event->ignore();
       return;
     }
@@ -297,12 +302,50 @@ bool PQtBackend::MenuItemExists(int id) const {
   return window_ && window_->actions.count(id) != 0;
 }
 
-void PQtBackend::CloseMainWindow() {
-  if (window_) window_->close();
+void PQtBackend::CloseMainWindow(bool asked) {
+  if (!window_) return;
+  window_->closeAsked = asked;
+  window_->close();
+  window_->closeAsked = false;
 }
 
 bool PQtBackend::GrabWindow(const std::string& path) {
-  return window_ && window_->grab().save(Q(path));
+  if (!window_) return false;
+  QImage picture = window_->grab().toImage();
+  if (picture.isNull()) return false;
+  // Dialogs and boxes go over the window where they stand on the screen, the active modal one
+  // last (on top); one lying beyond the window is pulled inside the picture.
+  std::vector<QWidget*> dialogs;
+  QWidget* modal = QApplication::activeModalWidget();
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top == window_ || top == modal || !top->isVisible()) continue;
+    if (qobject_cast<QDialog*>(top) || qobject_cast<QMenu*>(top)) dialogs.push_back(top);
+  }
+  if (modal && modal != window_ && modal->isVisible()) dialogs.push_back(modal);
+  if (!dialogs.empty()) {
+    const QPoint origin = window_->mapToGlobal(QPoint(0, 0));
+    QPainter painter(&picture);
+    for (QWidget* dialog : dialogs) {
+      const QImage shot = dialog->grab().toImage();
+      QPoint at = dialog->mapToGlobal(QPoint(0, 0)) - origin;
+      at.setX(std::clamp(at.x(), 0, std::max(0, picture.width() - shot.width())));
+      at.setY(std::clamp(at.y(), 0, std::max(0, picture.height() - shot.height())));
+      painter.drawImage(at, shot);
+    }
+  }
+  return picture.save(Q(path));
+}
+
+void PQtBackend::EndDialogs() {
+  endingDialogs_ = true;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top == window_ || !top->isVisible()) continue;
+    if (auto* dialog = qobject_cast<QDialog*>(top)) {
+      dialog->reject();  // a click input's control dialog ends its input as cancelled
+    } else if (auto* menu = qobject_cast<QMenu*>(top)) {
+      menu->close();
+    }
+  }
 }
 
 bool PQtBackend::HandToRunningInstance(const std::string& name, const std::string& file) {
@@ -322,25 +365,61 @@ void PQtBackend::ListenForOtherStarts(const std::string& name) {
   window_->server = new QLocalServer(window_);
   if (!window_->server->listen(Q(name))) return;
   PMainWindow* w = window_;
-  QObject::connect(w->server, &QLocalServer::newConnection, w, [w] {
+  QObject::connect(w->server, &QLocalServer::newConnection, w, [this, w] {
     QLocalSocket* socket = w->server->nextPendingConnection();
     if (!socket) return;
-    QObject::connect(socket, &QLocalSocket::readyRead, w, [w, socket] {
+    QObject::connect(socket, &QLocalSocket::readyRead, w, [this, w, socket] {
       if (!socket->canReadLine()) return;
       const std::string file = socket->readLine().trimmed().toStdString();
       socket->deleteLater();
       if (w->isMinimized()) w->showNormal();
       w->raise();
       w->activateWindow();
-      if (!file.empty() && w->handlers.anotherStart) w->handlers.anotherStart(file);
+      if (file.empty()) return;
+      w->handedFiles.push_back(file);
+      DeliverHandedFiles();
     });
   });
+}
+
+bool PQtBackend::FreeToOpenHandedFiles() const {
+  if (!window_ || endingDialogs_) return false;
+  if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) return false;
+  if (clickDialog_ || busyDepth_ > 0) return false;
+  return !(window_->handlers.busy && window_->handlers.busy());
+}
+
+std::size_t PQtBackend::HandedFilesWaiting() const {
+  return window_ ? window_->handedFiles.size() : 0;
+}
+
+void PQtBackend::DeliverHandedFiles() {
+  PMainWindow* w = window_;
+  if (!w) return;
+  while (!w->handedFiles.empty()) {
+    if (!FreeToOpenHandedFiles()) {
+      // Tried again shortly: the dialog or the work in hand ends first.
+      if (!w->handRetryPending) {
+        w->handRetryPending = true;
+        QTimer::singleShot(100, w, [this, w] {
+          w->handRetryPending = false;
+          DeliverHandedFiles();
+        });
+      }
+      return;
+    }
+    const std::string file = w->handedFiles.front();
+    w->handedFiles.pop_front();
+    if (w->handlers.anotherStart) w->handlers.anotherStart(file);
+    if (window_ != w) return;
+  }
 }
 
 bool PQtBackend::HasMainWindow() const { return window_ != nullptr; }
 
 PResult PQtBackend::MessageBox(const std::string& text, const std::string& caption, PIcon icon,
                                PButtons buttons, PResult defaultButton, bool) {
+  if (endingDialogs_) return buttons == PButtons::kOk ? PResult::kOk : defaultButton;
   QMessageBox box(ToQt(icon), Q(caption), Q(text), QMessageBox::NoButton, nullptr);
   QMessageBox::StandardButton deflt = QMessageBox::Ok;
   switch (buttons) {
@@ -369,6 +448,7 @@ PResult PQtBackend::MessageBox(const std::string& text, const std::string& capti
 }
 
 int PQtBackend::PopupMenu(const PPopupMenu& spec, int screenX, int screenY) {
+  if (endingDialogs_) return 0;
   QMenu menu(window_);
   QAction* title = menu.addAction(Q(spec.title));
   QFont bold = title->font();
@@ -395,6 +475,7 @@ int PQtBackend::PopupMenu(const PPopupMenu& spec, int screenX, int screenY) {
 }
 
 bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
+  if (endingDialogs_) return false;
   QFileDialog dialog(window_, Q(request.title), ".", Q(request.filter));
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   if (request.save) {
@@ -418,6 +499,7 @@ bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
 }
 
 bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) {
+  if (endingDialogs_) return false;
   QDialog dialog(window_);
   dialog.setWindowTitle(Q(request.title));
   auto* layout = new QVBoxLayout(&dialog);
@@ -570,6 +652,7 @@ std::string PQtBackend::WindowTitle() const {
 QWidget* PQtBackend::MainWidget() const { return window_; }
 
 PCanvas* PQtBackend::BeginPrint(PPrintPage& page) {
+  if (endingDialogs_) return nullptr;
   auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
   printer->setDocName("Tavrisk Print job");
   printer->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
@@ -611,6 +694,18 @@ QWidget* PQtBackend::CanvasWidget() const { return window_ ? window_->view : nul
 
 bool PQtBackend::ClickInput(PClickDialog& request, const PClickHandler& handler) {
   if (!window_ || !window_->view || clickDialog_) return false;
+  if (endingDialogs_) {
+    // Answered at once, unseen: as if its cancel button had been pressed.
+    for (const PClickButton& b : request.buttons) {
+      if (b.word != "cancel") continue;
+      PClickEvent event;
+      event.kind = PClickKind::kButton;
+      event.id = b.id;
+      handler(event);
+      break;
+    }
+    return true;
+  }
   QEventLoop loop;
   bool done = false;
   std::map<int, QPushButton*> buttons;

@@ -44,9 +44,12 @@ struct PWindowHandlers {
   std::function<void(const PMouseEvent&)> mouse;
   std::function<void(bool horizontal, PScrollAction action, int position)> scroll;
   std::function<void(bool forward)> wheel;
-  std::function<bool()> close;    // true: the window may close
+  // true: the window may close; asked: the program has already had the user confirm it
+  std::function<bool(bool asked)> close;
   std::function<void()> expose;   // the back-buffer must be painted again (resize)
   std::function<void(const std::string& file)> anotherStart;  // a second start's file
+  // true while the program is in the middle of work (a command runs): handed-over files wait
+  std::function<bool()> busy;
 };
 
 class PQtBackend : public PBackend {
@@ -64,14 +67,27 @@ class PQtBackend : public PBackend {
   // Menu ids whose command is not built: they stay grey whatever the data enables.
   void SetUnavailable(const std::set<int>& ids, const std::string& tip);
   bool MenuItemExists(int id) const;
-  void CloseMainWindow();
-  // Saves a picture of the whole main window (menus, canvas, scroll bars).
+  // Closes the main window; asked: the user has already confirmed it, the close handler need
+  // not ask again.
+  void CloseMainWindow(bool asked = false);
+  // Saves a picture of the whole main window (menus, canvas, scroll bars), with the dialogs
+  // and message boxes open at the time drawn over it where they stand.
   bool GrabWindow(const std::string& path);
+  // Ends every dialog, message box and click input now open (as cancelled) and answers any
+  // later one at once, unseen, with its default: the program is on its way out.
+  void EndDialogs();
+  bool EndingDialogs() const { return endingDialogs_; }
 
   // Single instance: true when another start already runs (the file, if any, was handed to
   // it); otherwise this process listens for later starts.
+  // The file goes over as it is given: the caller makes it absolute.
   static bool HandToRunningInstance(const std::string& name, const std::string& file);
+  // Files handed over wait until no dialog, message box, pop-up menu, click input or busy work
+  // is active, and are then given to the anotherStart handler one at a time.
   void ListenForOtherStarts(const std::string& name);
+  // Whether a handed-over file may be opened now.
+  bool FreeToOpenHandedFiles() const;
+  std::size_t HandedFilesWaiting() const;
 
   bool Interactive() const override { return true; }
   bool HasMainWindow() const override;
@@ -114,4 +130,7 @@ class PQtBackend : public PBackend {
   int busyDepth_ = 0;
   QWidget* clickDialog_ = nullptr;
   std::unique_ptr<class PPageJob> printJob_;
+  bool endingDialogs_ = false;
+
+  void DeliverHandedFiles();
 };

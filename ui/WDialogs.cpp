@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "platform/Platform.h"
 #include "ui/WDraw.h"
+#include "ui/WWindow.h"
 
 int WRealDialogWidth(int n) {
   if (n <= 34) return 150;
@@ -145,6 +146,7 @@ int WGetCoordinate(const CoordinatePrompt& p) {
     p.y = event.dataGiven ? WTruncate(event.dataY) : event.y;
     if (p.drawMarker) {
       if (PCanvas* canvas = backend.Canvas()) {
+        WDrawingAreaClip clip(canvas);
         WDrawMarker(canvas, p.x, p.y, p.status);
         backend.Present();
       }

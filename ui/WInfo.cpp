@@ -387,3 +387,16 @@ void IInfoClear() {
   w.grabbed = false;
   WInitRubberBox(w.rubber);
 }
+
+int IInfoSetPosition(int left, int top, int width, int height, int& status) {
+  static constexpr IRoutine kR{"IInfoSetPosition", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (width < 1 || width > 10000) return IFail(kR, kStatusIntRange1, status);
+  if (height < 1 || height > 10000) return IFail(kR, kStatusIntRange2, status);
+  InfoWindow& w = Info();
+  w.left = left;
+  w.top = top;
+  w.right = left + width - 1;
+  w.bottom = top + height - 1;
+  return IInfoCheckPosition(status);
+}

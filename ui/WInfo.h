@@ -31,6 +31,9 @@ int IInfoDrawText(int& status);
 // Keeps the rectangle inside the client area.
 int IInfoCheckPosition(int& status);
 int IInfoGetPosition(int& left, int& top, int& width, int& height, int& status);
+// Moves the rectangle (left, top, width, height in client pixels) and keeps it inside the
+// client area; the lines stay. Sizes below 1 are refused.
+int IInfoSetPosition(int left, int top, int width, int height, int& status);
 // Offered every mouse message of the main window first: true when the information window
 // takes it (grab, drag, release, or a move over it); redraw is set when the window must be
 // redrawn.

@@ -2,12 +2,85 @@
 
 #include "core/status.h"
 #include "platform/Platform.h"
+#include "ui/WInfo.h"
 
 int WWindowSize(int& width, int& height, int& status) {
   static constexpr IRoutine kR{"WWindowSize", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   PCurrentBackend().ClientSize(width, height);
   return kTrue;
+}
+
+namespace {
+
+struct InfoPlace {
+  int left = 0, top = 0, width = 0, height = 0;
+  bool operator==(const InfoPlace&) const = default;
+};
+
+bool Docked(const InfoPlace& p, int clientWidth, int clientHeight) {
+  return p.left <= 0 && p.left + p.width >= clientWidth && p.top + p.height >= clientHeight &&
+         p.top >= kSmallestDrawingHeight && p.top < clientHeight;
+}
+
+// The information window and the client area as the last layout found them.
+struct LastLayout {
+  bool known = false;
+  int clientWidth = 0, clientHeight = 0;
+  InfoPlace info;
+};
+LastLayout gLast;
+
+}  // namespace
+
+int WDrawingAreaSize(int& width, int& height, int& status) {
+  static constexpr IRoutine kR{"WDrawingAreaSize", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  PCurrentBackend().ClientSize(width, height);
+  if (width < 1 || height < 1) return kTrue;
+  InfoPlace info;
+  if (!IInfoGetPosition(info.left, info.top, info.width, info.height, status)) return kFalse;
+  // Docked and left where it was while the client area changed size (the user resized the
+  // main window): it stays docked, across the new width and on the new bottom.
+  if (gLast.known && info == gLast.info &&
+      (width != gLast.clientWidth || height != gLast.clientHeight) &&
+      Docked(info, gLast.clientWidth, gLast.clientHeight) &&
+      height - info.height >= kSmallestDrawingHeight) {
+    IInfoSetPosition(0, height - info.height, width, info.height, status);
+  }
+  // Brought inside the client area, as the next repaint draws it.
+  IInfoCheckPosition(status);
+  if (!IInfoGetPosition(info.left, info.top, info.width, info.height, status)) return kFalse;
+  gLast = {true, width, height, info};
+  if (Docked(info, width, height)) height = info.top;
+  return kTrue;
+}
+
+WDrawingAreaClip::WDrawingAreaClip(PCanvas* canvas, bool toDrawingArea) : canvas_(canvas) {
+  // Only the main window's canvas: a printed page has no information window.
+  if (!canvas_ || canvas_ != PCurrentBackend().Canvas()) {
+    canvas_ = nullptr;
+    return;
+  }
+  had_ = canvas_->DrawingArea(left_, top_, right_, bottom_);
+  int width = 0, height = 0, clientWidth = 0, clientHeight = 0;
+  int status = kStatusGood;
+  PCurrentBackend().ClientSize(clientWidth, clientHeight);
+  if (toDrawingArea && WDrawingAreaSize(width, height, status) &&
+      (width < clientWidth || height < clientHeight)) {
+    canvas_->SetDrawingArea(0, 0, width - 1, height - 1);
+  } else {
+    canvas_->ClearDrawingArea();
+  }
+}
+
+WDrawingAreaClip::~WDrawingAreaClip() {
+  if (!canvas_) return;
+  if (had_) {
+    canvas_->SetDrawingArea(left_, top_, right_, bottom_);
+  } else {
+    canvas_->ClearDrawingArea();
+  }
 }
 
 int WDrawBackground(PCanvas* canvas, int code, int& status) {

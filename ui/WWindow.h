@@ -11,6 +11,32 @@ enum WBackground : int {
 };
 
 int WWindowSize(int& width, int& height, int& status);
+
+// The information window is docked when it spans the bottom of the client area: it touches
+// the bottom and both sides, and leaves at least this many rows above it for drawing.
+inline constexpr int kSmallestDrawingHeight = 64;
+
+// The part of the client area, from its top-left corner, that images and graphs are laid out
+// in: the rows above a docked information window, otherwise the whole client area (an
+// information window dragged elsewhere floats over the drawing).
+int WDrawingAreaSize(int& width, int& height, int& status);
+
+// Clips a canvas of the main window to the drawing area for the life of the object, then
+// gives it back the drawing area it had. Images, graphs, markers and rubber boxes are drawn
+// under one, so they stay off a docked information window. With toDrawingArea false it lifts
+// the clip instead (the information window itself draws under such a one).
+class WDrawingAreaClip {
+ public:
+  explicit WDrawingAreaClip(PCanvas* canvas, bool toDrawingArea = true);
+  ~WDrawingAreaClip();
+  WDrawingAreaClip(const WDrawingAreaClip&) = delete;
+  WDrawingAreaClip& operator=(const WDrawingAreaClip&) = delete;
+
+ private:
+  PCanvas* canvas_;
+  bool had_ = false;
+  int left_ = 0, top_ = 0, right_ = -1, bottom_ = -1;
+};
 int WDrawBackground(PCanvas* canvas, int code, int& status);
 // A 24-bit bitmap with its width rounded up to a multiple of 4 pixels (returned as stride).
 int WCreateBitmap(PCanvas* canvas, int width, int height, int& stride, PBitmap& bitmap,

@@ -2,13 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/LVCommand.h"
@@ -17,8 +22,11 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GDisplaySettings.h"
+#include "graphics/GDisplaySize.h"
+#include "graphics/GGraphics.h"
 #include "platform/QtBackend.h"
 #include "tests/support/TestSupport.h"
+#include "ui/WInfo.h"
 
 namespace {
 
@@ -209,6 +217,39 @@ TEST_F(Window, ShowsTheRealPilatusImage) {
 
 }  // namespace
 
+// Sets an environment variable for one scope (unset when value is null).
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      had_ = true;
+      old_ = old;
+    }
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    if (had_) {
+      setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+// Tests that listen for second starts run side by side: each takes a display of its own, so
+// their sockets never meet (the second starts they run inherit it).
+std::string OwnDisplay(const std::string& suffix = "") {
+  return ":" + std::to_string(getpid()) + suffix;
+}
+
 namespace {
 
 TEST_F(Window, ASecondStartHandsItsFileOverAndLeavesTheLogAlone) {
@@ -216,6 +257,7 @@ TEST_F(Window, ASecondStartHandsItsFileOverAndLeavesTheLogAlone) {
   adsc.resize(512, ' ');
   adsc += std::string(12, '\1');
   WriteFile(dir.File("second.img"), adsc);
+  ScopedEnvironment display("DISPLAY", OwnDisplay().c_str());
   LVWindowTestHooks hooks;
   hooks.closeWithoutAsking = true;
   LVSetWindowTestHooks(hooks);
@@ -235,6 +277,288 @@ TEST_F(Window, ASecondStartHandsItsFileOverAndLeavesTheLogAlone) {
   const std::string logAfter = ReadFile(dir.File("lumivane.log"));
   EXPECT_EQ(logAfter.rfind(logBefore, 0), 0u);  // still the running program's log, grown
   EXPECT_EQ(logAfter.find('\0'), std::string::npos);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+}  // namespace
+
+namespace {
+
+// A 3 x 2 ADSC image of unsigned shorts 0, 100, 200, 300, 400, 500.
+void WriteSmallImage(const std::string& path) {
+  std::string adsc = "{\nHEADER_BYTES=  512;\nTYPE=unsigned_short;\nSIZE1=3;\nSIZE2=2;\n}\n";
+  adsc.resize(512, ' ');
+  for (int i = 0; i < 6; ++i) {
+    const int value = 100 * i;
+    adsc += static_cast<char>(value & 0xff);
+    adsc += static_cast<char>(value >> 8);
+  }
+  WriteFile(path, adsc);
+}
+
+// Answers every modal box or dialog that appears with the button, counting them.
+class Answerer {
+ public:
+  explicit Answerer(const QString& button) {
+    timer_.setInterval(30);
+    QObject::connect(&timer_, &QTimer::timeout, [this, button] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || !modal->isVisible()) return;
+      ++count;
+      Click(modal, button);
+    });
+    timer_.start();
+  }
+  int count = 0;
+
+ private:
+  QTimer timer_;
+};
+
+TEST_F(Window, OpeningAFileFromTheMenuRedrawsTheWindowAndItsTitle) {
+  WriteSmallImage(dir.File("small.img"));
+  Start();
+  QTest::qWait(50);
+  Settle();
+  const std::string titleBefore = backend->WindowTitle();
+  EXPECT_EQ(titleBefore.find("Intensity Range"), std::string::npos);
+  const PColour before = backend->Canvas()->Pixel(10, 10);
+  WhenModal([this](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!dialog) {
+      ADD_FAILURE() << "not the file dialog: " << modal->metaObject()->className() << " "
+                    << modal->windowTitle().toStdString();
+      static_cast<QDialog*>(modal)->reject();
+      return;
+    }
+    // The name typed in full, as a user would: the dialog's own listing may still be loading.
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText(QString::fromStdString(dir.File("small.img")));
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button
+  }, 400);
+  LVMenuCommand(100);
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  // The new picture and its title are there without any further event.
+  EXPECT_NE(backend->WindowTitle().find("Intensity Range"), std::string::npos)
+      << backend->WindowTitle();
+  const PColour after = backend->Canvas()->Pixel(10, 10);
+  EXPECT_FALSE(before.red == after.red && before.green == after.green && before.blue == after.blue);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+TEST_F(Window, ExitFromTheMenuAsksOnce) {
+  Start("", true);
+  {
+    Answerer yes("Yes");
+    LVMenuCommand(119);
+    for (int i = 0; i < 10; ++i) QTest::qWait(30);
+    EXPECT_EQ(yes.count, 1);
+  }
+  EXPECT_FALSE(backend->MainWidget()->isVisible());
+  LVStopWindow();
+  // The window's rectangle is kept on this path too.
+  EXPECT_NE(ReadFile(dir.File("Lumivane.idb")).find("Window_EndX = "), std::string::npos);
+
+  // NO keeps the program running, and the window's own close still asks.
+  ResetCoreState();
+  LVResetInterpreter();
+  Start("", true);
+  {
+    Answerer no("No");
+    LVMenuCommand(119);
+    EXPECT_TRUE(backend->MainWidget()->isVisible());
+    backend->MainWidget()->close();
+    Settle();
+    EXPECT_EQ(no.count, 2);
+  }
+  EXPECT_TRUE(backend->MainWidget()->isVisible());
+  LVStopWindow();
+}
+
+
+TEST(SingleInstance, TheSocketIsOnePerUserAndDisplayAndFilesGoOverAbsolute) {
+  std::string first, second;
+  {
+    ScopedEnvironment wayland("WAYLAND_DISPLAY", nullptr);
+    ScopedEnvironment display("DISPLAY", ":5.0");
+    first = LVInstanceName();
+    EXPECT_NE(first.find(std::to_string(getuid())), std::string::npos);
+    setenv("DISPLAY", ":5", 1);
+    EXPECT_EQ(LVInstanceName(), first);  // the screen number is no other display
+    setenv("DISPLAY", ":6", 1);
+    second = LVInstanceName();
+    EXPECT_NE(second, first);
+    setenv("DISPLAY", "host/unix:6", 1);
+    EXPECT_EQ(LVInstanceName().find('/'), std::string::npos);
+    setenv("WAYLAND_DISPLAY", "wayland-1", 1);
+    setenv("DISPLAY", ":6", 1);
+    EXPECT_NE(LVInstanceName(), second);
+  }
+  const std::string here = std::filesystem::current_path().string();
+  EXPECT_EQ(LVAbsoluteFileArgument("data/x.tif"), here + "/data/x.tif");
+  EXPECT_EQ(LVAbsoluteFileArgument("\"a b.tif\""), here + "/a b.tif");
+  EXPECT_EQ(LVAbsoluteFileArgument("/abs/y.cbf"), "/abs/y.cbf");
+  EXPECT_EQ(LVAbsoluteFileArgument(""), "");
+}
+
+TEST_F(Window, AStartOnAnotherDisplayIsNotHandedToThisWindow) {
+  WriteSmallImage(dir.File("small.img"));
+  ScopedEnvironment display("DISPLAY", OwnDisplay("-a").c_str());
+  LVWindowTestHooks hooks;
+  hooks.closeWithoutAsking = true;
+  LVSetWindowTestHooks(hooks);
+  ASSERT_TRUE(LVStartWindow("", true));
+  backend = LVWindowBackend();
+  Settle();
+  {
+    ScopedEnvironment other("DISPLAY", OwnDisplay("-b").c_str());
+    EXPECT_FALSE(PQtBackend::HandToRunningInstance(LVInstanceName(), dir.File("small.img")));
+  }
+  EXPECT_TRUE(PQtBackend::HandToRunningInstance(LVInstanceName(), dir.File("small.img")));
+  for (int i = 0; i < 60 && LVStores().Main().numX != 3; ++i) QTest::qWait(50);
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+TEST_F(Window, AHandedOverFileWaitsUntilTheOpenDialogEnds) {
+  WriteSmallImage(dir.File("small.img"));
+  ScopedEnvironment display("DISPLAY", OwnDisplay().c_str());
+  LVWindowTestHooks hooks;
+  hooks.closeWithoutAsking = true;
+  LVSetWindowTestHooks(hooks);
+  ASSERT_TRUE(LVStartWindow("", true));
+  backend = LVWindowBackend();
+  Settle();
+  int columnsWhileOpen = -1;
+  std::size_t waiting = 0;
+  WhenModal([&](QWidget* dialog) {
+    ASSERT_TRUE(PQtBackend::HandToRunningInstance(LVInstanceName(), dir.File("small.img")));
+    QTimer::singleShot(600, [&, dialog] {
+      columnsWhileOpen = LVStores().Main().numX;
+      waiting = backend->HandedFilesWaiting();
+      Click(dialog, "CANCEL");
+    });
+  }, 400);
+  LVMenuCommand(690);  // the title's value dialog
+  EXPECT_NE(columnsWhileOpen, 3);
+  EXPECT_EQ(waiting, 1u);
+  for (int i = 0; i < 60 && LVStores().Main().numX != 3; ++i) QTest::qWait(50);
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  EXPECT_EQ(backend->HandedFilesWaiting(), 0u);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+TEST_F(Window, ASecondStartInAnotherDirectoryHandsOverItsRelativeName) {
+  std::filesystem::create_directory(dir.File("elsewhere"));
+  WriteSmallImage(dir.File("elsewhere/small.img"));
+  ScopedEnvironment display("DISPLAY", OwnDisplay().c_str());
+  LVWindowTestHooks hooks;
+  hooks.closeWithoutAsking = true;
+  LVSetWindowTestHooks(hooks);
+  ASSERT_TRUE(LVStartWindow("", true));
+  backend = LVWindowBackend();
+  Settle();
+  const std::string command = "cd '" + dir.File("elsewhere") +
+                              "' && QT_QPA_PLATFORM=offscreen timeout 20 '" LV_PROGRAM
+                              "' small.img > second.txt 2>&1 &";
+  Answerer ok("OK");  // a name taken from the wrong directory ends in a box
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  for (int i = 0; i < 100 && LVStores().Main().numX != 3; ++i) QTest::qWait(50);
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  EXPECT_EQ(ok.count, 0);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+TEST_F(Window, APictureOfTheWindowShowsTheOpenBoxOverIt) {
+  Start();
+  const std::string path = dir.File("with-box.png");
+  QImage shot;
+  QPoint at;
+  WhenModal([&](QWidget* box) {
+    ASSERT_TRUE(backend->GrabWindow(path));
+    shot = box->grab().toImage();
+    const QImage window = backend->MainWidget()->grab().toImage();
+    at = box->mapToGlobal(QPoint(0, 0)) - backend->MainWidget()->mapToGlobal(QPoint(0, 0));
+    at.setX(std::clamp(at.x(), 0, std::max(0, window.width() - shot.width())));
+    at.setY(std::clamp(at.y(), 0, std::max(0, window.height() - shot.height())));
+    Click(box, "OK");
+  }, 400);
+  LVMenuCommand(1000);  // the About box
+  QImage picture(QString::fromStdString(path));
+  ASSERT_FALSE(picture.isNull());
+  ASSERT_FALSE(shot.isNull());
+  picture = picture.convertToFormat(QImage::Format_RGB32);
+  shot = shot.convertToFormat(QImage::Format_RGB32);
+  int differing = 0;
+  for (int y = 0; y < std::min(shot.height(), picture.height() - at.y()); ++y)
+    for (int x = 0; x < std::min(shot.width(), picture.width() - at.x()); ++x)
+      differing += picture.pixel(at.x() + x, at.y() + y) != shot.pixel(x, y);
+  EXPECT_EQ(differing, 0);
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+TEST_F(Window, AScreenshotRunEndsWhileABoxIsOpen) {
+  // The file cannot be read: its box opens during the start-up, before the message loop.
+  const std::string command = "QT_QPA_PLATFORM=offscreen timeout 30 '" LV_PROGRAM
+                              "' --screenshot shot.png 1500 '" +
+                              dir.File("no such file.img") + "' > run.txt 2>&1";
+  const int code = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(code));
+  EXPECT_EQ(WEXITSTATUS(code), 0) << ReadFile(dir.File("run.txt"));
+  const QImage picture(QString::fromStdString(dir.File("shot.png")));
+  EXPECT_FALSE(picture.isNull());
+  EXPECT_NE(ReadFile(dir.File("lumivane.log")).find("Failed to open file"),
+            std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Window, ImagesStayAboveTheInformationWindowAsTheWindowChangesSize) {
+  Start();
+  QTest::qWait(50);
+  Settle();
+  DataSet& d = LVStores().Main();
+  int status = kStatusGood;
+  IInitialiseData(d, status);
+  ASSERT_TRUE(IAllocateData(300, 1000, d, status));
+  for (int y = 0; y < 1000; ++y)
+    for (int x = 0; x < 300; ++x) d.data[IIndex(d, x, y)] = static_cast<float>((x + y) % 50);
+  d.numX = 300;
+  d.numY = 1000;
+  d.endX = 299;
+  d.endY = 999;
+  d.dataDefined = kTrue;
+  d.magnification = 1;
+  for (const QSize size : {QSize(800, 600), QSize(1000, 1100), QSize(700, 500)}) {
+    SCOPED_TRACE(testing::Message() << size.width() << " x " << size.height());
+    backend->MainWidget()->resize(size);
+    QTest::qWait(50);
+    Settle();
+    LVAutosetMagnification(d, status);
+    LVRedraw(status);
+    int clientWidth = 0, clientHeight = 0, left = 0, top = 0, width = 0, height = 0;
+    backend->ClientSize(clientWidth, clientHeight);
+    IInfoGetPosition(left, top, width, height, status);
+    // Docked: across the client area, on its bottom.
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(width, clientWidth);
+    EXPECT_EQ(top + height, clientHeight);
+    // The image's lowest row is drawn above it.
+    EXPECT_LT(GPixelToWindowY(d.displayStartY, d), top);
+  }
+  EXPECT_EQ(status, kStatusGood);
+  if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {
+    backend->GrabWindow(std::string(keep) + "/window-docked-info.png");
+  }
   backend->CloseMainWindow();
   LVStopWindow();
 }

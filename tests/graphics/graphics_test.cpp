@@ -16,6 +16,7 @@
 #include "maths/MStatistics.h"
 #include "platform/Headless.h"
 #include "tests/support/TestSupport.h"
+#include "ui/WInfo.h"
 #include "ui/WWindow.h"
 
 namespace {
@@ -357,6 +358,8 @@ TEST_F(Graphics, DisplaySizeChoices) {
   const Case cases[] = {{2048, 2048, 600, 500, 0, 5},
                         {100, 100, 1000, 900, 8, 1},
                         {600, 400, 700, 500, 1, 1}};
+  // The information window floats in a corner: the whole client area is the drawing area.
+  IInfoCreateWindow("LV Information Window", 0, 0, 50, 50, status);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.numX << " in " << c.clientW);
     headless->SetClientSize(c.clientW, c.clientH);
