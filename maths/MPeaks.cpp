@@ -353,9 +353,28 @@ int MModelErrors(const DataSet& data, const ModelControl& control, ModelParamete
       for (std::size_t c = 0; c < 2 * un; ++c) a[r * 2 * un + c] -= f * a[col * 2 * un + c];
     }
   }
-  const double s2 = sum / (m - n);
+  // The sandwich form A^-1 (sum r_i^2 g_i g_i^T) A^-1 m / (m - n), g_i the row of J at
+  // residual i: right also when the noise differs from pixel to pixel (counting noise under
+  // an unweighted fit), where s^2 A^-1 would take the mean noise for every parameter.
+  std::vector<double> inverse(un * un);
+  for (std::size_t r = 0; r < un; ++r)
+    for (std::size_t c = 0; c < un; ++c) inverse[r * un + c] = a[r * 2 * un + un + c];
+  std::vector<double> h(un * un, 0.0);  // rows of J A^-1, summed as r^2 (J A^-1)^T (J A^-1)
+  std::vector<double> g(un);
+  for (int i = 0; i < m; ++i) {
+    const double r2 = base[static_cast<std::size_t>(i)] * base[static_cast<std::size_t>(i)];
+    for (std::size_t k = 0; k < un; ++k) {
+      double dot = 0.0;
+      for (std::size_t l = 0; l < un; ++l)
+        dot += columns[l][static_cast<std::size_t>(i)] * inverse[l * un + k];
+      g[k] = dot;
+    }
+    for (std::size_t k = 0; k < un; ++k) h[k * un + k] += r2 * g[k] * g[k];
+  }
+  const double correction = static_cast<double>(m) / (m - n);
+  (void)sum;
   for (std::size_t k = 0; k < un; ++k) {
-    const double variance = s2 * a[k * 2 * un + un + k];
+    const double variance = correction * h[k * un + k];
     errors[static_cast<std::size_t>(free[k])] =
         static_cast<float>(variance > 0.0 ? std::sqrt(variance) : 0.0);
   }

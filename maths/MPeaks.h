@@ -97,8 +97,9 @@ int MInit2DGaussian(int x, int y, const DataSet& data, PixelRegion& region, floa
                     Gaussian2DPeak& peak, int& status);
 
 // Standard errors of the free parameters of a finished fit: from the finite-difference
-// Jacobian J at the parameters, covariance = s^2 (J^T J)^-1 with s^2 = sum of squares /
-// (residuals - free parameters). Fixed parameters get 0. False (status good) when the
+// Jacobian J at the parameters, covariance = A^-1 (sum r_i^2 g_i g_i^T) A^-1 m / (m - n) with
+// A = J^T J and g_i the row of J at residual i (the sandwich form, right also when the noise
+// differs from pixel to pixel as counting noise does). Fixed parameters get 0. False (status good) when the
 // problem is singular or has no degrees of freedom.
 int MModelErrors(const DataSet& data, const ModelControl& control, ModelParameters& parameters,
                  DataSet& model, std::vector<float>& errors, int& status);
