@@ -733,6 +733,9 @@ int LVModelDefine(const DataSet& data, ModelDescription& components, DataSet& mo
     if (status != kStatusGood) return kFalse;
     if (!defined) return kFalse;  // a cancelled click or dialog ends the definition
     components.components.push_back(component);
+    IInfo(IFormat("Model component %i: %s", static_cast<int>(components.components.size()),
+                  KindName(kind)),
+          status);
   }
   IDataChanged();
   IInfo(IFormat("Model defined with %i component(s)",
