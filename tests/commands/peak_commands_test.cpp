@@ -243,6 +243,58 @@ TEST_F(PeakCommands, ModelOfAClickedGaussianIsOptimised) {
   EXPECT_NEAR(model.data[IIndex(model, 80, 60)], Store(0).data[IIndex(Store(0), 80, 60)], 1.0f);
 }
 
+TEST_F(PeakCommands, FitGaussianThatCannotConvergeChangesNothing) {
+  Flat(80, 60, 5.0f);
+  int local = kStatusGood;
+  Gaussian2DPeak spot;
+  spot.centreX = 40.0f;
+  spot.centreY = 30.0f;
+  spot.intensity = 100.0f;
+  spot.sigma1 = 4.0f;
+  spot.sigma2 = 3.0f;
+  ASSERT_TRUE(MGaussian2D(spot, Main(), local));
+  Main().data[IIndex(Main(), 3, 3)] = NAN;  // no finite sum of squares anywhere
+  DataSet& model = Store(1);
+  ASSERT_TRUE(IAllocateData(80, 60, model, local));
+  IDefineWholeImage(model, 80, 60);
+  for (std::size_t i = 0; i < IElementCount(model); ++i) model.data[i] = -3.0f;
+  Answer("store 1");
+  EXPECT_FALSE(Run("Fit_Gaussian"));
+  EXPECT_EQ(status, kStatusGood);
+  EXPECT_EQ(LVStores().mainIndex, 0);
+  for (std::size_t i = 0; i < IElementCount(model); ++i) ASSERT_EQ(model.data[i], -3.0f);
+  EXPECT_TRUE(InfoHasPart("did not converge"));
+}
+
+TEST_F(PeakCommands, ModelOfAClickedPolarGaussianIsOptimised) {
+  Flat(200, 200, 0.0f);
+  int local = kStatusGood;
+  PolarGaussianPeak truth;
+  truth.symmetryX = 99.5f;
+  truth.symmetryY = 99.5f;
+  truth.centreX = 150.2f;
+  truth.centreY = 120.7f;
+  truth.intensity = 300.0f;
+  truth.radialSigma = 3.0f;
+  truth.azimuthalSigma = 0.08f;
+  truth.maxSigmas = 6;
+  ASSERT_TRUE(MPolarGaussian2D(truth, Main(), local));
+  Answers({"store 4", "store 3", "click 99 99", "click 150 120", "click 153 121",
+           "click 148 125", "no", "store 0"});
+  ASSERT_TRUE(Run("Model_Define"));
+  ASSERT_EQ(LVModelDescription().components.size(), 1u);
+  const PolarGaussianPeak clicked = LVModelDescription().components[0].polar;
+  EXPECT_NEAR(clicked.radialSigma, 3.0f, 0.5f);
+  EXPECT_NEAR(clicked.azimuthalSigma, 0.08f, 0.015f);
+  ASSERT_TRUE(Run("Model_Optimise"));
+  const PolarGaussianPeak g = LVModelDescription().components[0].polar;
+  EXPECT_NEAR(g.centreX, 150.2f, 0.02f);
+  EXPECT_NEAR(g.centreY, 120.7f, 0.02f);
+  EXPECT_NEAR(g.intensity, 300.0f, 1.5f);
+  EXPECT_NEAR(g.radialSigma, 3.0f, 0.015f);
+  EXPECT_NEAR(g.azimuthalSigma, 0.08f, 0.0004f);
+}
+
 TEST_F(PeakCommands, PolynomialModelFollowsTheData) {
   Flat(90, 70, 0.0f);
   DataSet& d = Main();
