@@ -4,9 +4,14 @@
 // ("Model_Optimise"), the ramp and timing images and the Poisson noise command.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,7 @@
 #include "maths/MPeaks.h"
 #include "maths/MSimulate.h"
 #include "platform/Headless.h"
+#include "tests/support/TestSupport.h"
 #include "tests/support/AppFixture.h"
 #include "ui/LVMenus.h"
 #include "ui/WInfo.h"
@@ -371,6 +377,49 @@ TEST_F(PeakCommands, MenuItemsAreLive) {
   for (int id : {406, 590, 591, 800, 801, 802, 803, 804, 805}) {
     EXPECT_EQ(std::count(unavailable.begin(), unavailable.end(), id), 0) << id;
   }
+}
+
+// Command scripts: the ramp, a direct-beam spot with counting noise, the beam fit by a click.
+std::string RunPeakScript(ScratchDir& dir, const std::string& script, int& exitCode) {
+  { std::ofstream(dir.path() / "script.lvs") << script; }
+  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
+                              "' --script script.lvs > stdout.txt 2>&1";
+  const int raw = std::system(command.c_str());
+  exitCode = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream log(dir.path() / "lumivane.log");
+  std::stringstream text;
+  text << log.rdbuf();
+  return text.str();
+}
+
+TEST(PeakScript, ADirectBeamIsFoundFromAScript) {
+  ScratchDir dir;
+  int code = -1;
+  const std::string log = RunPeakScript(
+      dir,
+      "Simulate_Data\nanswer 10\nConstant_Set\n"
+      "answer 500.3\nanswer 420.7\nanswer 5000\nanswer 0\nanswer 2.5\nanswer 2.5\n"
+      "Add_Gaussian\nAdd_Poisson_Distribution\n"
+      "answer click 500 420\nBeam_Fit_Gaussian\nExit\n",
+      code);
+  EXPECT_EQ(code, 0) << log;
+  const std::size_t at = log.find("INFO: Beam centre set to (");
+  ASSERT_NE(at, std::string::npos) << log;
+  double x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(log.c_str() + at, "INFO: Beam centre set to (%lf, %lf)", &x, &y), 2);
+  EXPECT_NEAR(x, 500.3, 0.05);
+  EXPECT_NEAR(y, 420.7, 0.05);
+}
+
+TEST(PeakScript, ABeamFitOnFlatDataFailsTheScript) {
+  ScratchDir dir;
+  int code = -1;
+  const std::string log = RunPeakScript(
+      dir,
+      "Simulate_Data\nanswer 10\nConstant_Set\nanswer click 500 420\nBeam_Fit_Gaussian\nExit\n",
+      code);
+  EXPECT_EQ(code, 1) << log;
+  EXPECT_NE(log.find("command failed: Beam_Fit_Gaussian"), std::string::npos) << log;
 }
 
 }  // namespace
