@@ -10,6 +10,7 @@
 #include "commands/LVGeometry.h"
 #include "commands/LVIntegrate.h"
 #include "commands/LVSimulate.h"
+#include "commands/LVPeaks.h"
 #include "commands/LVMask.h"
 #include "commands/LVManipulate.h"
 #include "graphics/GColourTables.h"
@@ -29,6 +30,7 @@ void LVRegisterAllCommands() {
   LVRegisterCalibrantCommands();
   LVRegisterIntegrationCommands();
   LVRegisterSimulationCommands();
+  LVRegisterPeakCommands();
   LVRegisterPoniCommands();
   LVRegisterSaveCommands();
   LVRegisterMaskCommands();

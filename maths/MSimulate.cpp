@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr double kPoissonIntegerLimit = 2147483647.0;
+
 struct Generator {
   std::int64_t first = 21579;
   std::int64_t second = 55966;
@@ -53,6 +55,8 @@ void MRandomRestart() { TheGenerator() = Generator(); }
 
 int MPoissonDeviate(double mean) {
   if (!(mean > 0.0)) return 0;
+  // Beyond the integer range no count can be returned: the largest one stands for it.
+  if (mean >= kPoissonIntegerLimit) return INT_MAX;
   if (mean < 30.0) {
     const double limit = std::exp(-mean);
     double product = MRandomUniform();
@@ -81,16 +85,35 @@ int MPoissonDeviate(double mean) {
   return CountOf(mean + NormalBoxMuller() * std::sqrt(mean) + 0.4999999);
 }
 
+double MPoissonDeviateReal(double mean) {
+  if (!(mean > 0.0)) return 0.0;
+  if (mean < kPoissonIntegerLimit) return MPoissonDeviate(mean);
+  if (!std::isfinite(mean)) return mean;
+  const double value = std::floor(mean + NormalBoxMuller() * std::sqrt(mean) + 0.4999999);
+  return value > 0.0 ? value : 0.0;
+}
+
 int MROIPoissonNoise(DataSet& d, int& status) {
-  static constexpr IRoutine kR{"MROIPoissonNoise", "V0.3"};
+  static constexpr IRoutine kR{"MROIPoissonNoise", "V0.4"};
   if (IBad(kR, status)) return kFalse;
   if (!ICheckDataLayout("MROIPoissonNoise:", d, status)) return kFalse;
   if (!d.dataDefined || !d.data) return kTrue;
+  long long notNumbers = 0;
   for (int y = d.startY; y <= d.endY; ++y) {
     for (int x = d.startX; x <= d.endX; ++x) {
       float& value = d.data[IIndex(d, x, y)];
-      value = static_cast<float>(MPoissonDeviate(value));
+      if (std::isnan(value) || std::isinf(value)) {
+        ++notNumbers;
+        continue;
+      }
+      value = static_cast<float>(MPoissonDeviateReal(value));
     }
+  }
+  if (notNumbers > 0) {
+    IWarning(IFormat("MROIPoissonNoise: %lld values are not finite numbers and were left as they "
+                     "were",
+                     notNumbers),
+             status);
   }
   return kTrue;
 }

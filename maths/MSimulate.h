@@ -13,9 +13,14 @@ double MRandomUniform();
 // Restarts the generator at its seeds (tests).
 void MRandomRestart();
 // An integer drawn from the Poisson distribution of the given mean (normal approximations from
-// a mean of 30 on); 0 for a mean that is not positive.
+// a mean of 30 on); 0 for a mean that is not positive (or NaN), INT_MAX for a mean at or
+// beyond the integer range.
 int MPoissonDeviate(double mean);
+// MPoissonDeviate, except that a mean beyond the integer range gets the normal approximation
+// as a real count (an infinite mean stays infinite).
+double MPoissonDeviateReal(double mean);
 // Replaces every element v of the region by a Poisson deviate of mean v; masks are ignored.
+// Elements that are not finite numbers are left as they are, with one warning that counts them.
 int MROIPoissonNoise(DataSet& dataSet, int& status);
 
 struct PowderSimulation {
