@@ -59,6 +59,7 @@ int LVShutDown(int& status) {
     ISetDBIntItem("Info_Window_StartY", infoTop, status);
     ISetDBIntItem("Info_Window_EndX", infoLeft + infoWidth - 1, status);
     ISetDBIntItem("Info_Window_EndY", infoTop + infoHeight - 1, status);
+    ISetDBBooleanItem("Info_Window_Docked", WInfoWindowDocked() ? kTrue : kFalse, status);
   }
   if (!frame.startDirectory.empty() && chdir(frame.startDirectory.c_str()) != 0) ISetSystemError(errno);
   if (!ISaveDataBase(kDataBaseFileName, status)) {
@@ -133,5 +134,10 @@ int LVCreateInfoWindow(int left, int top, int width, int height, int& status) {
     return kFalse;
   }
   Frame().infoCreated = true;
+  // Docked when the program last stopped: docked again on this client area, whatever its
+  // size (the default place of a first start is docked by itself).
+  int docked = kFalse;
+  IGetDBBooleanItem("Info_Window_Docked", docked, status);
+  if (docked) WDockInfoWindow(status);
   return kTrue;
 }

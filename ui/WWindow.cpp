@@ -56,6 +56,23 @@ int WDrawingAreaSize(int& width, int& height, int& status) {
   return kTrue;
 }
 
+bool WInfoWindowDocked() {
+  int width = 0, height = 0, status = kStatusGood;
+  PCurrentBackend().ClientSize(width, height);
+  InfoPlace info;
+  return IInfoGetPosition(info.left, info.top, info.width, info.height, status) &&
+         Docked(info, width, height);
+}
+
+bool WDockInfoWindow(int& status) {
+  int width = 0, height = 0;
+  PCurrentBackend().ClientSize(width, height);
+  InfoPlace info;
+  if (!IInfoGetPosition(info.left, info.top, info.width, info.height, status)) return false;
+  if (width < 1 || height - info.height < kSmallestDrawingHeight) return false;
+  return IInfoSetPosition(0, height - info.height, width, info.height, status);
+}
+
 WDrawingAreaClip::WDrawingAreaClip(PCanvas* canvas, bool toDrawingArea) : canvas_(canvas) {
   // Only the main window's canvas: a printed page has no information window.
   if (!canvas_ || canvas_ != PCurrentBackend().Canvas()) {

@@ -16,6 +16,13 @@ int WWindowSize(int& width, int& height, int& status);
 // the bottom and both sides, and leaves at least this many rows above it for drawing.
 inline constexpr int kSmallestDrawingHeight = 64;
 
+// Whether the information window is docked now; DockInfoWindow docks it, keeping its height,
+// across the width and on the bottom of the present client area (false when it would leave
+// too few rows above it). The program keeps the docking across runs: a client area of
+// another size (another screen, a run without a display) must not set it floating.
+bool WInfoWindowDocked();
+bool WDockInfoWindow(int& status);
+
 // The part of the client area, from its top-left corner, that images and graphs are laid out
 // in: the rows above a docked information window, otherwise the whole client area (an
 // information window dragged elsewhere floats over the drawing).

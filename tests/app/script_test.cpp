@@ -191,6 +191,38 @@ TEST(ScriptTest, FallingAndUndrawableScansPaintAndSave) {
   }
 }
 
+// A docked information window stays docked from a window run to a run of another client size
+// (a script's 800 x 600 canvas): it is laid out again across the new bottom.
+TEST(ScriptTest, ADockedInformationWindowStaysDockedOnAnotherClientSize) {
+  ScratchDir dir;
+  ASSERT_EQ(RunScript(dir, "Exit\n").exitCode, 0);
+  std::string dataBase = ReadFile(dir.File("Lumivane.idb"));
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"Info_Window_StartY = 500;", "Info_Window_StartY = 468;"},
+        {"Info_Window_EndX = 799;", "Info_Window_EndX = 786;"},
+        {"Info_Window_EndY = 599;", "Info_Window_EndY = 567;"}}) {
+    const auto at = dataBase.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    dataBase.replace(at, from.size(), to);
+  }
+  ASSERT_TRUE(Contains(dataBase, "Info_Window_Docked = True;"));
+  WriteFile(dir.File("Lumivane.idb"), dataBase);
+  const ScriptRun run = RunScript(dir, "Exit\n");
+  EXPECT_TRUE(Contains(run.dataBase, "Info_Window_StartY = 500;")) << run.dataBase;
+  EXPECT_TRUE(Contains(run.dataBase, "Info_Window_EndX = 799;"));
+  EXPECT_TRUE(Contains(run.dataBase, "Info_Window_EndY = 599;"));
+
+  // Dragged away from the bottom, it stays where it was put.
+  dataBase = run.dataBase;
+  dataBase.replace(dataBase.find("Info_Window_Docked = True;"), 26, "Info_Window_Docked = False;");
+  dataBase.replace(dataBase.find("Info_Window_StartY = 500;"), 25, "Info_Window_StartY = 300;");
+  dataBase.replace(dataBase.find("Info_Window_EndY = 599;"), 23, "Info_Window_EndY = 399;");
+  WriteFile(dir.File("Lumivane.idb"), dataBase);
+  const ScriptRun floating = RunScript(dir, "Exit\n");
+  EXPECT_TRUE(Contains(floating.dataBase, "Info_Window_StartY = 300;"));
+  EXPECT_TRUE(Contains(floating.dataBase, "Info_Window_Docked = False;"));
+}
+
 // A machine whose only monospaced family is Noto Sans Mono, which does not declare itself
 // fixed-pitch: the information window still finds a fixed font without a warning, and after a
 // graph (whose axis label is drawn rotated) its text stays upright.
