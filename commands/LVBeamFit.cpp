@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/LVOverlay.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "data/DataStores.h"
@@ -27,35 +28,6 @@ constexpr int kSegments = 180;
 
 int gFitCentre = kTrue;
 int gFitTilt = kTrue;
-
-PCanvas* Canvas() {
-  PBackend& backend = PCurrentBackend();
-  return backend.HasMainWindow() ? backend.Canvas() : nullptr;
-}
-
-void Present() {
-  PBackend& backend = PCurrentBackend();
-  if (backend.HasMainWindow()) backend.Present();
-}
-
-// Overlays are a courtesy: without a window there is nothing to draw on.
-void DrawEllipse(const DataSet& d, float cx, float cy, float r1, float r2, float angle,
-                 int& status) {
-  if (PCanvas* canvas = Canvas()) {
-    LVDrawInvertedEllipse(canvas, d, {cx, cy, r1, r2, angle}, status);
-    Present();
-  }
-}
-
-void DrawMarkers(const DataSet& d, int points, const float x[], const float y[], int& status) {
-  PCanvas* canvas = Canvas();
-  if (!canvas) return;
-  for (int i = 0; i < points; ++i) {
-    WDrawMarker(canvas, GDataToWindowX(x[i] / d.pixelSizeX, d),
-                GDataToWindowY(y[i] / d.pixelSizeY, d), status);
-  }
-  Present();
-}
 
 int NeedImage(const char* routine, const DataSet& d, int& status) {
   if (!d.dataDefined || !d.data) {
@@ -81,15 +53,6 @@ int ClickPoints(const DataSet& d, const std::string& prompt, int capacity, std::
     y[i] += 0.5f;
   }
   return ok;
-}
-
-void StoreBeamCentre(DataSet& d, float x, float y, int& status) {
-  d.beamCentreX = x;
-  d.beamCentreY = y;
-  ISetDBRealItem("Beam_CentreX", x, status);
-  ISetDBRealItem("Beam_CentreY", y, status);
-  IInfo(IFormat("Beam centre set to (%f, %f)", static_cast<double>(x), static_cast<double>(y)),
-        status);
 }
 
 // Centre = mean of the points, radius = mean distance from it, then the circle fit.
@@ -144,9 +107,9 @@ int LVBeamFitCircle(DataSet& d, int& status) {
   IInfo(IFormat("Centre of fitted circle = (%f, %f) pixels, radius = %f",
                 static_cast<double>(cx), static_cast<double>(cy), static_cast<double>(r)),
         status);
-  DrawEllipse(d, cx * d.pixelSizeX, cy * d.pixelSizeY, r * d.pixelSizeX, r * d.pixelSizeY, 0.0f,
+  LVOverlayEllipse(d, cx * d.pixelSizeX, cy * d.pixelSizeY, r * d.pixelSizeX, r * d.pixelSizeY, 0.0f,
               status);
-  StoreBeamCentre(d, cx, cy, status);
+  LVSetBeamCentre(d, cx, cy, status);
   return status == kStatusGood ? kTrue : kFalse;
 }
 
@@ -178,10 +141,10 @@ int LVBeamFitEllipse(DataSet& d, int& status) {
   const double ca = std::cos(angle), sa = std::sin(angle);
   const double ax = r1 * ca * px, ay = r1 * sa * py;
   const double bx = -r2 * sa * px, by = r2 * ca * py;
-  DrawEllipse(d, static_cast<float>(cx * px), static_cast<float>(cy * py),
+  LVOverlayEllipse(d, static_cast<float>(cx * px), static_cast<float>(cy * py),
               static_cast<float>(std::hypot(ax, ay)), static_cast<float>(std::hypot(bx, by)),
               static_cast<float>(std::atan2(ay, ax)), status);
-  StoreBeamCentre(d, cx, cy, status);
+  LVSetBeamCentre(d, cx, cy, status);
   return status == kStatusGood ? kTrue : kFalse;
 }
 
@@ -241,7 +204,7 @@ int FitFirstRing(const DataSet& d, const RingEllipse& e, float limit, const Powd
   r.rings = 1;
   if (!alternative) {
     IInfo(IFormat("%i coordinates found on powder ring", found), status);
-    DrawMarkers(d, found, r.X(0), r.Y(0), status);
+    LVOverlayMarkers(d, found, r.X(0), r.Y(0), status);
   }
   if (found <= 5) {
     IWarning("RING SEARCH FOUND LESS THAN 6 COORDINATES. CANNOT FIT TILT", status);
@@ -294,7 +257,7 @@ int FitAllRings(const DataSet& d, const std::vector<float>& furtherD, float limi
         return kFalse;
       }
       r.counts[k] = found;
-      if (!alternative) DrawMarkers(d, found, r.X(k), r.Y(k), status);
+      if (!alternative) LVOverlayMarkers(d, found, r.X(k), r.Y(k), status);
     }
     if (status != kStatusGood) return kFalse;
     ++r.rings;
@@ -428,7 +391,7 @@ int LVBeamFitPowder(DataSet& d, int& status) {
   }
   for (int sign : {-1, 1}) {
     const float scale = (e.r1 + sign * limit) / e.r1;
-    DrawEllipse(d, e.cx, e.cy, e.r1 * scale, e.r2 * scale, e.angle, status);
+    LVOverlayEllipse(d, e.cx, e.cy, e.r1 * scale, e.r2 * scale, e.angle, status);
   }
 
   // 4. The first ring alone.

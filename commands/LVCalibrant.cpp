@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/LVOverlay.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "fileio/FScanFiles.h"
@@ -29,34 +30,6 @@ constexpr int kSegments = 180;
 constexpr double kNarrowPixels = 4.0;
 
 int gFitCentre = kTrue, gFitTilt = kTrue, gFitDistance = kTrue, gFitWavelength = kTrue;
-
-PCanvas* Canvas() {
-  PBackend& backend = PCurrentBackend();
-  return backend.HasMainWindow() ? backend.Canvas() : nullptr;
-}
-
-void Present() {
-  PBackend& backend = PCurrentBackend();
-  if (backend.HasMainWindow()) backend.Present();
-}
-
-void DrawEllipse(const DataSet& d, float cx, float cy, float r1, float r2, float angle,
-                 int& status) {
-  if (PCanvas* canvas = Canvas()) {
-    LVDrawInvertedEllipse(canvas, d, {cx, cy, r1, r2, angle}, status);
-    Present();
-  }
-}
-
-void DrawMarkers(const DataSet& d, int points, const float x[], const float y[], int& status) {
-  PCanvas* canvas = Canvas();
-  if (!canvas) return;
-  for (int i = 0; i < points; ++i) {
-    WDrawMarker(canvas, GDataToWindowX(x[i] / d.pixelSizeX, d),
-                GDataToWindowY(y[i] / d.pixelSizeY, d), status);
-  }
-  Present();
-}
 
 const char* FirstRingPrompt(int code) {
   switch (code) {
@@ -218,7 +191,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
              status);
     return kFalse;
   }
-  DrawEllipse(d, ex, ey, r1, r2, angle, status);
+  LVOverlayEllipse(d, ex, ey, r1, r2, angle, status);
   IInfo("Results of initial fit of an ellipse to powder ring coordinates:", status);
   IInfo(IFormat("Centre of fitted ellipse = (%f, %f) pixels", ex / px, ey / py), status);
   IInfo(IFormat("Radius of first axis = %f, Radius of second axis = %f (metres)",
@@ -323,13 +296,13 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     const float limit = placed ? searchLimit(k) : halfWidth;
     if (placed && p2 > limit) {
       for (int sign : {-1, 1}) {
-        DrawEllipse(d, pcx, pcy, p1 + sign * limit, p2 + sign * limit, pa, status);
+        LVOverlayEllipse(d, pcx, pcy, p1 + sign * limit, p2 + sign * limit, pa, status);
       }
       if (!LVFindRingCoordinates(d, pcx, pcy, p1, p2, pa, limit, kSegments, kRingPoints,
                                  counts[k], rx, ry, status)) {
         return kFalse;
       }
-      DrawMarkers(d, counts[k], rx, ry, status);
+      LVOverlayMarkers(d, counts[k], rx, ry, status);
     }
     if (status != kStatusGood) return kFalse;
     int total = 0;

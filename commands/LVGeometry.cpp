@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ui/LVCommandRegistry.h"
+#include "commands/LVOverlay.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "data/DataStores.h"
@@ -49,16 +50,6 @@ int AskFinite(const char* routine, const std::string& prompt, float& value, int&
     return kFalse;
   }
   value = answer;
-  return kTrue;
-}
-
-int SetBeamCentreTo(DataSet& d, float x, float y, int& status) {
-  d.beamCentreX = x;
-  d.beamCentreY = y;
-  ISetDBRealItem("Beam_CentreX", x, status);
-  ISetDBRealItem("Beam_CentreY", y, status);
-  IInfo(IFormat("Beam centre set to (%f, %f)", static_cast<double>(x), static_cast<double>(y)),
-        status);
   return kTrue;
 }
 
@@ -183,18 +174,18 @@ int LVBeamCentre(int mode, DataSet& d, int& status) {
           !AskFinite(kR.name, "ENTER Y-COORDINATE OF BEAM CENTRE:", beamY, status)) {
         return kFalse;
       }
-      return SetBeamCentreTo(d, beamX, beamY, status);
+      return LVSetBeamCentre(d, beamX, beamY, status);
     }
     case kModeClick:
       if (!LVClickPoints(kR.name, "CLICK ON BEAM CENTRE:", 1, x, y, status)) return kFalse;
-      return SetBeamCentreTo(d, x[0], y[0], status);
+      return LVSetBeamCentre(d, x[0], y[0], status);
     case kModeSymmetric:
       if (!LVClickPoints(kR.name, "CLICK ON FIRST SYMMETRY COORDINATE:", 1, x, y, status) ||
           !LVClickPoints(kR.name, "CLICK ON SECOND SYMMETRY COORDINATE:", 1, x + 1, y + 1,
                          status)) {
         return kFalse;
       }
-      return SetBeamCentreTo(d, (x[0] + x[1]) / 2.0f, (y[0] + y[1]) / 2.0f, status);
+      return LVSetBeamCentre(d, (x[0] + x[1]) / 2.0f, (y[0] + y[1]) / 2.0f, status);
     default:
       return kFalse;
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands/LVGeometry.h"
+#include "commands/LVOverlay.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "data/DataStores.h"
@@ -559,20 +560,11 @@ int LVBeamFitGaussian(DataSet& d, int& status) {
                 static_cast<double>(peak.intensity), static_cast<double>(peak.sigma1),
                 static_cast<double>(peak.sigma2)),
         status);
-  d.beamCentreX = peak.centreX;
-  d.beamCentreY = peak.centreY;
-  ISetDBRealItem("Beam_CentreX", d.beamCentreX, status);
-  ISetDBRealItem("Beam_CentreY", d.beamCentreY, status);
-  IInfo(IFormat("Beam centre set to (%f, %f)", static_cast<double>(d.beamCentreX),
-                static_cast<double>(d.beamCentreY)),
-        status);
-  PBackend& backend = PCurrentBackend();
-  if (backend.HasMainWindow()) {
-    if (PCanvas* canvas = backend.Canvas()) {
-      WDrawMarker(canvas, GDataToWindowX(d.beamCentreX, d), GDataToWindowY(d.beamCentreY, d),
-                  status);
-      backend.Present();
-    }
+  LVSetBeamCentre(d, peak.centreX, peak.centreY, status);
+  if (PCanvas* canvas = LVOverlayCanvas()) {
+    WDrawMarker(canvas, GDataToWindowX(d.beamCentreX, d), GDataToWindowY(d.beamCentreY, d),
+                status);
+    LVOverlayPresent();
   }
   return kTrue;
 }
