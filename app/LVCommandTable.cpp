@@ -12,6 +12,7 @@
 #include "commands/LVSimulate.h"
 #include "commands/LVMask.h"
 #include "commands/LVManipulate.h"
+#include "commands/LVFilters.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
@@ -39,4 +40,5 @@ void LVRegisterAllCommands() {
   LVRegisterPrintCommands();
   LVRegisterMouseCommands();
   LVRegisterManipulateCommands();
+  LVRegisterFilterCommands();
 }

@@ -356,12 +356,16 @@ int MMaximumBalloon(const DataSet& d, float diameterX, float diameterY, float an
   const int rw = d.endX - d.startX + 1, rows = d.endY - d.startY + 1;
   std::vector<float> best(static_cast<std::size_t>(rows), -kMHuge);
   std::vector<int> where(static_cast<std::size_t>(rows), -1);
-  ForRows(d.startY, d.endY, static_cast<std::int64_t>(rw) * width * height, [&](int y) {
+  // Only positions whose whole window lies in the region: a balloon clipped by the region's
+  // edge is held by a few low cells only and would rise far above the data beside it.
+  const int kFirst = Low(width), kLast = rw - 1 - High(width);
+  ForRows(d.startY + Low(height), d.endY - High(height),
+          static_cast<std::int64_t>(rw) * width * height, [&](int y) {
     std::vector<float> c(static_cast<std::size_t>(rw));
     std::vector<int> counted(static_cast<std::size_t>(rw));
     BallRow(d, profile, width, height, y, c, counted);
     const auto r = static_cast<std::size_t>(y - d.startY);
-    for (int k = 0; k < rw; ++k) {
+    for (int k = kFirst; k <= kLast; ++k) {
       if (counted[static_cast<std::size_t>(k)] && (where[r] < 0 || c[k] > best[r])) {
         best[r] = c[k];
         where[r] = d.startX + k;

@@ -39,8 +39,9 @@ std::vector<float> MBallProfile(float diameterX, float diameterY, int width, int
 int MFilterRollingBall(const DataSet& data, float diameterX, float diameterY, int width,
                        int height, DataSet& output, int& status);
 
-// The region position with the largest C (as for the rolling ball) and that C; -3.4028235e38
-// and position (-1, -1) when no position has a counted cell. Only angle 0 is supported.
+// The region position with the largest C (as for the rolling ball) and that C, over the
+// positions whose whole window lies inside the region; -3.4028235e38 and position (-1, -1)
+// when there is none. Only angle 0 is supported.
 int MMaximumBalloon(const DataSet& data, float diameterX, float diameterY, float angle,
                     int width, int height, int& column, int& row, float& maximum,
                     int& status);

@@ -230,8 +230,8 @@ TEST(MaximumBalloonTest, FindsTheLargestBalloon) {
   ASSERT_TRUE(MMaximumBalloon(d, 5.0f, 7.0f, 0.0f, 5, 7, column, row, maximum, status));
   float best = -3.4e38f;
   int bx = -1, by = -1;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 21; ++x) {
+  for (int y = 3; y <= 16 - 1 - 3; ++y) {  // whole 5 x 7 windows only
+    for (int x = 2; x <= 21 - 1 - 2; ++x) {
       float c = 0.0f;
       if (BruteBall(d, 5.0f, 7.0f, 5, 7, x, y, c) && (bx < 0 || c > best)) best = c, bx = x, by = y;
     }
