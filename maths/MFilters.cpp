@@ -93,6 +93,27 @@ struct SortedWindow {
     }
     if (it != values.end()) values.erase(it);
   }
+  // Removes `out` and inserts `in` in one pass: the slot of `out` takes `in`, which then
+  // moves to its place (the window size stays the same).
+  void Replace(float out, float in) {
+    float* a = values.data();
+    const std::size_t n = values.size();
+    std::size_t i = static_cast<std::size_t>(std::lower_bound(a, a + n, out) - a);
+    if (i == n || !SameValue(a[i], out)) {
+      Remove(out);
+      Insert(in);
+      return;
+    }
+    while (i + 1 < n && a[i + 1] < in) {
+      a[i] = a[i + 1];
+      ++i;
+    }
+    while (i > 0 && in < a[i - 1]) {
+      a[i] = a[i - 1];
+      --i;
+    }
+    a[i] = in;
+  }
 };
 
 }  // namespace
@@ -119,6 +140,10 @@ int MMedianFilter(const DataSet& d, int width, int height, DataSet& out, int& st
               int curLo = d.startX, curHi = d.startX - 1;  // columns held
               for (int x = d.startX; x <= d.endX; ++x) {
                 const int xLo = std::max(d.startX, x - w1), xHi = std::min(d.endX, x + w2);
+                // Steady state: one column leaves as one enters.
+                for (; curHi < xHi && curLo < xLo; ++curHi, ++curLo)
+                  for (int yy = yLo; yy <= yHi; ++yy)
+                    win.Replace(src[yy * stride + curLo], src[yy * stride + curHi + 1]);
                 for (; curHi < xHi; ++curHi)
                   for (int yy = yLo; yy <= yHi; ++yy) win.Insert(src[yy * stride + curHi + 1]);
                 for (; curLo < xLo; ++curLo)
@@ -291,8 +316,9 @@ void BallRow(const DataSet& d, const std::vector<float>& profile, int width, int
           counted[static_cast<std::size_t>(x - x0)] = 1;
         }
       } else {
-        const float* r = row + offset + xa;
-        float* out = cc + (xa - x0);
+        // Distinct arrays: the loop is a plain vector minimum.
+        const float* __restrict r = row + offset + xa;
+        float* __restrict out = cc + (xa - x0);
         const int n = xb - xa + 1;
         for (int k = 0; k < n; ++k) {
           const float v = r[k] / weight;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <string>
 
@@ -117,6 +118,25 @@ TEST_F(FilterCommandTest, PolynomialFitGoesToTheChosenStore) {
   ASSERT_TRUE(Run("Fit_Polynomial"));
   EXPECT_NEAR(At(2, 7, 9), 2.0f + 3.5f + 2.25f, 1e-3f);
   EXPECT_EQ(LVStores().mainIndex, 2);
+}
+
+// A radially symmetric image on a plane: the elliptical model follows it closely.
+TEST_F(FilterCommandTest, EllipticalFitThroughTheEngine) {
+  DataSet& d = Image(0, 40, 36);
+  d.beamCentreX = 20.0f, d.beamCentreY = 18.0f;
+  for (int y = 0; y < 36; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      const double r = std::hypot(x + 0.5 - 20.0, y + 0.5 - 18.0);
+      d.data[IIndex(d, x, y)] = static_cast<float>(50.0 - 0.8 * r + 0.01 * r * r);
+    }
+  }
+  Answer({"store 3", "3", "no", "no"});
+  ASSERT_TRUE(Run("Fit_Elliptical")) << status;
+  EXPECT_TRUE(InfoHas("INFO: Fitted Parameter Values"));
+  EXPECT_EQ(LVStores().mainIndex, 3);
+  EXPECT_EQ(Store(3).title, Store(0).title + ": Elliptical symmetric model fit");
+  for (int y = 4; y < 32; y += 7)
+    for (int x = 4; x < 36; x += 7) EXPECT_NEAR(At(3, x, y), At(0, x, y), 1.0f) << x << "," << y;
 }
 
 }  // namespace
