@@ -315,4 +315,42 @@ TEST(EllipticalTest, PlaneAndConstantProfile) {
   EXPECT_EQ(status, kStatusRealRange1);
 }
 
+TEST(EllipticalTest, ObjectiveHoldsItsParametersAndAddsTheTwinGaussian) {
+  DataSet data, m;
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(30, 30, m, status));
+  m.numX = m.numY = 30, m.endX = m.endY = 29, m.dataDefined = kTrue;
+  m.beamCentreX = m.beamCentreY = 15.0f;
+  int order = 0;
+  float minimum = 0.5f, maximum = 40.5f;
+  ModelParameters p;
+  p.Resize(6 + 5);
+  // Plane 0, ellipticity 0 (held to 0.01), angle 7 (brought into -pi .. pi), no profile.
+  const float values[] = {0.0f, 0.0f, 0.0f, 7.0f, 0.0f, 0.0f, 22.5f, 15.5f, 10.0f, 2.0f, 0.2f};
+  for (int i = 0; i < 11; ++i) p.values[i] = values[i];
+  p.clientWords = {&order, &minimum, &maximum, nullptr};
+  ASSERT_TRUE(MObFunPlaneEllipse(data, p, m, status));
+  EXPECT_EQ(status, kStatusGood);
+  // The peak and its twin opposite the beam centre have the same height.
+  EXPECT_GT(At(m, 22, 15), 5.0f);
+  EXPECT_NEAR(At(m, 22, 15), At(m, 7, 14), 1e-3f);
+  EXPECT_NEAR(At(m, 15, 2), 0.0f, 1e-3f);  // a quarter turn away
+  m.dataAllocated = kFalse;
+  EXPECT_FALSE(MObFunPlaneEllipse(data, p, m, status));
+  EXPECT_EQ(status, kStatusNotAllocated);
+}
+
+TEST(RemovePeaksTest, APeakWithoutRoomForItsMirrorStays) {
+  DataSet d;
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(20, 1, d, status));
+  d.numX = 20, d.numY = 1, d.endX = 19, d.endY = 0, d.dataDefined = kTrue;
+  for (int i = 0; i < 20; ++i) d.data[i] = 10.0f + (i % 2 ? 0.1f : -0.1f);
+  d.data[17] += 30.0f, d.data[18] += 60.0f;  // starts at 17, top 18: mirror point 20
+  float rms = 0.0f;
+  ASSERT_TRUE(MRemovePeaks(1.0f, d, rms, status));
+  EXPECT_GT(d.data[17], 30.0f);
+  EXPECT_GT(d.data[18], 60.0f);
+}
+
 }  // namespace
