@@ -13,6 +13,7 @@
 #include "commands/LVPeaks.h"
 #include "commands/LVMask.h"
 #include "commands/LVManipulate.h"
+#include "commands/LVFilters.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
@@ -41,4 +42,5 @@ void LVRegisterAllCommands() {
   LVRegisterPrintCommands();
   LVRegisterMouseCommands();
   LVRegisterManipulateCommands();
+  LVRegisterFilterCommands();
 }

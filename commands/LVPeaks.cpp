@@ -102,7 +102,7 @@ double Power(double base, int exponent) {
   return r;
 }
 
-double PolynomialValue(const Polynomial2D& p, double x, double y) {
+double PolynomialValue(const ModelPolynomial& p, double x, double y) {
   const double u = (x - p.centreX) / p.halfWidthX, v = (y - p.centreY) / p.halfWidthY;
   double sum = 0.0;
   double vj = 1.0;
@@ -119,7 +119,7 @@ double PolynomialValue(const Polynomial2D& p, double x, double y) {
 
 // Least-squares polynomial through data - model over the data's region (unmasked pixels,
 // sampled evenly when there are very many). False with a warning when the system is singular.
-int FitPolynomial(const DataSet& data, const DataSet& model, Polynomial2D& p, int& status) {
+int FitPolynomial(const DataSet& data, const DataSet& model, ModelPolynomial& p, int& status) {
   const int terms = (p.orderX + 1) * (p.orderY + 1);
   p.centreX = MiddleX(data);
   p.centreY = MiddleY(data);
@@ -218,7 +218,7 @@ ParameterMap MapParameters(ModelDescription& model) {
           tag + "Polar Gaussian azimuthal sigma (radians)");
       if (g.twin) add(g.twinRatio, 0.05f, tag + "Polar Gaussian twin ratio");
     } else if (c.kind == kModel2DPolynomial) {
-      Polynomial2D& p = c.polynomial;
+      ModelPolynomial& p = c.polynomial;
       for (std::size_t k = 0; k < p.coefficients.size(); ++k) {
         const int i = static_cast<int>(k) % (p.orderX + 1), j = static_cast<int>(k) / (p.orderX + 1);
         add(p.coefficients[k], 0.05f * std::max(std::fabs(p.coefficients[k]), 1.0e-2f),
@@ -309,7 +309,7 @@ int MModelAddComponent(const ModelComponent& c, DataSet& model, int& status) {
     case kModel2DGaussian: return MGaussian2D(c.gaussian, model, status);
     case kModelPolarGaussian: return MPolarGaussian2D(c.polar, model, status);
     case kModel2DPolynomial: {
-      const Polynomial2D& p = c.polynomial;
+      const ModelPolynomial& p = c.polynomial;
       if (p.coefficients.size() !=
           static_cast<std::size_t>((p.orderX + 1) * (p.orderY + 1))) {
         return IFail(kR, kStatusIntRange1, status);
@@ -690,7 +690,7 @@ int LVModel2DPolynomial(const DataSet& data, DataSet& model, ModelComponent& com
   ISetDBIntItem("Model_Polynomial_X_Order", orderX, status);
   ISetDBIntItem("Model_Polynomial_Y_Order", orderY, status);
   component.kind = kModel2DPolynomial;
-  Polynomial2D& p = component.polynomial;
+  ModelPolynomial& p = component.polynomial;
   p.orderX = orderX;
   p.orderY = orderY;
   if (!FitPolynomial(data, model, p, status)) return kFalse;

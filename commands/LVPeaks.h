@@ -16,9 +16,11 @@ enum ModelComponentKind : int {
   kModelPolarGaussian = 162,
 };
 
-// A 2-D polynomial sum c[i + j (orderX + 1)] u^i v^j in the coordinates u = (x - centreX) /
-// halfWidthX, v = (y - centreY) / halfWidthY of the region it was fitted on.
-struct Polynomial2D {
+// A model component: the 2-D polynomial sum c[i + j (orderX + 1)] u^i v^j in the coordinates
+// u = (x - centreX) / halfWidthX, v = (y - centreY) / halfWidthY of the region it was fitted
+// on (a least-squares fit of data minus the model so far, unlike the background fit's
+// separable Polynomial2D of maths/MBackground).
+struct ModelPolynomial {
   int orderX = 0, orderY = 0;
   double centreX = 0.0, centreY = 0.0, halfWidthX = 1.0, halfWidthY = 1.0;
   std::vector<float> coefficients;
@@ -28,7 +30,7 @@ struct ModelComponent {
   int kind = kModel2DGaussian;
   Gaussian2DPeak gaussian;
   PolarGaussianPeak polar;
-  Polynomial2D polynomial;
+  ModelPolynomial polynomial;
 };
 
 struct ModelDescription {

@@ -1,0 +1,58 @@
+// A command script that filters a simulated image and fits a polynomial background.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+int RunScript(const ScratchDir& dir, const std::string& script, std::string& log) {
+  WriteFile(dir.File("script.lvs"), script);
+  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
+                              "' --script script.lvs > stdout.txt 2>&1";
+  const int raw = std::system(command.c_str());
+  log = ReadFile(dir.File("lumivane.log"));
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(FilterScriptTest, MedianTopHatSobelRollingBallAndPolynomial) {
+  ScratchDir dir;
+  std::string log;
+  const int code = RunScript(dir,
+                             "answer 64\nanswer 48\nanswer 0.1\nanswer 1000\nanswer 10\n"
+                             "answer no\n"
+                             "Simulate_Powder 302\n"
+                             "answer 5\nanswer 5\nFilter_Median\n"
+                             "answer 3\nanswer 3\nFilter_TopHat\n"
+                             "answer 21\nanswer 21\nanswer 11\nanswer 11\nFilter_Rolling_Ball\n"
+                             "Filter_Sobel\n"
+                             "answer store 3\nanswer 2\nanswer 2\nFit_Polynomial\n",
+                             log);
+  EXPECT_EQ(code, 0) << log;
+  EXPECT_TRUE(Contains(log, "INFO: Main Data smoothed by a 5 * 5 pixel median filter"));
+  EXPECT_TRUE(Contains(log, "INFO: Main Data smoothed by a 3 * 3 pixel top hat function"));
+  EXPECT_TRUE(Contains(log, "INFO: using a 11 * 11 sized moving window"));
+  EXPECT_TRUE(Contains(log, "INFO: Main Data filtered by Sobel operator (edge detection)"));
+  EXPECT_TRUE(Contains(log, "polynomial.minimumX = 0.5, polynomial.maximumX = 63.5"));
+
+  // A window larger than the region of interest is refused: the script fails.
+  EXPECT_EQ(RunScript(dir,
+                      "answer 8\nanswer 8\nanswer 0.1\nanswer 1000\nanswer 10\nanswer no\n"
+                      "Simulate_Powder 302\n"
+                      "answer 0\nanswer 0\nanswer 3\nanswer 3\nROI_Set\n"
+                      "answer 5\nanswer 5\nFilter_Median\n",
+                      log),
+            1);
+  EXPECT_TRUE(Contains(log, "WARNING: MMedianFilter: The 5 * 5 window is larger than the 4 * 4 "
+                            "region of interest: nothing changed"))
+      << log;
+}
+
+}  // namespace
