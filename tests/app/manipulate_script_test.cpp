@@ -5,17 +5,15 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 int RunScript(const ScratchDir& dir, const std::string& script, std::string& log) {
-  WriteFile(dir.File("script.lvs"), script);
-  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
-                              "' --script script.lvs > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  log = ReadFile(dir.File("lumivane.log"));
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const ScriptRun run = RunProgramScript(dir, script);
+  log = run.log;
+  return run.exitCode;
 }
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -8,28 +8,14 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
-struct ScriptRun {
-  int exitCode = -1;
-  std::string log;
-  std::string dataBase;
-};
-
-// `environment` is put before the program ("NAME=value ...").
 ScriptRun RunScript(const ScratchDir& dir, const std::string& script, const std::string& image = "",
                     const std::string& environment = "") {
-  WriteFile(dir.File("script.lvs"), script);
-  const std::string command = "cd '" + dir.path().string() + "' && " + environment + " '" LV_PROGRAM
-                              "' --script script.lvs " + image + " > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  ScriptRun run;
-  run.exitCode = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.log = ReadFile(dir.File("lumivane.log"));
-  run.dataBase = ReadFile(dir.File("Lumivane.idb"));
-  return run;
+  return RunProgramScript(dir, script, image, environment);
 }
 
 bool Contains(const std::string& text, const std::string& part) {

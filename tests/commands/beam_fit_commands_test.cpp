@@ -20,6 +20,7 @@
 #include "maths/MRingFit.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 
@@ -337,12 +338,9 @@ TEST_F(BeamFitCommands, TheMenuItemsHaveTheirCommands) {
 
 // Command scripts: a simulated pattern and each fit with its clicks.
 std::string RunScript(ScratchDir& dir, const std::string& script, int& exitCode) {
-  WriteFile(dir.File("script.lvs"), script);
-  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
-                              "' --script script.lvs > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  exitCode = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return ReadFile(dir.File("lumivane.log"));
+  const ScriptRun run = RunProgramScript(dir, script);
+  exitCode = run.exitCode;
+  return run.log;
 }
 
 // Pixel clicks on ring d of an untilted detector about (256.5, 250.5), 100 micron pixels,

@@ -22,6 +22,7 @@
 #include "maths/MRingFit.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 
@@ -617,13 +618,10 @@ TEST(CalibrantScript, ACalibrantFitRunsFromAScript) {
                       250.5 + radius * std::sin(t));
   }
   script += "answer finish\nFit_Calibrant 302\nExit\n";
-  WriteFile(dir.File("script.lvs"), script);
-  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
-                              "' --script script.lvs > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  const std::string log = ReadFile(dir.File("lumivane.log"));
-  EXPECT_EQ(WEXITSTATUS(raw), 0) << log;
+  const ScriptRun run = RunProgramScript(dir, script);
+  ASSERT_GE(run.exitCode, 0);
+  const std::string& log = run.log;
+  EXPECT_EQ(run.exitCode, 0) << log;
   const std::size_t at = log.find("INFO: Detector Distance = ");
   ASSERT_NE(at, std::string::npos) << log;
   double distance = 0.0;

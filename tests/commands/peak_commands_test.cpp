@@ -23,6 +23,7 @@
 #include "maths/MPeaks.h"
 #include "maths/MSimulate.h"
 #include "platform/Headless.h"
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/AppFixture.h"
 #include "ui/LVMenus.h"
@@ -381,15 +382,9 @@ TEST_F(PeakCommands, MenuItemsAreLive) {
 
 // Command scripts: the ramp, a direct-beam spot with counting noise, the beam fit by a click.
 std::string RunPeakScript(ScratchDir& dir, const std::string& script, int& exitCode) {
-  { std::ofstream(dir.path() / "script.lvs") << script; }
-  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
-                              "' --script script.lvs > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  exitCode = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream log(dir.path() / "lumivane.log");
-  std::stringstream text;
-  text << log.rdbuf();
-  return text.str();
+  const ScriptRun run = RunProgramScript(dir, script);
+  exitCode = run.exitCode;
+  return run.log;
 }
 
 TEST(PeakScript, ADirectBeamIsFoundFromAScript) {

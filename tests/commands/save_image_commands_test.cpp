@@ -21,6 +21,7 @@
 #include "graphics/GRender.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 
@@ -235,19 +236,9 @@ TEST_F(SaveImageCommands, CBFFilesOpenByNameAndThroughTheDialogAndBrokenOnesKeep
 
 // ---- Through the program ----------------------------------------------------------------
 
-struct ScriptRun {
-  int exitCode = -1;
-  std::string log;
-};
-
 ScriptRun RunScript(const ScratchDir& dir, const std::string& script,
                     const std::string& image = "") {
-  WriteFile(dir.File("script.lvs"), script);
-  const std::string command = "cd '" + dir.path().string() + "' && TMPDIR='" +
-                              dir.path().string() + "' '" LV_PROGRAM "' --script script.lvs " +
-                              image + " > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir.File("lumivane.log"))};
+  return RunProgramScript(dir, script, image, "TMPDIR='" + dir.path().string() + "'");
 }
 
 TEST(SaveImageScripts, ScriptsOpenCBFsAndSaveCBFsAndPictures) {

@@ -22,6 +22,7 @@
 #include "graphics/GSpyGlass.h"
 #include "platform/Headless.h"
 #include "platform/QtBackend.h"
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WindowFixture.h"
 #include "ui/WDialogs.h"
@@ -230,15 +231,13 @@ TEST_F(Coordinates, ASingleClickInWindowPixels) {
 
 TEST(CoordinateScript, AScriptAnswersTheClicksOfAMaskPolygon) {
   ScratchDir dir;
-  WriteFile(dir.File("script.lvs"),
-            "Simulate_Data\n"
-            "answer click 100 100\nanswer click 300 100\nanswer click 300 300\n"
-            "answer finish\nMask_Polygon\nExit\n");
-  const std::string command = "cd '" + dir.path().string() + "' && '" LV_PROGRAM
-                              "' --script script.lvs > stdout.txt 2>&1";
-  const int raw = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(raw));
-  const std::string log = ReadFile(dir.File("lumivane.log"));
+  const ScriptRun run = RunProgramScript(dir,
+                                         "Simulate_Data\n"
+                                         "answer click 100 100\nanswer click 300 100\n"
+                                         "answer click 300 300\n"
+                                         "answer finish\nMask_Polygon\nExit\n");
+  EXPECT_GE(run.exitCode, 0);
+  const std::string& log = run.log;
   EXPECT_NE(log.find("CLICK ON COORDINATES OF POLYGON TO MASK:"), std::string::npos) << log;
   EXPECT_NE(log.find("click input \"Coordinates Input Control: \": click 300 300"),
             std::string::npos);
