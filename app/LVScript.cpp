@@ -44,6 +44,33 @@ void LVScriptEvent(const std::string& arguments, CommandEvent& event) {
   }
 }
 
+// "${NAME}" takes the value of the environment variable NAME, so one script serves every
+// chunk of a batch ("answer @frames.txt:${FIRST}-${LAST}"). False, with the name, when a
+// variable is not set.
+static bool ExpandEnvironment(std::string& line, std::string& missing) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t open = line.find("${", at);
+    const std::size_t close = open == std::string::npos ? open : line.find('}', open + 2);
+    if (open == std::string::npos || close == std::string::npos) {
+      out += line.substr(at);
+      break;
+    }
+    out += line.substr(at, open - at);
+    const std::string name = line.substr(open + 2, close - open - 2);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (!value) {
+      missing = name;
+      return false;
+    }
+    out += value;
+    at = close + 1;
+  }
+  line = out;
+  return true;
+}
+
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options) {
   std::ifstream script(scriptPath);
@@ -78,8 +105,15 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   int lineNumber = 0;
   while (std::getline(script, raw)) {
     ++lineNumber;
-    const std::string line = Trim(raw);
+    std::string line = Trim(raw);
     if (line.empty() || line[0] == '#') continue;
+    std::string missing;
+    if (!ExpandEnvironment(line, missing)) {
+      ScriptNote("command failed: " + line + " (line " + std::to_string(lineNumber) +
+                 "): the environment variable " + missing + " is not set");
+      failed = true;
+      continue;
+    }
     const std::size_t blank = line.find_first_of(" \t");
     const std::string word = line.substr(0, blank);
     const std::string arguments =
