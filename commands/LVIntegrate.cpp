@@ -39,8 +39,8 @@ int LVSelectScanType(int& scanType, int& status) {
   if (IBad(kR, status)) return kFalse;
   PPopupMenu menu;
   menu.title = "Select scan type";
-  menu.entries = {{1451, "Distance"}, {1452, "2-Theta"}, {1453, "Q-Space"}, {1454, "D-Spacing"},
-                  {1390, "Cancel command"}};
+  // The pop-up ends with its own "Cancel command" line.
+  menu.entries = {{1451, "Distance"}, {1452, "2-Theta"}, {1453, "Q-Space"}, {1454, "D-Spacing"}};
   const int id = PCurrentBackend().PopupMenu(menu, 200, 200);
   if (id >= 1451 && id <= 1454) {
     scanType = id - 719;

@@ -616,6 +616,15 @@ void PQtBackend::ProgressBegin(const std::string& title, int total) {
   // The arrow with the busy sign, so the Cancel button still looks pressable.
   QApplication::setOverrideCursor(Qt::BusyCursor);
   progress_->show();
+  // In the top right corner of the window: images are drawn from the top left, and a movie
+  // must not play behind the dialog.
+  if (window_) {
+    progress_->adjustSize();
+    const QRect frame = window_->geometry();
+    const int x = std::max(frame.left(), frame.right() - progress_->width() - 24);
+    const int y = frame.top() + std::min(60, std::max(0, frame.height() - progress_->height()));
+    progress_->move(x, y);
+  }
   QApplication::processEvents();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -32,7 +33,11 @@
 
 namespace {
 
-bool gReadAhead = true;
+// LV_SERIES_READ_AHEAD=0 reads the files in turn (to measure what reading ahead gains).
+bool gReadAhead = [] {
+  const char* setting = std::getenv("LV_SERIES_READ_AHEAD");
+  return !(setting && std::string(setting) == "0");
+}();
 
 // Largest file counts of the commands.
 constexpr int kInput1DFiles = 8000;
