@@ -337,3 +337,34 @@ TEST_F(FileSeriesTest, ProjectionsAndAFollowedPeak) {
 }
 
 }  // namespace
+
+namespace {
+
+// Real Pilatus frames (copies of the shared CeO2 image) with its published calibration: each
+// row of the series equals the single integration of that frame.
+TEST_F(FileSeriesTest, RealPilatusFramesIntegrateAsOneByOne) {
+  const auto data = SharedData();
+  if (data.empty() || !std::filesystem::exists(data / "CeO2_Pilatus1M.tif"))
+    GTEST_SKIP() << "the shared detector files are absent";
+  std::vector<std::string> files;
+  for (int f = 0; f < 3; ++f) {
+    files.push_back(dir.File("pilatus_" + std::to_string(f) + ".tif"));
+    std::filesystem::copy_file(data / "CeO2_Pilatus1M.tif", files.back());
+  }
+  ASSERT_TRUE(Run("Open_File", files[0]));
+  ASSERT_TRUE(Run("Load_PONI", (data / "CeO2_Pilatus1M.poni").string()));
+  Answer({"store 3", "1"});
+  ASSERT_TRUE(Run("Integrate_2Theta"));
+  const DataSet& single = Store(3);
+  const std::vector<float> scan(single.data.get(), single.data.get() + single.numX);
+  LVStores().mainIndex = 0;
+  IntegrateSeries(files);
+  const DataSet& out = Store(5);
+  ASSERT_EQ(out.numY, 3);
+  ASSERT_EQ(out.numX, static_cast<int>(scan.size()));
+  for (int f = 0; f < 3; ++f)
+    for (int x = 0; x < out.numX; ++x)
+      ASSERT_EQ(out.data[IIndex(out, x, f)], scan[static_cast<std::size_t>(x)]) << f << " " << x;
+}
+
+}  // namespace
