@@ -9,6 +9,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -103,11 +104,14 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
   EXPECT_EQ(title, "SELECT IMAGE FILES FOR INPUT");
   EXPECT_TRUE(visible);
   EXPECT_EQ(label, "file 3 of 5: m2.cbf");
-  bool cancelled = false;
+  // Cancel pressed while the dialog announced the third file: the series ends before it is
+  // read or after it was shown, by when the press is served.
+  int done = 0;
   for (const auto& line : IInfoLines())
-    if (line == "INFO: FS_Movie: cancelled after 3 of 5 files") cancelled = true;
-  EXPECT_TRUE(cancelled);
-  EXPECT_EQ(LVStores().Main().fileName, dir.File("m2.cbf"));  // files in name order
+    std::sscanf(line.c_str(), "INFO: FS_Movie: cancelled after %d of 5 files", &done);
+  EXPECT_TRUE(done == 2 || done == 3) << done;
+  // Files in name order: the last one shown is the done-th.
+  EXPECT_EQ(LVStores().Main().fileName, dir.File("m" + std::to_string(done - 1) + ".cbf"));
   EXPECT_EQ(backend->Progress(), nullptr);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
