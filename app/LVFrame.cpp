@@ -122,6 +122,10 @@ int LVInitialise(int& status) {
     }
   }
 
+  int poisson = kFalse;
+  IGetDBBooleanItem("Integrate_Poisson_Errors", poisson, status);
+  backend.SetMenuItemChecked(558, poisson != 0);
+
   int linearity = kLinear;
   // A stored value other than the two methods is not used.
   if (IGetDBIntItem("Linearity_Scaling_Method", linearity, status) &&

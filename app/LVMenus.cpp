@@ -179,6 +179,9 @@ std::vector<LVMenu> BuildTable() {
                     Item(554, "&D-Spacing Scan Integration", "Integrate_DSpacings"),
                     Item(551, "&Radial Distance Integration", "Integrate_Distance"),
                     Item(555, "&Projection", "Projection"), Separator(),
+                    Item(556, "Azimuthal &Sector Integration", "Integrate_Sector"),
+                    Item(557, "2-D Ca&ke Integration", "Integrate_Cake"),
+                    Check(Item(558, "Poisson &Errors", "Poisson_Errors")), Separator(),
                     Item(552, "Add &Circular Function", "Circular_Function")}});
 
   table.push_back({"Mo&del",

@@ -117,6 +117,7 @@ int LVIntegrate(int scanType, DataSet& data, DataSet& result, int& status) {
 
   IntegrationParameters p;
   if (!LVIntegrationParameters(scanType, data, oversampling, maximumD, p, status)) return kFalse;
+  LVIntegrationErrors(p, status);
   if (!IAllocateData(p.bins, 1, result, status)) return kFalse;
   if (!Integrate(data, p, result, status)) return kFalse;
   ISetDBIntItem("Integration_Oversampling_Factor", oversampling, status);
@@ -212,6 +213,128 @@ int LVProjection(DataSet& data, DataSet& result, int& status) {
   return kTrue;
 }
 
+int LVIntegrationErrors(IntegrationParameters& p, int& status) {
+  int poisson = kFalse;
+  IGetDBBooleanItem("Integrate_Poisson_Errors", poisson, status);
+  if (!poisson) return kFalse;
+  p.variances = kTrue;
+  p.errorModel = kErrorsPoisson;
+  return kTrue;
+}
+
+namespace {
+
+// The over-sampling and, for d-spacings, the largest d-spacing, as the 1-D commands ask them.
+int AskScan(const IRoutine& r, int scanType, int& oversampling, float& maximumD, int& status) {
+  IGetDBIntItem("Integration_Oversampling_Factor", oversampling, status);
+  if (!WGetInteger({"ENTER OVER-SAMPLING FACTOR FOR INTEGRATED DATA:", kTrue, kTrue, 1, 10,
+                    oversampling, status})) {
+    return kFalse;
+  }
+  ISetDBIntItem("Integration_Oversampling_Factor", oversampling, status);
+  if (scanType == kScanDSpacing) {
+    IGetDBRealItem("Maximum_D_Spacing", maximumD, status);
+    if (!LVAskReal(r.name, "ENTER MAXIMUM D-SPACING FOR INTEGRATED SCAN:", 1.0f, 10000.0f,
+                   maximumD, status)) {
+      return kFalse;
+    }
+    ISetDBRealItem("Maximum_D_Spacing", maximumD, status);
+  }
+  return kTrue;
+}
+
+int CheckedSource(const IRoutine& r, const DataSet& data, int& status) {
+  if (!data.dataDefined) {
+    IWarning(std::string(r.name) + "; Data is not defined", status);
+    return kFalse;
+  }
+  return ICheckData(std::string(r.name) + ":", data, status);
+}
+
+}  // namespace
+
+int LVIntegrateSector(DataSet& data, DataSet& result, int& status) {
+  static constexpr IRoutine kR{"LVIntegrateSector", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!CheckedSource(kR, data, status)) return kFalse;
+  int scanType = kScan2Theta;
+  if (!LVSelectScanType(scanType, status)) return kFalse;
+  int oversampling = 1;
+  float maximumD = 10.0f;
+  if (!AskScan(kR, scanType, oversampling, maximumD, status)) return kFalse;
+  float start = -45.0f, end = 45.0f;
+  IGetDBRealItem("Sector_Azimuth_Start", start, status);
+  IGetDBRealItem("Sector_Azimuth_End", end, status);
+  if (!LVAskReal(kR.name, "ENTER START AZIMUTH OF SECTOR (DEGREES, -180 TO 180):", -180.0f,
+                 180.0f, start, status) ||
+      !LVAskReal(kR.name, "ENTER END AZIMUTH OF SECTOR (DEGREES, -180 TO 180):", -180.0f, 180.0f,
+                 end, status)) {
+    return kFalse;
+  }
+  ISetDBRealItem("Sector_Azimuth_Start", start, status);
+  ISetDBRealItem("Sector_Azimuth_End", end, status);
+  IntegrationParameters p;
+  if (!LVIntegrationParameters(scanType, data, oversampling, maximumD, p, status)) return kFalse;
+  LVIntegrationErrors(p, status);
+  p.sector = kTrue;
+  p.azimuthStart = static_cast<float>(start * M_PI / 180.0);
+  p.azimuthEnd = static_cast<float>(end * M_PI / 180.0);
+  if (!IAllocateData(p.bins, 1, result, status)) return kFalse;
+  if (!Integrate(data, p, result, status)) return kFalse;
+  ISetText(result.title, IFormat("%s, azimuth %g to %g degrees", result.title.c_str(),
+                                 static_cast<double>(start), static_cast<double>(end)));
+  IInfo(IFormat("Main data integrated to 1-D scan over the azimuths %g to %g degrees%s",
+                static_cast<double>(start), static_cast<double>(end),
+                start > end ? " (through 180)" : ""),
+        status);
+  return kTrue;
+}
+
+int LVIntegrateCake(DataSet& data, DataSet& result, int& status) {
+  static constexpr IRoutine kR{"LVIntegrateCake", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!CheckedSource(kR, data, status)) return kFalse;
+  int scanType = kScan2Theta;
+  if (!LVSelectScanType(scanType, status)) return kFalse;
+  int oversampling = 1;
+  float maximumD = 10.0f;
+  if (!AskScan(kR, scanType, oversampling, maximumD, status)) return kFalse;
+  int azimuthBins = 360;
+  IGetDBIntItem("Cake_Azimuth_Bins", azimuthBins, status);
+  if (!WGetInteger({"ENTER NUMBER OF AZIMUTHAL BINS:", kTrue, kTrue, 1, 3600, azimuthBins,
+                    status})) {
+    return kFalse;
+  }
+  ISetDBIntItem("Cake_Azimuth_Bins", azimuthBins, status);
+  CakeParameters p;
+  if (!LVIntegrationParameters(scanType, data, oversampling, maximumD, p.radial, status)) {
+    return kFalse;
+  }
+  LVIntegrationErrors(p.radial, status);
+  p.azimuthBins = azimuthBins;
+  if (!IAllocateData(p.radial.bins, azimuthBins, result, status)) return kFalse;
+  {
+    PBusyCursor busy;
+    if (!MROICake(data, p, result, status)) return kFalse;
+  }
+  IInfo(IFormat("Main data regrouped to %i scan bins by %i azimuthal bins", p.radial.bins,
+                azimuthBins),
+        status);
+  return kTrue;
+}
+
+int LVTogglePoissonErrors(int& status) {
+  int poisson = kFalse;
+  IGetDBBooleanItem("Integrate_Poisson_Errors", poisson, status);
+  poisson = poisson ? kFalse : kTrue;
+  ISetDBBooleanItem("Integrate_Poisson_Errors", poisson, status);
+  PCurrentBackend().SetMenuItemChecked(558, poisson != 0);
+  IInfo(poisson ? "Integrated scans carry counting-statistics (Poisson) errors"
+                : "Integrated scans carry no errors",
+        status);
+  return kTrue;
+}
+
 void LVRegisterIntegrationCommands() {
   auto integrate = [](int scanType) {
     return [scanType](LVCommandCall& call) {
@@ -234,6 +357,22 @@ void LVRegisterIntegrationCommands() {
                      },
                      .choose = LVChoose::kOutput, .prompt = prompt,
                      .then = LVThen::kMainIsChosenOnSuccess});
+  LVRegisterCommand({.name = "Integrate_Sector",
+                     .work = [](LVCommandCall& call) {
+                       return LVIntegrateSector(call.main, *call.chosen, call.status);
+                     },
+                     .choose = LVChoose::kOutput, .prompt = prompt,
+                     .then = LVThen::kMainIsChosenOnSuccess});
+  LVRegisterCommand({.name = "Integrate_Cake",
+                     .work = [](LVCommandCall& call) {
+                       return LVIntegrateCake(call.main, *call.chosen, call.status);
+                     },
+                     .choose = LVChoose::kOutput,
+                     .prompt = "Select data-set for output of the 2-D cake",
+                     .then = LVThen::kMainIsChosenOnSuccess});
+  LVRegisterCommand({.name = "Poisson_Errors", .work = [](LVCommandCall& call) {
+                       return LVTogglePoissonErrors(call.status);
+                     }});
   LVRegisterCommand({.name = "Projection",
                      .work = [](LVCommandCall& call) {
                        return LVProjection(call.main, *call.chosen, call.status);

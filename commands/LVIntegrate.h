@@ -17,6 +17,17 @@ int LVIntegrationParameters(int scanType, const DataSet& data, int oversampling,
 
 // "Integrate_2Theta", "Integrate_QSpace", "Integrate_DSpacings" (scan types 733 to 735).
 int LVIntegrate(int scanType, DataSet& data, DataSet& result, int& status);
+// With "Poisson_Errors" switched on (data-base "Integrate_Poisson_Errors"), p gets
+// counting-statistics variances; true when it did.
+int LVIntegrationErrors(IntegrationParameters& parameters, int& status);
+// "Integrate_Sector": a 1-D scan of the pixels between two azimuths (degrees, -180 to 180; an
+// end below the start wraps through 180).
+int LVIntegrateSector(DataSet& data, DataSet& result, int& status);
+// "Integrate_Cake": the image regrouped by scan value and azimuth.
+int LVIntegrateCake(DataSet& data, DataSet& result, int& status);
+// "Poisson_Errors": switches counting-statistics errors of integrated scans on or off.
+int LVTogglePoissonErrors(int& status);
+
 // "Integrate_Distance".
 int LVIntegrateRadially(DataSet& data, DataSet& result, int& status);
 

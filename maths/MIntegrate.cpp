@@ -36,7 +36,15 @@ struct Kernel {
   bool polarisation = false;
   double polarisationFactor = 0.0;
   double distanceSquared = 0.0;
+  bool sector = false;
+  double azimuthStart = 0.0, azimuthEnd = 0.0;
 };
+
+// Whether azimuth a (radians, [-pi, pi]) lies in the sector from start to end, which wraps
+// through +-pi when end is below start.
+inline bool InSector(double a, double start, double end) {
+  return start <= end ? (a >= start && a <= end) : (a >= start || a <= end);
+}
 
 void SetKernel(const DataSet& d, const IntegrationParameters& p, Kernel& k) {
   MSetDetectorTransform(d, k.t);
@@ -54,6 +62,9 @@ void SetKernel(const DataSet& d, const IntegrationParameters& p, Kernel& k) {
   k.polarisationFactor = std::clamp(static_cast<double>(d.polarisation), -1.0, 1.0);
   if (!std::isfinite(k.polarisationFactor)) k.polarisationFactor = 0.0;
   k.distanceSquared = k.t.distance * k.t.distance;
+  k.sector = p.sector != 0;
+  k.azimuthStart = p.azimuthStart;
+  k.azimuthEnd = p.azimuthEnd;
 }
 
 // The scan value of a tilt-corrected radius (negative radii stand for the part of a
@@ -86,6 +97,7 @@ inline bool PixelBins(const Kernel& k, int x, int y, float& lower, float& upper,
   double r = 0.0;
   if (!MCorrectedRadius(k.t, g, e, r)) return false;
   if (!(r >= k.inner && r <= k.outer)) return false;
+  if (k.sector && !InSector(std::atan2(e, g), k.azimuthStart, k.azimuthEnd)) return false;
   double a = ScanValue(k, r - k.halfWidth);
   double b = ScanValue(k, r + k.halfWidth);
   if (k.scanType == kScanDSpacing) std::swap(a, b);  // d falls as r grows
@@ -145,6 +157,10 @@ int CheckParameters(const IRoutine& r, const DataSet& data, const IntegrationPar
   if (p.scanType < kScanRadial || p.scanType > kScanDSpacing) {
     return IFail(r, kStatusIntRange2, status);
   }
+  constexpr float kPi = 3.14159274f;  // pi rounded up as a float
+  if (p.sector && !(std::fabs(p.azimuthStart) <= kPi && std::fabs(p.azimuthEnd) <= kPi)) {
+    return IFail(r, kStatusRealRange2, status);
+  }
   if (!ICheckData(std::string(r.name) + ":", data, status)) return kFalse;
   if (!data.dataDefined || !data.data) return IFail(r, kStatusNotAllocated, status);
   if (&data == &result) return IFail(r, kStatusOther, status);
@@ -175,46 +191,39 @@ const char* ScanTitle(int scanType) {
   }
 }
 
-// Normalisation, obliquity and the result's description.
-void Finish(const DataSet& data, const IntegrationParameters& p, const double* sums,
-            const double* weights, const double* squares, double minimumDivisor,
-            DataSet& result, int& status) {
-  const bool variances = p.variances && !p.sumsOnly && squares && result.variances;
-  const bool obliquity = p.obliquityCorrection && p.scanType == kScan2Theta;
-  for (int i = 0; i < p.bins; ++i) {
-    double value = 0.0, variance = 0.0;
-    if (p.sumsOnly) {
-      value = sums[i];
-    } else {
-      const double w = weights[i];
-      if (w > 1.0) {
-        value = sums[i] / w;
-        if (variances) variance = std::max(0.0, (squares[i] / w - value * value) / (w - 1.0));
-      } else if (w > 0.01) {
-        value = sums[i] / w;
-        variance = value;
-      }
+// The value and variance of radial bin i from its sum, weight and sum of squares: the
+// normalisation and the obliquity correction.
+inline void BinValue(const IntegrationParameters& p, int i, double sum, double w, double square,
+                     bool variances, double& value, double& variance) {
+  value = 0.0;
+  variance = 0.0;
+  if (p.sumsOnly) {
+    value = sum;
+  } else if (p.errorModel == kErrorsPoisson) {
+    if (w > 0.01) {
+      value = sum / w;
+      if (variances) variance = square / (w * w);
     }
-    if (obliquity) {
-      // At the bin's centre: the angle its value stands for.
-      const double c =
-          std::cos(static_cast<double>(p.start) + (i + 0.5) * static_cast<double>(p.step));
-      if (c > 0.0) {
-        const double factor = 1.0 / (c * c * c);
-        value *= factor;
-        variance *= factor * factor;  // a scaled value's variance scales with the square
-      }
-    }
-    result.data[i] = static_cast<float>(value);
-    if (variances) result.variances[i] = static_cast<float>(variance);
+  } else if (w > 1.0) {
+    value = sum / w;
+    if (variances) variance = std::max(0.0, (square / w - value * value) / (w - 1.0));
+  } else if (w > 0.01) {
+    value = sum / w;
+    variance = value;
   }
+  if (p.obliquityCorrection && p.scanType == kScan2Theta) {
+    // At the bin's centre: the angle its value stands for.
+    const double c = std::cos(static_cast<double>(p.start) + (i + 0.5) * static_cast<double>(p.step));
+    if (c > 0.0) {
+      const double factor = 1.0 / (c * c * c);
+      value *= factor;
+      variance *= factor * factor;  // a scaled value's variance scales with the square
+    }
+  }
+}
 
-  result.dataDefined = kTrue;
-  result.numX = p.bins;
-  result.numY = 1;
-  result.startX = 0;
-  result.endX = p.bins - 1;
-  result.startY = result.endY = 0;
+// The X axis of a scan (or cake): bin centres, in degrees for 2-theta.
+void SetScanAxis(const IntegrationParameters& p, DataSet& result) {
   result.xAxisInPixels = kFalse;
   // Bin i collects [start + i step, start + (i + 1) step) and is reported at its centre, so the
   // axis is start + step / 2 + i step, in one unit: degrees for 2-theta scans.
@@ -226,18 +235,41 @@ void Finish(const DataSet& data, const IntegrationParameters& p, const double* s
     result.xAxisStart = static_cast<float>(centre);
     result.pixelSizeX = p.step;
   }
+  result.xLabel = ScanLabel(p.scanType);
+}
+
+void ReportPolarisation(const IntegrationParameters& p, double minimumDivisor, int& status) {
+  if (!p.polarisationCorrection) return;
+  // With no pixel corrected nothing was decreased.
+  const double shown = minimumDivisor > 1.0e30 ? 1.0 : minimumDivisor;
+  IInfo(IFormat("Minimum fractional intensity decrease owing to polarisation: %7.4f", shown),
+        status);
+}
+
+// Normalisation, obliquity and the result's description.
+void Finish(const DataSet& data, const IntegrationParameters& p, const double* sums,
+            const double* weights, const double* squares, double minimumDivisor,
+            DataSet& result, int& status) {
+  const bool variances = p.variances && !p.sumsOnly && squares && result.variances;
+  for (int i = 0; i < p.bins; ++i) {
+    double value = 0.0, variance = 0.0;
+    BinValue(p, i, sums[i], weights[i], squares ? squares[i] : 0.0, variances, value, variance);
+    result.data[i] = static_cast<float>(value);
+    if (variances) result.variances[i] = static_cast<float>(variance);
+  }
+
+  result.dataDefined = kTrue;
+  result.numX = p.bins;
+  result.numY = 1;
+  result.startX = 0;
+  result.endX = p.bins - 1;
+  result.startY = result.endY = 0;
+  SetScanAxis(p, result);
   result.variancesDefined = variances ? kTrue : kFalse;
   result.zLabel = "Intensity";
-  result.xLabel = ScanLabel(p.scanType);
   result.fileName = data.fileName;
   ISetText(result.title, IFormat(ScanTitle(p.scanType), data.title.c_str()));
-
-  if (p.polarisationCorrection) {
-    // With no pixel corrected nothing was decreased.
-    const double shown = minimumDivisor > 1.0e30 ? 1.0 : minimumDivisor;
-    IInfo(IFormat("Minimum fractional intensity decrease owing to polarisation: %7.4f", shown),
-          status);
-  }
+  ReportPolarisation(p, minimumDivisor, status);
 }
 
 // ---- The cached map.
@@ -255,6 +287,8 @@ struct MapKey {
   int maskUsed = 0;
   std::uint64_t maskHash = 0;
   int keepDivisors = 0;  // variances with the polarisation correction need each divisor
+  int sector = 0;
+  float azimuthStart = 0, azimuthEnd = 0;
   bool operator==(const MapKey&) const = default;
 };
 
@@ -350,6 +384,9 @@ MapKey KeyOf(const DataSet& d, const IntegrationParameters& p) {
   key.maskUsed = mask ? 1 : 0;
   key.maskHash = mask ? MaskHash(d, mask) : 0;
   key.keepDivisors = (p.variances && !p.sumsOnly && p.polarisationCorrection) ? 1 : 0;
+  key.sector = p.sector ? 1 : 0;
+  key.azimuthStart = p.sector ? p.azimuthStart : 0.0f;
+  key.azimuthEnd = p.sector ? p.azimuthEnd : 0.0f;
   return key;
 }
 
@@ -490,7 +527,7 @@ bool BuildMap(const DataSet& d, const IntegrationParameters& p, const MapKey& ke
 }
 
 // Applies the map to the data: sums (and sums of squares) per bin.
-bool ApplyMap(const DataSet& d, const IntegrationMap& map, int bins, bool squares,
+bool ApplyMap(const DataSet& d, const IntegrationMap& map, int bins, bool squares, bool poisson,
               std::vector<double>& sums, std::vector<double>& sumSquares) {
   std::vector<double> partial;
   std::vector<double> partialSquares;
@@ -531,9 +568,12 @@ bool ApplyMap(const DataSet& d, const IntegrationMap& map, int bins, bool square
           // A long footprint, the single pass's way.
           const LongFootprint& f = longs[(run & kBinMask) - 1];
           const double v = static_cast<float>(row[column] / f.divisor);
+          const double counts = std::max(0.0, value);
+          const double poissonVariance =
+              counts / (static_cast<double>(f.divisor) * static_cast<double>(f.divisor));
           Spread(f.lower, f.upper, bins, [&](int bin, double share) {
             s[bin] += share * v;
-            if (q) q[bin] += share * v * v;
+            if (q) q[bin] += poisson ? share * share * poissonVariance : share * v * v;
           });
         } else {
           double* const t = s + (run & kBinMask);
@@ -545,7 +585,18 @@ bool ApplyMap(const DataSet& d, const IntegrationMap& map, int bins, bool square
             for (std::uint32_t b = 1; b + 1 < count; ++b) t[b] += middle;
             t[count - 1] += lastShares[i] * value;
           }
-          if (q) {
+          if (q && poisson) {
+            // share^2 x count = fraction^2 x count / divisor^2: the corrected value's variance.
+            const double counts = std::max(0.0, value);
+            const double firstShare = firstShares[i];
+            double* const u = q + (run & kBinMask);
+            u[0] += firstShare * firstShare * counts;
+            if (count > 1) {
+              const double middle = middleShare * middleShare * counts;
+              for (std::uint32_t b = 1; b + 1 < count; ++b) u[b] += middle;
+              u[count - 1] += static_cast<double>(lastShares[i]) * lastShares[i] * counts;
+            }
+          } else if (q) {
             // share x value x (value / divisor) = fraction x (value / divisor)^2
             const double corrected =
                 divisors ? static_cast<double>(static_cast<float>(row[column] / divisors[i]))
@@ -577,6 +628,154 @@ bool ApplyMap(const DataSet& d, const IntegrationMap& map, int bins, bool square
   return true;
 }
 
+
+// ---- The cake's map: for every output bin the pixels that reach it and their shares.
+
+struct CakeMap {
+  bool valid = false;
+  MapKey key;
+  int azimuthBins = 0;
+  std::vector<std::uint32_t> offsets;  // bins + 1: entries of bin b are [offsets[b], offsets[b + 1])
+  std::vector<std::uint32_t> pixels;   // element index in the data array
+  std::vector<float> shares;           // fraction / polarisation divisor
+  std::vector<double> weights;         // per bin: the sum of the fractions
+  double minimumDivisor = 1.7e38;
+  std::int64_t entries = 0;
+};
+
+struct CakeCache {
+  std::mutex mutex;
+  CakeMap map;
+  std::int64_t builds = 0;
+};
+
+CakeCache& TheCakeCache() {
+  static CakeCache cache;
+  return cache;
+}
+
+struct CakeEntry {
+  std::uint32_t bin;
+  std::uint32_t pixel;
+  float share;
+  float fraction;
+};
+
+// Spreads [lower, upper] (azimuth bin positions, possibly beyond 0 or n) over n bins that
+// close into a circle: add(bin, fraction).
+template <class Add>
+inline void SpreadAround(double lower, double upper, int n, Add&& add) {
+  const double span = upper - lower;
+  if (!(span > 0.0)) {
+    const auto k = static_cast<long long>(std::floor(lower));
+    add(static_cast<int>(((k % n) + n) % n), 1.0);
+    return;
+  }
+  const auto first = static_cast<long long>(std::floor(lower));
+  const auto last = static_cast<long long>(std::floor(upper));
+  for (long long k = first; k <= last; ++k) {
+    const double overlap = std::min(upper, static_cast<double>(k + 1)) - std::max(lower, static_cast<double>(k));
+    if (overlap > 0.0) add(static_cast<int>(((k % n) + n) % n), std::min(1.0, overlap / span));
+  }
+}
+
+bool BuildCakeMap(const DataSet& d, const CakeParameters& cp, const MapKey& key, CakeMap& map) {
+  const IntegrationParameters& p = cp.radial;
+  Kernel k;
+  SetKernel(d, p, k);
+  k.sector = false;
+  const unsigned char* mask = MaskInUse(d);
+  const std::int64_t width = d.endX - d.startX + 1;
+  const std::int64_t pixels = width * (d.endY - d.startY + 1);
+  const int nAz = cp.azimuthBins;
+  const std::int64_t bins2D = static_cast<std::int64_t>(p.bins) * nAz;
+  const double azimuthStep = 2.0 * M_PI / nAz;
+  std::vector<std::vector<CakeEntry>> chunks(kChunks);
+  std::vector<double> partialMinimum(kChunks, 1.7e38);
+  std::atomic<bool> failed{false};
+  RunChunks(pixels, [&](int c) {
+    std::vector<CakeEntry>& out = chunks[static_cast<std::size_t>(c)];
+    std::vector<std::pair<int, float>> radial, around;
+    double minimum = 1.7e38;
+    const std::int64_t begin = ChunkBegin(pixels, c), end = ChunkBegin(pixels, c + 1);
+    try {
+      out.reserve(static_cast<std::size_t>((end - begin) * 4));
+      for (std::int64_t i = begin; i < end; ++i) {
+        const int x = d.startX + static_cast<int>(i % width);
+        const int y = d.startY + static_cast<int>(i / width);
+        float lower = 0.0f, upper = 0.0f, divisor = 1.0f;
+        if (Masked(d, mask, x, y) || !PixelBins(k, x, y, lower, upper, divisor)) continue;
+        if (k.polarisation) minimum = std::min(minimum, static_cast<double>(divisor));
+        radial.clear();
+        Spread(lower, upper, p.bins, [&](int bin, float f) { radial.emplace_back(bin, f); });
+        if (radial.empty()) continue;
+        const double g = (x + 0.5 - k.t.beamX) * k.t.pixelX;
+        const double e = (y + 0.5 - k.t.beamY) * k.t.pixelY;
+        const double rho = std::hypot(g, e);
+        around.clear();
+        if (rho <= k.halfWidth) {
+          // The footprint holds the beam centre: every azimuth alike.
+          for (int a = 0; a < nAz; ++a) around.emplace_back(a, static_cast<float>(1.0 / nAz));
+        } else {
+          const double centre = (std::atan2(e, g) + M_PI) / azimuthStep;
+          const double half = std::atan(k.halfWidth / rho) / azimuthStep;
+          SpreadAround(centre - half, centre + half, nAz,
+                       [&](int a, double f) { around.emplace_back(a, static_cast<float>(f)); });
+        }
+        const auto element = static_cast<std::uint32_t>(IIndex(d, x, y));
+        for (const auto& [a, fa] : around) {
+          for (const auto& [r, fr] : radial) {
+            const float fraction = fa * fr;
+            out.push_back({static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(p.bins) +
+                               static_cast<std::uint32_t>(r),
+                           element, fraction / divisor, fraction});
+          }
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    partialMinimum[static_cast<std::size_t>(c)] = minimum;
+  });
+  if (failed) return false;
+  std::int64_t total = 0;
+  for (const auto& chunk : chunks) total += static_cast<std::int64_t>(chunk.size());
+  if (total >= (std::int64_t{1} << 32)) return false;
+  try {
+    map = CakeMap();
+    map.offsets.assign(static_cast<std::size_t>(bins2D) + 1, 0u);
+    map.pixels.resize(static_cast<std::size_t>(total));
+    map.shares.resize(static_cast<std::size_t>(total));
+    map.weights.assign(static_cast<std::size_t>(bins2D), 0.0);
+  } catch (const std::bad_alloc&) {
+    map = CakeMap();
+    return false;
+  }
+  // A counting sort by bin; within a bin the entries keep chunk and pixel order, so sums are
+  // always added in the same order.
+  for (const auto& chunk : chunks)
+    for (const CakeEntry& entry : chunk) ++map.offsets[entry.bin + 1];
+  for (std::int64_t b = 0; b < bins2D; ++b)
+    map.offsets[static_cast<std::size_t>(b) + 1] += map.offsets[static_cast<std::size_t>(b)];
+  std::vector<std::uint32_t> next(map.offsets.begin(), map.offsets.end() - 1);
+  for (auto& chunk : chunks) {
+    for (const CakeEntry& entry : chunk) {
+      const std::uint32_t at = next[entry.bin]++;
+      map.pixels[at] = entry.pixel;
+      map.shares[at] = entry.share;
+      map.weights[entry.bin] += entry.fraction;
+    }
+    std::vector<CakeEntry>().swap(chunk);  // give the memory back as we go
+  }
+  for (int c = 0; c < kChunks; ++c)
+    map.minimumDivisor = std::min(map.minimumDivisor, partialMinimum[static_cast<std::size_t>(c)]);
+  map.key = key;
+  map.azimuthBins = nAz;
+  map.entries = total;
+  map.valid = true;
+  return true;
+}
+
 }  // namespace
 
 double MFootprintHalfWidth(const DataSet& d) {
@@ -604,6 +803,7 @@ int MROIIntegrateSinglePass(const DataSet& data, const IntegrationParameters& p,
   Kernel k;
   SetKernel(data, p, k);
   const unsigned char* mask = MaskInUse(data);
+  const bool poisson = p.errorModel == kErrorsPoisson;
   double minimum = 1.7e38;
   for (int y = data.startY; y <= data.endY; ++y) {
     for (int x = data.startX; x <= data.endX; ++x) {
@@ -616,10 +816,13 @@ int MROIIntegrateSinglePass(const DataSet& data, const IntegrationParameters& p,
         minimum = std::min(minimum, static_cast<double>(divisor));
       }
       const double v = value;
+      // Counting statistics: the corrected value's variance is count / divisor^2.
+      const double counts = std::max(0.0, static_cast<double>(data.data[IIndex(data, x, y)]));
+      const double poissonVariance = k.polarisation ? counts / (static_cast<double>(divisor) * divisor) : counts;
       Spread(lower, upper, p.bins, [&](int bin, double f) {
         sums[bin] += f * v;
         weights[bin] += f;
-        if (squares) sumSquares[bin] += f * v * v;
+        if (squares) sumSquares[bin] += poisson ? f * f * poissonVariance : f * v * v;
       });
     }
   }
@@ -647,7 +850,8 @@ int MROIIntegrate(const DataSet& data, const IntegrationParameters& p, DataSet& 
       ++cache.builds;
       ready = BuildMap(data, p, key, cache.map);
     }
-    if (ready && ApplyMap(data, cache.map, p.bins, squares, sums, sumSquares)) {
+    if (ready && ApplyMap(data, cache.map, p.bins, squares, p.errorModel == kErrorsPoisson, sums,
+                          sumSquares)) {
       try {
         weights = cache.map.weights;
         minimumDivisor = cache.map.minimumDivisor;
@@ -660,6 +864,83 @@ int MROIIntegrate(const DataSet& data, const IntegrationParameters& p, DataSet& 
   if (!done) return MROIIntegrateSinglePass(data, p, result, status);
   Finish(data, p, sums.data(), weights.data(), squares ? sumSquares.data() : nullptr,
          minimumDivisor, result, status);
+  return kTrue;
+}
+
+int MROICake(const DataSet& data, const CakeParameters& cp, DataSet& result, int& status,
+             std::vector<double>* weightsOut) {
+  static constexpr IRoutine kR{"MROICake", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  const IntegrationParameters& p = cp.radial;
+  if (cp.azimuthBins < 1 || cp.azimuthBins > 36000) return IFail(kR, kStatusIntRange1, status);
+  const std::int64_t bins2D = static_cast<std::int64_t>(p.bins) * cp.azimuthBins;
+  if (p.bins <= 0 || bins2D > (std::int64_t{1} << 28)) return IFail(kR, kStatusIntRange1, status);
+  if (IElementCount(data) >= (std::size_t{1} << 32)) return IFail(kR, kStatusIntRange1, status);
+  IntegrationParameters whole = p;
+  whole.sector = kFalse;
+  // The result is checked as a scan of bins x 1 by the shared checks, then as the cake.
+  if (!CheckParameters(kR, data, whole, result, status)) return kFalse;
+  if (result.dimY < cp.azimuthBins) return IFail(kR, kStatusNotAllocated, status);
+  // Cake bins hold a pixel or two: only counting statistics give them a variance.
+  const bool squares = p.variances && !p.sumsOnly && p.errorModel == kErrorsPoisson;
+  if (squares && !result.variancesAllocated && !IAllocateVariances(result, status)) return kFalse;
+
+  CakeCache& cache = TheCakeCache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  MapKey key = KeyOf(data, whole);
+  key.keepDivisors = cp.azimuthBins;  // the azimuth binning is part of the map
+  if (!(cache.map.valid && cache.map.key == key)) {
+    ++cache.builds;
+    if (!BuildCakeMap(data, cp, key, cache.map)) {
+      cache.map = CakeMap();
+      return IFail(kR, kStatusMemory, status);
+    }
+  }
+  const CakeMap& map = cache.map;
+  const float* values = data.data.get();
+  const int nAz = cp.azimuthBins;
+  // Bins in a fixed partition; each bin is one sum in entry order: no partial sums at all.
+  RunChunks(bins2D * 16, [&](int c) {
+    const std::int64_t begin = ChunkBegin(bins2D, c), end = ChunkBegin(bins2D, c + 1);
+    for (std::int64_t b = begin; b < end; ++b) {
+      double sum = 0.0, square = 0.0;
+      const std::uint32_t from = map.offsets[static_cast<std::size_t>(b)];
+      const std::uint32_t to = map.offsets[static_cast<std::size_t>(b) + 1];
+      for (std::uint32_t e = from; e < to; ++e) {
+        const double v = values[map.pixels[e]];
+        const double share = map.shares[e];
+        sum += share * v;
+        if (squares) square += share * share * std::max(0.0, v);
+      }
+      const int r = static_cast<int>(b % p.bins);
+      double value = 0.0, variance = 0.0;
+      BinValue(p, r, sum, map.weights[static_cast<std::size_t>(b)], square, squares, value,
+               variance);
+      result.data[IIndex(result, r, static_cast<int>(b / p.bins))] = static_cast<float>(value);
+      if (squares) {
+        result.variances[IIndex(result, r, static_cast<int>(b / p.bins))] =
+            static_cast<float>(variance);
+      }
+    }
+  });
+  if (weightsOut) *weightsOut = map.weights;
+  result.dataDefined = kTrue;
+  result.numX = p.bins;
+  result.numY = nAz;
+  result.startX = result.startY = 0;
+  result.endX = p.bins - 1;
+  result.endY = nAz - 1;
+  SetScanAxis(p, result);
+  result.yAxisStart = static_cast<float>(-180.0 + 180.0 / nAz);
+  result.pixelSizeY = static_cast<float>(360.0 / nAz);
+  result.yLabel = "Azimuth (Degrees)";
+  result.zLabel = "Intensity";
+  result.variancesDefined = squares ? kTrue : kFalse;
+  result.fileName = data.fileName;
+  const char* kinds[] = {"Radial Distance", "2-Theta", "Q-Space", "D-Spacing"};
+  ISetText(result.title, IFormat("%s: %s / Azimuth Cake", data.title.c_str(),
+                                 kinds[std::clamp(p.scanType - kScanRadial, 0, 3)]));
+  ReportPolarisation(p, map.minimumDivisor, status);
   return kTrue;
 }
 
@@ -679,13 +960,27 @@ IntegrationCacheInfo MIntegrationCacheInfo() {
     for (const auto& middles : m.middleShares) bytes += middles.capacity() * sizeof(float);
     info.bytes = static_cast<std::int64_t>(bytes);
   }
+  CakeCache& cake = TheCakeCache();
+  std::lock_guard<std::mutex> cakeLock(cake.mutex);
+  info.cakeBuilds = cake.builds;
+  if (cake.map.valid) {
+    info.cakeBytes = static_cast<std::int64_t>(
+        cake.map.offsets.capacity() * sizeof(std::uint32_t) +
+        cake.map.pixels.capacity() * sizeof(std::uint32_t) +
+        cake.map.shares.capacity() * sizeof(float) + cake.map.weights.capacity() * sizeof(double));
+  }
   return info;
 }
 
 void MIntegrationCacheClear() {
-  MapCache& cache = Cache();
-  std::lock_guard<std::mutex> lock(cache.mutex);
-  cache.map = IntegrationMap();
+  {
+    MapCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    cache.map = IntegrationMap();
+  }
+  CakeCache& cake = TheCakeCache();
+  std::lock_guard<std::mutex> lock(cake.mutex);
+  cake.map = CakeMap();
 }
 
 // ---- Projection.

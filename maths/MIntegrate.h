@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "data/DataSet.h"
 
@@ -44,7 +45,19 @@ struct IntegrationParameters {
   int polarisationCorrection = 0;  // each pixel divided by its polarisation factor
   int sumsOnly = 0;                // bins left as weighted sums
   int variances = 0;               // variances of the bins into the result's variances
+  // Beyond the classic scans: an azimuthal sector (only pixels whose centre lies at an azimuth
+  // from azimuthStart to azimuthEnd, radians in [-pi, pi]; end below start wraps through
+  // +-pi), the azimuth being that of the untilted offsets, atan2(y offset, x offset).
+  int sector = 0;
+  float azimuthStart = 0.0f, azimuthEnd = 0.0f;
+  // The variance model: 0 the scatter of the values about the bin mean (the classic
+  // estimate), 1 counting statistics: each pixel's variance is its count (never below 0),
+  // carried through the splitting, var = sum(share^2 x count) / weight^2.
+  int errorModel = 0;
 };
+
+inline constexpr int kErrorsScatter = 0;
+inline constexpr int kErrorsPoisson = 1;
 
 struct ProjectionParameters {
   int bins = 0;
@@ -64,11 +77,34 @@ int MROIIntegrate(const DataSet& data, const IntegrationParameters& parameters, 
 int MROIIntegrateSinglePass(const DataSet& data, const IntegrationParameters& parameters,
                             DataSet& result, int& status);
 
+// The cake: the region regrouped by scan value (the radial axis of `radial`, its corrections
+// as in MROIIntegrate; no sector) and azimuth (`azimuthBins` bins from -180 to 180 degrees, the
+// azimuth of the sector, atan2(y offset, x offset) of the untilted offsets). A pixel's footprint
+// spreads over the radial bins as in MROIIntegrate and over the azimuth bins its arc covers
+// (half width atan(h / rho), rho its distance from the beam centre; the whole circle at the
+// centre), the two fractions multiplied, so a pixel's fractions add up to those of the 1-D scan
+// and the weighted mean of a cake column over azimuth is the 1-D scan's bin. The result
+// (allocated with at least bins x azimuthBins elements) holds azimuth bin a in row a; X is the
+// scan axis as for MROIIntegrate, Y the azimuth bin centres in degrees (yAxisStart, and
+// pixelSizeY the bin width in degrees). `weights`, when given, receives each bin's total
+// fraction, row by row. The pixel-to-bin map is cached like MROIIntegrate's, kept as a list of
+// (pixel, share) per output bin, so applying it runs over the bins in parallel with a fixed
+// order of addition. Variances come only with counting statistics (errorModel Poisson): a cake
+// bin holds too few pixels for their scatter. Status 21 for azimuthBins outside 1 to 36000.
+struct CakeParameters {
+  IntegrationParameters radial;
+  int azimuthBins = 360;
+};
+int MROICake(const DataSet& data, const CakeParameters& parameters, DataSet& result, int& status,
+             std::vector<double>* weights = nullptr);
+
 // The cached map: its size, how often it was built, and a way to drop it.
 struct IntegrationCacheInfo {
   std::int64_t builds = 0;  // maps built since the program started
   std::int64_t pixels = 0;  // pixels of the region the map covers
   std::int64_t bytes = 0;   // memory the map holds
+  std::int64_t cakeBuilds = 0;  // cake maps built
+  std::int64_t cakeBytes = 0;   // memory the cake's map holds
 };
 IntegrationCacheInfo MIntegrationCacheInfo();
 void MIntegrationCacheClear();

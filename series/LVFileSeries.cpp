@@ -497,6 +497,7 @@ int LVFSIntegrate(DataSet& main, DataSet& output, int& status) {
   IntegrationParameters p;
   if (!LVIntegrationParameters(scanType, main, oversampling, maximumD, p, status)) return kFalse;
   p.variances = variances ? kTrue : kFalse;
+  LVIntegrationErrors(p, status);  // counting-statistics errors when switched on
   const int files = static_cast<int>(series.names.size());
   DataSet scan;
   if (!IAllocateData(p.bins, 1, scan, status) || !IAllocateVariances(scan, status) ||
