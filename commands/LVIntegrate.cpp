@@ -23,6 +23,18 @@ int BinCount(const IRoutine& r, int oversampling, int farthestPixels, int& bins,
   return kTrue;
 }
 
+// The bins of the region (over-sampling x the farthest corner's distance in pixels) and that
+// distance in metres.
+int FarthestBins(const IRoutine& r, const DataSet& data, int oversampling, int& bins,
+                 float& farDistance, int& status) {
+  int nearPixels = 0, farPixels = 0;
+  float nearDistance = 0.0f;
+  if (!ICalROICornerDistance(data, nearPixels, farPixels, nearDistance, farDistance, status)) {
+    return kFalse;
+  }
+  return BinCount(r, oversampling, farPixels, bins, status);
+}
+
 // The wait cursor while the pass runs.
 int Integrate(const DataSet& data, const IntegrationParameters& p, DataSet& result,
               int& status) {
@@ -53,13 +65,9 @@ int LVIntegrationParameters(int scanType, const DataSet& data, int oversampling,
                             IntegrationParameters& p, int& status) {
   static constexpr IRoutine kR{"LVIntegrate", "V0.8"};
   if (IBad(kR, status)) return kFalse;
-  int nearPixels = 0, farPixels = 0;
-  float nearDistance = 0.0f, farDistance = 0.0f;
-  if (!ICalROICornerDistance(data, nearPixels, farPixels, nearDistance, farDistance, status)) {
-    return kFalse;
-  }
   int bins = 0;
-  if (!BinCount(kR, oversampling, farPixels, bins, status)) return kFalse;
+  float farDistance = 0.0f;
+  if (!FarthestBins(kR, data, oversampling, bins, farDistance, status)) return kFalse;
 
   const double farAngle = std::atan2(static_cast<double>(farDistance), data.distance);
   double range = farDistance;
@@ -139,13 +147,9 @@ int LVIntegrateRadially(DataSet& data, DataSet& result, int& status) {
                     oversampling, status})) {
     return kFalse;
   }
-  int nearPixels = 0, farPixels = 0;
-  float nearDistance = 0.0f, farDistance = 0.0f;
-  if (!ICalROICornerDistance(data, nearPixels, farPixels, nearDistance, farDistance, status)) {
-    return kFalse;
-  }
   int bins = 0;
-  if (!BinCount(kR, oversampling, farPixels, bins, status)) return kFalse;
+  float farDistance = 0.0f;
+  if (!FarthestBins(kR, data, oversampling, bins, farDistance, status)) return kFalse;
   if (!IAllocateData(bins, 1, result, status)) return kFalse;
 
   IntegrationParameters p;
@@ -187,6 +191,20 @@ int LVInpProjection(DataSet& data, int& oversampling, float x[4], float y[4], in
   return kTrue;
 }
 
+int LVProjectionParameters(const DataSet& data, int oversampling, const float x[4],
+                           const float y[4], ProjectionParameters& p, int& status) {
+  static constexpr IRoutine kR{"LVProjection", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  p.binWidth = static_cast<float>((static_cast<double>(data.pixelSizeX) + data.pixelSizeY) /
+                                  (2.0 * oversampling));
+  const double dx = (static_cast<double>(x[1]) - x[0]) * data.pixelSizeX;
+  const double dy = (static_cast<double>(y[1]) - y[0]) * data.pixelSizeY;
+  const double bins = std::sqrt(dx * dx + dy * dy) / p.binWidth + 0.9999;
+  if (!(bins >= 1.0) || bins > INT_MAX) return IFail(kR, kStatusIntRange1, status);
+  p.bins = static_cast<int>(bins);
+  return kTrue;
+}
+
 int LVProjection(DataSet& data, DataSet& result, int& status) {
   static constexpr IRoutine kR{"LVProjection", "V0.4"};
   if (IBad(kR, status)) return kFalse;
@@ -200,13 +218,7 @@ int LVProjection(DataSet& data, DataSet& result, int& status) {
   if (!LVInpProjection(data, oversampling, x, y, status)) return kFalse;
 
   ProjectionParameters p;
-  p.binWidth = static_cast<float>((static_cast<double>(data.pixelSizeX) + data.pixelSizeY) /
-                                  (2.0 * oversampling));
-  const double dx = (static_cast<double>(x[1]) - x[0]) * data.pixelSizeX;
-  const double dy = (static_cast<double>(y[1]) - y[0]) * data.pixelSizeY;
-  const double bins = std::sqrt(dx * dx + dy * dy) / p.binWidth + 0.9999;
-  if (!(bins >= 1.0) || bins > INT_MAX) return IFail(kR, kStatusIntRange1, status);
-  p.bins = static_cast<int>(bins);
+  if (!LVProjectionParameters(data, oversampling, x, y, p, status)) return kFalse;
   if (!IAllocateData(p.bins, 1, result, status)) return kFalse;
   if (!MProjection(data, p, x, y, result, status)) return kFalse;
   IInfo("Main data projected onto 1-D line", status);
@@ -224,8 +236,19 @@ int LVIntegrationErrors(IntegrationParameters& p, int& status) {
 
 namespace {
 
-// The over-sampling and, for d-spacings, the largest d-spacing, as the 1-D commands ask them.
-int AskScan(const IRoutine& r, int scanType, int& oversampling, float& maximumD, int& status) {
+int CheckedSource(const IRoutine& r, const DataSet& data, int& status) {
+  if (!data.dataDefined) {
+    IWarning(std::string(r.name) + "; Data is not defined", status);
+    return kFalse;
+  }
+  return ICheckData(std::string(r.name) + ":", data, status);
+}
+
+// The source checked, the scan type from the pop-up, the over-sampling and, for d-spacings,
+// the largest d-spacing, as the 1-D commands ask them.
+int AskScan(const IRoutine& r, const DataSet& data, int& scanType, int& oversampling,
+            float& maximumD, int& status) {
+  if (!CheckedSource(r, data, status) || !LVSelectScanType(scanType, status)) return kFalse;
   IGetDBIntItem("Integration_Oversampling_Factor", oversampling, status);
   if (!WGetInteger({"ENTER OVER-SAMPLING FACTOR FOR INTEGRATED DATA:", kTrue, kTrue, 1, 10,
                     oversampling, status})) {
@@ -243,25 +266,14 @@ int AskScan(const IRoutine& r, int scanType, int& oversampling, float& maximumD,
   return kTrue;
 }
 
-int CheckedSource(const IRoutine& r, const DataSet& data, int& status) {
-  if (!data.dataDefined) {
-    IWarning(std::string(r.name) + "; Data is not defined", status);
-    return kFalse;
-  }
-  return ICheckData(std::string(r.name) + ":", data, status);
-}
-
 }  // namespace
 
 int LVIntegrateSector(DataSet& data, DataSet& result, int& status) {
   static constexpr IRoutine kR{"LVIntegrateSector", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  if (!CheckedSource(kR, data, status)) return kFalse;
-  int scanType = kScan2Theta;
-  if (!LVSelectScanType(scanType, status)) return kFalse;
-  int oversampling = 1;
+  int scanType = kScan2Theta, oversampling = 1;
   float maximumD = 10.0f;
-  if (!AskScan(kR, scanType, oversampling, maximumD, status)) return kFalse;
+  if (!AskScan(kR, data, scanType, oversampling, maximumD, status)) return kFalse;
   float start = -45.0f, end = 45.0f;
   IGetDBRealItem("Sector_Azimuth_Start", start, status);
   IGetDBRealItem("Sector_Azimuth_End", end, status);
@@ -293,12 +305,9 @@ int LVIntegrateSector(DataSet& data, DataSet& result, int& status) {
 int LVIntegrateCake(DataSet& data, DataSet& result, int& status) {
   static constexpr IRoutine kR{"LVIntegrateCake", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  if (!CheckedSource(kR, data, status)) return kFalse;
-  int scanType = kScan2Theta;
-  if (!LVSelectScanType(scanType, status)) return kFalse;
-  int oversampling = 1;
+  int scanType = kScan2Theta, oversampling = 1;
   float maximumD = 10.0f;
-  if (!AskScan(kR, scanType, oversampling, maximumD, status)) return kFalse;
+  if (!AskScan(kR, data, scanType, oversampling, maximumD, status)) return kFalse;
   int azimuthBins = 360;
   IGetDBIntItem("Cake_Azimuth_Bins", azimuthBins, status);
   if (!WGetInteger({"ENTER NUMBER OF AZIMUTHAL BINS:", kTrue, kTrue, 1, 3600, azimuthBins,

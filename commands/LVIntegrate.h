@@ -33,6 +33,10 @@ int LVIntegrateRadially(DataSet& data, DataSet& result, int& status);
 
 // The projection region (four corners, pixel coordinates) and the over-sampling factor.
 int LVInpProjection(DataSet& data, int& oversampling, float x[4], float y[4], int& status);
+// The bins of a projection: width (pixel size X + pixel size Y) / (2 x over-sampling), as many
+// as cover the line from corner 0 to corner 1.
+int LVProjectionParameters(const DataSet& data, int oversampling, const float x[4],
+                           const float y[4], ProjectionParameters& parameters, int& status);
 // "Projection".
 int LVProjection(DataSet& data, DataSet& result, int& status);
 

@@ -139,6 +139,23 @@ inline bool Masked(const DataSet& d, const unsigned char* mask, int x, int y) {
   return mask && mask[IIndex(d, x, y)] != 0;
 }
 
+// Calls use(i, x, y, lower, upper, divisor) for the pixels i in [begin, end) of a region
+// `width` pixels wide that are unmasked and land in the scan, keeping the smallest
+// polarisation divisor met.
+template <class Use>
+inline void ForEachPixelBins(const Kernel& k, const DataSet& d, const unsigned char* mask,
+                             std::int64_t width, std::int64_t begin, std::int64_t end,
+                             double& minimum, Use&& use) {
+  for (std::int64_t i = begin; i < end; ++i) {
+    const int x = d.startX + static_cast<int>(i % width);
+    const int y = d.startY + static_cast<int>(i / width);
+    float lower = 0.0f, upper = 0.0f, divisor = 1.0f;
+    if (Masked(d, mask, x, y) || !PixelBins(k, x, y, lower, upper, divisor)) continue;
+    if (k.polarisation) minimum = std::min(minimum, static_cast<double>(divisor));
+    if (!use(i, x, y, lower, upper, divisor)) return;
+  }
+}
+
 const unsigned char* MaskInUse(const DataSet& d) {
   return (d.maskInUse && d.maskAllocated && d.mask) ? d.mask.get() : nullptr;
 }
@@ -320,11 +337,14 @@ struct IntegrationMap {
   double minimumDivisor = 1.7e38;
 };
 
-struct MapCache {
+// A map kept for the next call, with how often one was built.
+template <class Map>
+struct Kept {
   std::mutex mutex;
-  IntegrationMap map;
+  Map map;
   std::int64_t builds = 0;
 };
+using MapCache = Kept<IntegrationMap>;
 
 MapCache& Cache() {
   static MapCache cache;
@@ -446,12 +466,8 @@ bool BuildMap(const DataSet& d, const IntegrationParameters& p, const MapKey& ke
     std::vector<float>& middles = map.middleShares[static_cast<std::size_t>(c)];
     double minimum = 1.7e38;
     const std::int64_t begin = ChunkBegin(pixels, c), end = ChunkBegin(pixels, c + 1);
-    for (std::int64_t i = begin; i < end; ++i) {
-      const int x = d.startX + static_cast<int>(i % width);
-      const int y = d.startY + static_cast<int>(i / width);
-      float lower = 0.0f, upper = 0.0f, divisor = 1.0f;
-      if (Masked(d, mask, x, y) || !PixelBins(k, x, y, lower, upper, divisor)) continue;
-      if (k.polarisation) minimum = std::min(minimum, static_cast<double>(divisor));
+    ForEachPixelBins(k, d, mask, width, begin, end, minimum,
+                     [&](std::int64_t i, int, int, float lower, float upper, float divisor) {
       if (key.keepDivisors) map.divisors[static_cast<std::size_t>(i)] = divisor;
       int first = -1, last = -1;
       bool gap = false;
@@ -468,7 +484,7 @@ bool BuildMap(const DataSet& d, const IntegrationParameters& p, const MapKey& ke
         }
         last = bin;
       });
-      if (first < 0) continue;  // nothing in any bin
+      if (first < 0) return true;  // nothing in any bin
       const auto count = static_cast<std::uint32_t>(last - first + 1);
       // Bins inside a footprint always get their share, so a run has no gaps; anything else
       // goes the long way.
@@ -477,14 +493,14 @@ bool BuildMap(const DataSet& d, const IntegrationParameters& p, const MapKey& ke
           longs.push_back({lower, upper, divisor});
         } catch (const std::bad_alloc&) {
           failed = true;
-          return;
+          return false;
         }
         if (longs.size() >= kBinMask) {
           failed = true;
-          return;
+          return false;
         }
         map.runs[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(longs.size());
-        continue;
+        return true;
       }
       map.runs[static_cast<std::size_t>(i)] =
           static_cast<std::uint32_t>(first) | (count << kCountShift);
@@ -495,10 +511,11 @@ bool BuildMap(const DataSet& d, const IntegrationParameters& p, const MapKey& ke
           middles.push_back(fractions[1] / divisor);
         } catch (const std::bad_alloc&) {
           failed = true;
-          return;
+          return false;
         }
       }
-    }
+      return true;
+    });
     partialMinimum[static_cast<std::size_t>(c)] = minimum;
   });
   if (failed) {
@@ -643,11 +660,7 @@ struct CakeMap {
   std::int64_t entries = 0;
 };
 
-struct CakeCache {
-  std::mutex mutex;
-  CakeMap map;
-  std::int64_t builds = 0;
-};
+using CakeCache = Kept<CakeMap>;
 
 CakeCache& TheCakeCache() {
   static CakeCache cache;
@@ -700,15 +713,11 @@ bool BuildCakeMap(const DataSet& d, const CakeParameters& cp, const MapKey& key,
     const std::int64_t begin = ChunkBegin(pixels, c), end = ChunkBegin(pixels, c + 1);
     try {
       out.reserve(static_cast<std::size_t>((end - begin) * 4));
-      for (std::int64_t i = begin; i < end; ++i) {
-        const int x = d.startX + static_cast<int>(i % width);
-        const int y = d.startY + static_cast<int>(i / width);
-        float lower = 0.0f, upper = 0.0f, divisor = 1.0f;
-        if (Masked(d, mask, x, y) || !PixelBins(k, x, y, lower, upper, divisor)) continue;
-        if (k.polarisation) minimum = std::min(minimum, static_cast<double>(divisor));
+      ForEachPixelBins(k, d, mask, width, begin, end, minimum,
+                       [&](std::int64_t, int x, int y, float lower, float upper, float divisor) {
         radial.clear();
         Spread(lower, upper, p.bins, [&](int bin, float f) { radial.emplace_back(bin, f); });
-        if (radial.empty()) continue;
+        if (radial.empty()) return true;
         const double g = (x + 0.5 - k.t.beamX) * k.t.pixelX;
         const double e = (y + 0.5 - k.t.beamY) * k.t.pixelY;
         const double rho = std::hypot(g, e);
@@ -731,7 +740,8 @@ bool BuildCakeMap(const DataSet& d, const CakeParameters& cp, const MapKey& key,
                            element, fraction / divisor, fraction});
           }
         }
-      }
+        return true;
+      });
     } catch (const std::bad_alloc&) {
       failed = true;
     }

@@ -556,13 +556,7 @@ int LVFSProjection(DataSet& main, DataSet& output, int& status) {
   float x[4] = {0, 0, 0, 0}, y[4] = {0, 0, 0, 0};
   if (!LVInpProjection(main, oversampling, x, y, status)) return kFalse;
   ProjectionParameters p;
-  p.binWidth = static_cast<float>((static_cast<double>(main.pixelSizeX) + main.pixelSizeY) /
-                                  (2.0 * oversampling));
-  const double dx = (static_cast<double>(x[1]) - x[0]) * main.pixelSizeX;
-  const double dy = (static_cast<double>(y[1]) - y[0]) * main.pixelSizeY;
-  const double bins = std::sqrt(dx * dx + dy * dy) / p.binWidth + 0.9999;
-  if (!(bins >= 1.0) || bins > 16777216.0) return IFail(kR, kStatusIntRange1, status);
-  p.bins = static_cast<int>(bins);
+  if (!LVProjectionParameters(main, oversampling, x, y, p, status)) return kFalse;
   const int files = static_cast<int>(series.names.size());
   DataSet line;
   if (!IAllocateData(p.bins, 1, line, status) || !IAllocateData(p.bins, files, output, status))
