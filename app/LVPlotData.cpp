@@ -56,9 +56,13 @@ int LVPlotData(DataSet& d, int& status) {
     GInitRubberBox(region, status);
     title = IFormat("%s: %s", kProductTitle, d.title.c_str());
   } else {
-    if (!GDrawImage(canvas, 3, 3, width - 8, height - 8, d, status)) {
+    // Room for numbered axes left of and below an image with physical axes (the cake).
+    const bool axes = GHasAxisImage(d) && width > 200 && height > 150;
+    const int left = axes ? 80 : 3, below = axes ? 56 : 5;
+    if (!GDrawImage(canvas, left, 3, width - left - 5, height - 3 - below, d, status)) {
       IWarning("LVPlotData: GDrawImage failed", status);
     } else {
+      if (axes) GDrawImageAxes(width, height, d, status);
       if (d.beamCentreX > -1.0e5f) {
         WDrawMarker(canvas, GDataToWindowX(d.beamCentreX, d), GDataToWindowY(d.beamCentreY, d),
                     status);

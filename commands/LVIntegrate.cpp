@@ -8,6 +8,7 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "commands/LVGeometry.h"
+#include "graphics/GDisplaySize.h"
 #include "maths/MGeometry.h"
 #include "maths/MIntegrate.h"
 #include "platform/Platform.h"
@@ -329,6 +330,8 @@ int LVIntegrateCake(DataSet& data, DataSet& result, int& status) {
   IInfo(IFormat("Main data regrouped to %i scan bins by %i azimuthal bins", p.radial.bins,
                 azimuthBins),
         status);
+  // The cake is shown whole, whatever size its store showed before.
+  LVAutosetMagnification(result, status);
   return kTrue;
 }
 

@@ -403,3 +403,53 @@ int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const D
   GSetLineWidth(1, status);
   return status == kStatusGood ? kTrue : kFalse;
 }
+
+bool GHasAxisImage(const DataSet& d) {
+  return d.dataDefined && d.numY >= 2 && !d.xAxisInPixels && d.yLabel == "Azimuth (Degrees)" &&
+         d.pixelSizeX > 0.0f && d.pixelSizeY > 0.0f;
+}
+
+int GDrawImageAxes(int width, int height, const DataSet& d, int& status) {
+  static constexpr IRoutine kR{"GDrawImageAxes", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!GHasAxisImage(d)) return kFalse;
+  // The columns and rows in view, where the image drawing put them.
+  const int c0 = std::max(0, d.displayStartX), r0 = std::max(0, d.displayStartY);
+  const int c1 = GWindowToPixelX(width - 1, d);
+  const int r1 = GWindowToPixelY(0, d);
+  const int left = GDataToWindowX(static_cast<float>(c0), d);
+  const int right = std::min(width - 1, GDataToWindowX(static_cast<float>(c1 + 1), d));
+  const int top = std::max(0, GDataToWindowY(static_cast<float>(r1 + 1), d));
+  const int bottom = std::min(height - 1, GDataToWindowY(static_cast<float>(r0), d));
+  if (right - left < 8 || bottom - top < 8 || c1 < c0 || r1 < r0) return kFalse;
+  // Bin centres carry the axis values: the drawn edges lie half a bin further out.
+  const float x0 = d.xAxisStart + (static_cast<float>(c0) - 0.5f) * d.pixelSizeX;
+  const float x1 = d.xAxisStart + (static_cast<float>(c1) + 0.5f) * d.pixelSizeX;
+  const float y0 = d.yAxisStart + (static_cast<float>(r0) - 0.5f) * d.pixelSizeY;
+  const float y1 = d.yAxisStart + (static_cast<float>(r1) + 0.5f) * d.pixelSizeY;
+  // The image's mapping stays in force for the mouse: the axes borrow the state and give it
+  // back.
+  const GraphicsState kept = GState();
+  // The world window goes onto exactly the image's rectangle of the canvas.
+  GraphicsState& g = GState();
+  const float w = static_cast<float>(kept.width), h = static_cast<float>(kept.height);
+  g.viewLeft = static_cast<float>(left) / w;
+  g.viewRight = static_cast<float>(right) / w;
+  g.viewBottom = (h - static_cast<float>(bottom)) / h;
+  g.viewTop = (h - static_cast<float>(top)) / h;
+  if (GSetBP(kept.width, kept.height, left, top, right - left, bottom - top, status) &&
+      GSetDDR(x0, y0, x1, y1, status)) {
+    GSetLineColour(0, 0, 0, status);
+    GSetTextHeight(0.02f, status);
+    GDrawAxisFrame(status);
+    const float rangeX = x1 - x0, rangeY = y1 - y0;
+    GSetTextAlignment(954, 956, status);
+    GText(0.5f * (x0 + x1), y0 - 0.06f * rangeY, d.xLabel, status);
+    GSetTextAngle(90.0f, status);
+    GSetTextAlignment(954, 960, status);
+    GText(x0 - 0.08f * rangeX, 0.5f * (y0 + y1), d.yLabel, status);
+    GSetTextAngle(0.0f, status);
+  }
+  GState() = kept;
+  return status == kStatusGood ? kTrue : kFalse;
+}

@@ -30,6 +30,13 @@ struct GAxis {
 // the intensity label.
 int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const DataSet& d,
                  int& status);
+// Images whose columns and rows stand for physical values (the cake: scan value by azimuth):
+// an X axis (xAxisStart, pixelSizeX at bin centres) and an azimuth Y axis (yAxisStart,
+// pixelSizeY, "Azimuth (Degrees)").
+bool GHasAxisImage(const DataSet& d);
+// Around the part of such an image in view (drawn by GDrawImage just before): a frame with
+// numbered axes and the two labels. The image's mapping for the mouse is left as it was.
+int GDrawImageAxes(int width, int height, const DataSet& d, int& status);
 // The data line of the region's single row, with error bars when variances are defined.
 int GDrawDataXY(const DataSet& d, int& status);
 // The frame of the world window with a numbered X axis along its bottom and Y axis along its

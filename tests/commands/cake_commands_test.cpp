@@ -3,6 +3,8 @@
 // scan and its Chiplot file.
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include "data/DataStores.h"
 #include "maths/MGeometry.h"
 #include "tests/support/AppFixture.h"
+#include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "ui/LVDataStores.h"
 
@@ -194,6 +197,41 @@ TEST_F(CakeCommandTest, SectorsAndPoissonErrorsReachTheScanAndItsFile) {
   EXPECT_NEAR(error, std::sqrt(errors.variances[40]), 1e-4 * error);
   ASSERT_TRUE(Run("Poisson_Errors"));
   EXPECT_FALSE(headless->MenuItemChecked(558));
+}
+
+}  // namespace
+
+namespace {
+
+// The cake in the program's window: drawn as an image with numbered axes below and left of it.
+TEST(CakePicture, TheCakeIsDrawnWithItsAxes) {
+  ScratchDir dir;
+  const ScriptRun run = RunProgramScript(
+      dir,
+      "answer store 2\nanswer 480\nanswer 500\nanswer 0.08\nanswer 1000\nanswer 10\nanswer no\n"
+      "Simulate_Powder\n"
+      "answer store 3\nanswer store 1\nanswer 1\nanswer 90\n"
+      "Integrate_Cake\n"
+      "picture cake.png\n"
+      "Exit\n");
+  ASSERT_EQ(run.exitCode, 0) << run.log;
+  QImage picture(QString::fromStdString(dir.File("cake.png")));
+  ASSERT_FALSE(picture.isNull());
+  // Left of the image (x < 80) and below it: the axis numbers and labels, dark on the hatch.
+  auto dark = [&](int x0, int x1, int y0, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) {
+        const QRgb c = picture.pixel(x, y);
+        n += qRed(c) + qGreen(c) + qBlue(c) < 150;
+      }
+    return n;
+  };
+  int bottom = picture.height() / 2;  // the image's last row: the lowest dark row at x = 100
+  for (int y = 0; y < picture.height() - 120; ++y)
+    if (dark(100, 101, y, y + 1)) bottom = y;
+  EXPECT_GT(dark(20, 78, 10, bottom), 40);             // azimuth numbers and label
+  EXPECT_GT(dark(80, 400, bottom + 4, bottom + 40), 40);  // 2-theta numbers and label
 }
 
 }  // namespace
