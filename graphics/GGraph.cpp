@@ -405,8 +405,9 @@ int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const D
 }
 
 bool GHasAxisImage(const DataSet& d) {
-  return d.dataDefined && d.numY >= 2 && !d.xAxisInPixels && d.yLabel == "Azimuth (Degrees)" &&
-         d.pixelSizeX > 0.0f && d.pixelSizeY > 0.0f;
+  return d.dataDefined && d.numY >= 2 && !d.xAxisInPixels &&
+         (d.yLabel == "Azimuth (Degrees)" || d.yLabel == "File Number") && d.pixelSizeX > 0.0f &&
+         d.pixelSizeY > 0.0f;
 }
 
 int GDrawImageAxes(int width, int height, const DataSet& d, int& status) {

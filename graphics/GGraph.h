@@ -30,9 +30,9 @@ struct GAxis {
 // the intensity label.
 int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const DataSet& d,
                  int& status);
-// Images whose columns and rows stand for physical values (the cake: scan value by azimuth):
-// an X axis (xAxisStart, pixelSizeX at bin centres) and an azimuth Y axis (yAxisStart,
-// pixelSizeY, "Azimuth (Degrees)").
+// Images whose columns and rows stand for physical values: an X axis (xAxisStart, pixelSizeX
+// at bin centres) and a Y axis (yAxisStart, pixelSizeY) of azimuths ("Azimuth (Degrees)", the
+// cake) or files ("File Number", the scans of a file series).
 bool GHasAxisImage(const DataSet& d);
 // Around the part of such an image in view (drawn by GDrawImage just before): a frame with
 // numbered axes and the two labels. The image's mapping for the mouse is left as it was.

@@ -231,6 +231,15 @@ void DefineRows(DataSet& out, int width, int rows) {
   out.dataDefined = kTrue;
 }
 
+// An output of one row per file: the Y axis counts the files from 1, so it is drawn with
+// axes, and it is shown whole.
+void FileRows(DataSet& out, int& status) {
+  out.yLabel = "File Number";
+  out.yAxisStart = 1.0f;
+  out.pixelSizeY = 1.0f;
+  LVAutosetMagnification(out, status);
+}
+
 bool SameSize(const char* command, const std::string& name, const DataSet& d, int dimX,
               int dimY, int& status) {
   if (d.numX == dimX && d.numY == dimY) return true;
@@ -306,7 +315,7 @@ int LVFSInput1D(DataSet& main, DataSet& output, int& status) {
   };
   RunSeries(loop, status);
   DefineRows(output, width, static_cast<int>(loop.done));
-  output.yLabel = "File Number";
+  FileRows(output, status);
   IDataChanged();
   return status == kStatusGood ? kTrue : kFalse;
 }
@@ -538,7 +547,7 @@ int LVFSIntegrate(DataSet& main, DataSet& output, int& status) {
   RunSeries(loop, status);
   DefineRows(output, p.bins, static_cast<int>(loop.done));
   output.variancesDefined = p.variances ? kTrue : kFalse;
-  output.yLabel = "File Number";
+  FileRows(output, status);
   IDataChanged();
   return status == kStatusGood ? kTrue : kFalse;
 }
@@ -582,7 +591,7 @@ int LVFSProjection(DataSet& main, DataSet& output, int& status) {
   };
   RunSeries(loop, status);
   DefineRows(output, p.bins, static_cast<int>(loop.done));
-  output.yLabel = "File Number";
+  FileRows(output, status);
   IDataChanged();
   return status == kStatusGood ? kTrue : kFalse;
 }
