@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "app/LVCommand.h"
 #include "app/LVFrame.h"
+#include "app/LVScriptLine.h"
 #include "core/status.h"
 #include "core/text.h"
 #include "platform/Headless.h"
@@ -15,34 +15,12 @@
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  const std::size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 void ScriptNote(const std::string& line) {
   int local = kStatusGood;
   IWriteLogFile("SCRIPT: " + line, local);
 }
 
 }  // namespace
-
-void LVScriptEvent(const std::string& arguments, CommandEvent& event) {
-  event.text = arguments;
-  int local = kStatusGood;
-  std::istringstream words(arguments);
-  std::string first, second;
-  words >> first >> second;
-  int value = 0;
-  if (IToken2Integer(first, value, local)) event.value = value;
-  float x = 0.0f, y = 0.0f;
-  if (IToken2Real(first, x, local) && IToken2Real(second, y, local)) {
-    event.realX = x;
-    event.realY = y;
-  }
-}
 
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options) {
@@ -78,17 +56,15 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   int lineNumber = 0;
   while (std::getline(script, raw)) {
     ++lineNumber;
-    const std::string line = Trim(raw);
-    if (line.empty() || line[0] == '#') continue;
-    const std::size_t blank = line.find_first_of(" \t");
-    const std::string word = line.substr(0, blank);
-    const std::string arguments =
-        blank == std::string::npos ? std::string() : Trim(line.substr(blank));
-    if (word == "answer") {
+    const LVScriptLine parsed = LVParseScriptLine(raw);
+    const std::string& line = parsed.line;
+    const std::string& arguments = parsed.arguments;
+    if (parsed.kind == LVScriptLineKind::kNothing) continue;
+    if (parsed.kind == LVScriptLineKind::kAnswer) {
       headless->QueueAnswer(arguments);
       continue;
     }
-    if (word == "picture") {
+    if (parsed.kind == LVScriptLineKind::kPicture) {
       // Paints the display as it stands and keeps it as a PNG picture.
       LVRedraw(status);
       bool saved = LVLastCommandStatus() == kStatusGood;
@@ -103,13 +79,13 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
       }
       continue;
     }
-    if (IStringsEqual(word, "Exit")) break;
+    if (parsed.kind == LVScriptLineKind::kExit) break;
     CommandEvent event;
     LVScriptEvent(arguments, event);
     const std::size_t cancels = headless->Cancels();
     const std::size_t misfits = headless->Misfits();
     const std::size_t alarms = headless->Alarms();
-    const int result = LVCommand(word, event, status);
+    const int result = LVCommand(parsed.word, event, status);
     // A command fails when it leaves a bad status or its work was not done. A command that
     // ended because a prompt was cancelled (an "answer cancel", or no answer queued) is no
     // failure, unless an answer did not fit or a warning or error came with it.
