@@ -20,9 +20,9 @@ TEST(ScriptLine, KindsWordsAndTrimmedArguments) {
       {"answer  store 3 \r", LVScriptLineKind::kAnswer, "answer", "store 3", "answer  store 3"},
       {"answer", LVScriptLineKind::kAnswer, "answer", "", "answer"},
       {"picture\tout.png", LVScriptLineKind::kPicture, "picture", "out.png", "picture\tout.png"},
-      {"EXIT", LVScriptLineKind::kExit, "EXIT", "", "EXIT"},
       {"Exit now", LVScriptLineKind::kExit, "Exit", "now", "Exit now"},
-      // "answer" and "picture" are lower-case words; another case is a command name.
+      // The words are matched exactly; in another case they are command names.
+      {"EXIT", LVScriptLineKind::kCommand, "EXIT", "", "EXIT"},
       {"Answer 3", LVScriptLineKind::kCommand, "Answer", "3", "Answer 3"},
       {"\tOpen_File  a b.tif ", LVScriptLineKind::kCommand, "Open_File", "a b.tif",
        "Open_File  a b.tif"},
