@@ -14,6 +14,7 @@
 #include "commands/LVMask.h"
 #include "commands/LVManipulate.h"
 #include "commands/LVFilters.h"
+#include "series/LVFileSeries.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
@@ -43,4 +44,5 @@ void LVRegisterAllCommands() {
   LVRegisterMouseCommands();
   LVRegisterManipulateCommands();
   LVRegisterFilterCommands();
+  LVRegisterSeriesCommands();
 }

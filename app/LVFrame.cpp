@@ -110,11 +110,15 @@ int LVInitialise(int& status) {
   IGetDBIntItem("Intensity_Range_Method", method, status);
   IGetDBRealItem("Intensity_Range_Minimum", minimum, status);
   IGetDBRealItem("Intensity_Range_Maximum", maximum, status);
-  const bool known = method >= kRangeFull && method <= kRangeDecreaseMaximum;
+  const bool known = GKnownRangeMethod(method);
   if (known && maximum > minimum && GSetIntensityScaling(method, minimum, maximum, status)) {
     static const int kItems[][2] = {{222, 150}, {223, 151}, {225, 152}, {224, 153}, {226, 154}};
     for (const auto& [code, item] : kItems) {
       if (code == GDisplay().intensityMethod) backend.SetMenuRadio(150, 154, item);
+    }
+    if (GDisplay().intensityMethod == kRangePercentile) {
+      backend.SetMenuRadio(150, 154, 0);
+      backend.SetMenuItemChecked(160, true);
     }
   }
 

@@ -63,6 +63,7 @@ std::vector<LVMenu> BuildTable() {
                    Check(Item(152, "Automatic Maximum", "")),
                    Check(Item(153, "Automatic Minimum", "")),
                    Check(Item(154, "&Fixed Range", "")),
+                   Check(Item(160, "Automatic &Percentiles: 0.5 - 99.5 %", "")),
                    Item(155, "&Set Minimum / Maximum", ""),
                    Item(156, "Fix; Decrease Minimum", ""),
                    Item(157, "Fix; Increase Minimum", ""),
@@ -237,7 +238,7 @@ bool HandledHere(int id) {
          id == 250 || id == 1000 || (id >= 1100 && id <= 1107);
 }
 
-int gRangeMethods[12] = {222, 223, 225, 224, 226, 228, 230, 229, 232, 231, 233, 234};
+int gRangeMethods[12] = {222, 223, 225, 224, 226, 228, 230, 229, 232, 231, 240, 234};
 
 void Redraw() {
   int status = kStatusGood;

@@ -56,10 +56,19 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   int lineNumber = 0;
   while (std::getline(script, raw)) {
     ++lineNumber;
-    const LVScriptLine parsed = LVParseScriptLine(raw);
+    const LVScriptLine written = LVParseScriptLine(raw);
+    if (written.kind == LVScriptLineKind::kNothing) continue;
+    std::string expanded = written.line;
+    std::string missing;
+    if (!LVExpandScriptEnvironment(expanded, missing)) {
+      ScriptNote("command failed: " + written.line + " (line " + std::to_string(lineNumber) +
+                 "): the environment variable " + missing + " is not set");
+      failed = true;
+      continue;
+    }
+    const LVScriptLine parsed = LVSplitScriptLine(expanded);
     const std::string& line = parsed.line;
     const std::string& arguments = parsed.arguments;
-    if (parsed.kind == LVScriptLineKind::kNothing) continue;
     if (parsed.kind == LVScriptLineKind::kAnswer) {
       headless->QueueAnswer(arguments);
       continue;

@@ -1,5 +1,6 @@
 #include "app/LVScriptLine.h"
 
+#include <cstdlib>
 #include <sstream>
 
 #include "core/status.h"
@@ -18,9 +19,13 @@ std::string Trim(const std::string& text) {
 }  // namespace
 
 LVScriptLine LVParseScriptLine(const std::string& raw) {
-  LVScriptLine parsed;
   const std::string line = Trim(raw);
-  if (line.empty() || line[0] == '#') return parsed;
+  if (line.empty() || line[0] == '#') return LVScriptLine{};
+  return LVSplitScriptLine(line);
+}
+
+LVScriptLine LVSplitScriptLine(const std::string& line) {
+  LVScriptLine parsed;
   parsed.line = line;
   const std::size_t blank = line.find_first_of(" \t");
   parsed.word = line.substr(0, blank);
@@ -35,6 +40,30 @@ LVScriptLine LVParseScriptLine(const std::string& raw) {
     parsed.kind = LVScriptLineKind::kCommand;
   }
   return parsed;
+}
+
+bool LVExpandScriptEnvironment(std::string& line, std::string& missing) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t open = line.find("${", at);
+    const std::size_t close = open == std::string::npos ? open : line.find('}', open + 2);
+    if (open == std::string::npos || close == std::string::npos) {
+      out += line.substr(at);
+      break;
+    }
+    out += line.substr(at, open - at);
+    const std::string name = line.substr(open + 2, close - open - 2);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (!value) {
+      missing = name;
+      return false;
+    }
+    out += value;
+    at = close + 1;
+  }
+  line = out;
+  return true;
 }
 
 void LVScriptEvent(const std::string& arguments, CommandEvent& event) {

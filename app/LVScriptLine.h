@@ -21,7 +21,16 @@ struct LVScriptLine {
   std::string arguments;  // the rest of the line, blanks trimmed at both ends
 };
 
+// A line as the file holds it: blanks trimmed, blank lines and comments are kNothing.
 LVScriptLine LVParseScriptLine(const std::string& raw);
+// A line already trimmed and expanded: split at its first blank, whatever it holds (a line
+// that expanded to nothing is a command without a name).
+LVScriptLine LVSplitScriptLine(const std::string& line);
+
+// "${NAME}" takes the value of the environment variable NAME, so one script serves every
+// chunk of a batch ("answer @frames.txt:${FIRST}-${LAST}"). False, with the name, when a
+// variable is not set (the line is then left as it was).
+bool LVExpandScriptEnvironment(std::string& line, std::string& missing);
 
 // Fills an event from a command line's arguments.
 void LVScriptEvent(const std::string& arguments, CommandEvent& event);

@@ -18,66 +18,18 @@ namespace {
 // The dialog proposes the last name chosen.
 std::string gLastInputName = "data.cbf";
 
-class BusyCursor {
- public:
-  BusyCursor() { PCurrentBackend().SetBusyCursor(true); }
-  ~BusyCursor() { PCurrentBackend().SetBusyCursor(false); }
-};
 
 }  // namespace
 
 int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status) {
-  static constexpr IRoutine kR{"FInputData", "V0.7"};
-  if (IBad(kR, status)) return kFalse;
-  FileInfo fileInfo;
-  if (!FGetFileInfo(fileName, fileInfo, status)) {
-    IWarning("FInputData: Problem recognising file format for file: " + fileName, status);
-    return kFalse;
+  FInputHooks hooks;
+  if (prompt) {
+    hooks.ask = [](const std::string& question, int upper, int& value, int& status) {
+      return WGetInteger({question, kTrue, kTrue, 1, upper, value, status});
+    };
   }
-  if (fileInfo.format == kFormatNone) {
-    IWarning("FInputData: The format is unknown or unrecognised for file: " + fileName, status);
-    return kFalse;
-  }
-
-  int dataset = 1;
-  if (fileInfo.numDatasets >= 2) {
-    for (int k = 1; k <= fileInfo.numDatasets; ++k) {
-      DatasetInfo info;
-      if (FGetDatasetInfo(fileName, fileInfo.format, k, info, status)) {
-        IInfo(IFormat("Data-set %i contains %i * %i image", k, info.columns, info.rows), status);
-      }
-    }
-    if (prompt && !WGetInteger({"ENTER DATA-SET ('MEMORY') NUMBER TO INPUT", kTrue, kTrue, 1,
-                                fileInfo.numDatasets, dataset, status})) {
-      return kFalse;
-    }
-  }
-
-  DatasetInfo info;
-  if (!FGetDatasetInfo(fileName, fileInfo.format, dataset, info, status)) {
-    IWarning("Problem inputting image data from file: " + fileName, status);
-    return kFalse;
-  }
-  int image = 1;
-  if (info.images > 1) {
-    IInfo(IFormat("Data set contains %i images", info.images), status);
-    if (prompt && !WGetInteger({"ENTER NUMBER OF IMAGE WITHIN DATA-SET TO INPUT", kTrue, kTrue, 1,
-                                info.images, image, status})) {
-      return kFalse;
-    }
-  }
-
-  int result = kFalse;
-  {
-    BusyCursor busy;
-    result = FInputImage(fileName, fileInfo.format, dataset, image, prompt, d, status);
-  }
-  if (result) {
-    IInfo(IFormat("Input image size = %i * %i pixels", d.dimX, d.dimY), status);
-  } else {
-    IWarning("Problem inputting image data from file: " + fileName, status);
-  }
-  return result;
+  hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
+  return FInputDataWith(fileName, hooks, d, status);
 }
 
 int LVOpenFile(const std::string& argument, DataSet& d, int& status) {

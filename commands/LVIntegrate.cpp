@@ -39,14 +39,48 @@ int LVSelectScanType(int& scanType, int& status) {
   if (IBad(kR, status)) return kFalse;
   PPopupMenu menu;
   menu.title = "Select scan type";
-  menu.entries = {{1451, "Distance"}, {1452, "2-Theta"}, {1453, "Q-Space"}, {1454, "D-Spacing"},
-                  {1390, "Cancel command"}};
+  // The pop-up ends with its own "Cancel command" line.
+  menu.entries = {{1451, "Distance"}, {1452, "2-Theta"}, {1453, "Q-Space"}, {1454, "D-Spacing"}};
   const int id = PCurrentBackend().PopupMenu(menu, 200, 200);
   if (id >= 1451 && id <= 1454) {
     scanType = id - 719;
     return kTrue;
   }
   return kFalse;
+}
+
+int LVIntegrationParameters(int scanType, const DataSet& data, int oversampling, float maximumD,
+                            IntegrationParameters& p, int& status) {
+  static constexpr IRoutine kR{"LVIntegrate", "V0.8"};
+  if (IBad(kR, status)) return kFalse;
+  int nearPixels = 0, farPixels = 0;
+  float nearDistance = 0.0f, farDistance = 0.0f;
+  if (!ICalROICornerDistance(data, nearPixels, farPixels, nearDistance, farDistance, status)) {
+    return kFalse;
+  }
+  int bins = 0;
+  if (!BinCount(kR, oversampling, farPixels, bins, status)) return kFalse;
+
+  const double farAngle = std::atan2(static_cast<double>(farDistance), data.distance);
+  double range = farDistance;
+  switch (scanType) {
+    case kScan2Theta: range = farAngle; break;
+    case kScanQ: range = 4.0 * M_PI / (data.wavelength * 1.0e9) * std::sin(farAngle / 2.0); break;
+    case kScanDSpacing: range = maximumD; break;
+    default: break;
+  }
+  p = IntegrationParameters{};
+  p.scanType = scanType;
+  p.innerRadius = 0.0f;
+  p.outerRadius = farDistance;
+  p.start = 0.0f;
+  p.step = static_cast<float>(range / bins);
+  p.bins = bins;
+  p.obliquityCorrection = kTrue;
+  p.polarisationCorrection = kTrue;
+  p.sumsOnly = kFalse;
+  p.variances = kFalse;
+  return kTrue;
 }
 
 int LVIntegrate(int scanType, DataSet& data, DataSet& result, int& status) {
@@ -81,34 +115,9 @@ int LVIntegrate(int scanType, DataSet& data, DataSet& result, int& status) {
   IGetDBBooleanItem("Integrate_Calculate_Variances", variances, status);
   ISetDBBooleanItem("Integrate_Calculate_Variances", kFalse, status);
 
-  int nearPixels = 0, farPixels = 0;
-  float nearDistance = 0.0f, farDistance = 0.0f;
-  if (!ICalROICornerDistance(data, nearPixels, farPixels, nearDistance, farDistance, status)) {
-    return kFalse;
-  }
-  int bins = 0;
-  if (!BinCount(kR, oversampling, farPixels, bins, status)) return kFalse;
-  if (!IAllocateData(bins, 1, result, status)) return kFalse;
-
-  const double farAngle = std::atan2(static_cast<double>(farDistance), data.distance);
-  double range = farDistance;
-  switch (scanType) {
-    case kScan2Theta: range = farAngle; break;
-    case kScanQ: range = 4.0 * M_PI / (data.wavelength * 1.0e9) * std::sin(farAngle / 2.0); break;
-    case kScanDSpacing: range = maximumD; break;
-    default: break;
-  }
   IntegrationParameters p;
-  p.scanType = scanType;
-  p.innerRadius = 0.0f;
-  p.outerRadius = farDistance;
-  p.start = 0.0f;
-  p.step = static_cast<float>(range / bins);
-  p.bins = bins;
-  p.obliquityCorrection = kTrue;
-  p.polarisationCorrection = kTrue;
-  p.sumsOnly = kFalse;
-  p.variances = kFalse;
+  if (!LVIntegrationParameters(scanType, data, oversampling, maximumD, p, status)) return kFalse;
+  if (!IAllocateData(p.bins, 1, result, status)) return kFalse;
   if (!Integrate(data, p, result, status)) return kFalse;
   ISetDBIntItem("Integration_Oversampling_Factor", oversampling, status);
   IInfo("Main data integrated to 1-D scan(s)", status);

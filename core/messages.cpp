@@ -11,6 +11,18 @@ namespace {
 
 IMessageSink* gSink = nullptr;
 std::FILE* gLog = nullptr;
+thread_local IMessageCapture* tCapture = nullptr;
+
+// True when this thread's messages are being recorded (and so were).
+bool Captured(IMessageKind kind, const std::string& text, int code = 0) {
+  if (!tCapture) return false;
+  ICapturedMessage message;
+  message.kind = kind;
+  message.text = text;
+  message.code = code;
+  tCapture->Add(std::move(message));
+  return true;
+}
 
 constexpr IRoutine kIWriteLogFile{"IWriteLogFile", "V0.4"};
 constexpr IRoutine kIOpenLogFile{"IOpenLogFile", "V0.3"};
@@ -43,7 +55,34 @@ int Emit(const IRoutine& routine, const std::string& line, const std::string* bo
 void IInstallMessageSink(IMessageSink* sink) { gSink = sink; }
 IMessageSink* IMessageSinkInstalled() { return gSink; }
 
+IMessageCapture::IMessageCapture() : previous_(tCapture) { tCapture = this; }
+IMessageCapture::~IMessageCapture() { tCapture = previous_; }
+
+void IReplayMessages(const std::vector<ICapturedMessage>& messages, int& status) {
+  for (const ICapturedMessage& m : messages) {
+    switch (m.kind) {
+      case IMessageKind::kWrite: IWrite(m.text, status); break;
+      case IMessageKind::kInfo: IInfo(m.text, status); break;
+      case IMessageKind::kNote: INote(m.text, status); break;
+      case IMessageKind::kWarning: IWarning(m.text, status); break;
+      case IMessageKind::kError: IError(m.text, status); break;
+      case IMessageKind::kErrorCode: IErrorMessage(m.text, m.code, status); break;
+      case IMessageKind::kBox: IMessageBox(m.text, m.caption, m.icon); break;
+      case IMessageKind::kLog: IWriteLogFile(m.text, status); break;
+    }
+  }
+}
+
 void IMessageBox(const std::string& text, const std::string& caption, IBoxIcon icon) {
+  if (tCapture) {
+    ICapturedMessage message;
+    message.kind = IMessageKind::kBox;
+    message.text = text;
+    message.caption = caption;
+    message.icon = icon;
+    tCapture->Add(std::move(message));
+    return;
+  }
   if (gSink) gSink->MessageBox(text, caption, icon, false);
 }
 
@@ -58,27 +97,37 @@ std::string IFormat(const char* format, ...) {
 
 int IWrite(const std::string& text, int& status) {
   static constexpr IRoutine kR{"IWrite", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (Captured(IMessageKind::kWrite, text)) return kTrue;
   return Emit(kR, text, nullptr, "", IBoxIcon::kNone, status);
 }
 
 int IInfo(const std::string& text, int& status) {
   static constexpr IRoutine kR{"IInfo", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (Captured(IMessageKind::kInfo, text)) return kTrue;
   return Emit(kR, "INFO: " + text, nullptr, "", IBoxIcon::kNone, status);
 }
 
 int INote(const std::string& text, int& status) {
   static constexpr IRoutine kR{"INote", "V0.3"};
+  if (IBad(kR, status)) return kFalse;
+  if (Captured(IMessageKind::kNote, text)) return kTrue;
   return Emit(kR, "NOTE: " + text, nullptr, "", IBoxIcon::kNone, status);
 }
 
 int IWarning(const std::string& text, int& status) {
   static constexpr IRoutine kR{"IWarning", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  if (Captured(IMessageKind::kWarning, text)) return kTrue;
   const std::string box = CutLine(text);
   return Emit(kR, "WARNING: " + text, &box, "WARNING:", IBoxIcon::kWarning, status);
 }
 
 int IError(const std::string& text, int& status) {
   static constexpr IRoutine kR{"IError", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  if (Captured(IMessageKind::kError, text)) return kTrue;
   const std::string box = CutLine(text);
   return Emit(kR, "ERROR: " + text, &box, "!!! ATTENTION ERROR OCCURRED: !!!", IBoxIcon::kError,
               status);
@@ -87,6 +136,7 @@ int IError(const std::string& text, int& status) {
 int IErrorMessage(const std::string& text, int code, int& status) {
   static constexpr IRoutine kR{"IErrorMessage", "V0.3"};
   if (IBad(kR, status)) return kFalse;
+  if (Captured(IMessageKind::kErrorCode, text, code)) return kTrue;
   const std::string first = CutLine("ERROR: " + text);
   const std::string second = IFormat("%i: %s", code, std::strerror(code));
   AddLine(first);
@@ -115,6 +165,11 @@ int IOpenLogFile(const std::string& path, int& status) {
 }
 
 int IWriteLogFile(const std::string& text, int& status) {
+  if (tCapture) {
+    if (IBad(kIWriteLogFile, status)) return kFalse;
+    Captured(IMessageKind::kLog, text);
+    return kTrue;
+  }
   if (!gLog) return kFalse;
   if (IBad(kIWriteLogFile, status)) return kFalse;
   // Flushed line by line: the log must hold everything up to a crash.

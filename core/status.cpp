@@ -8,7 +8,8 @@
 
 namespace {
 
-std::string gTrace;         // name and version of the innermost failing routine
+// Per thread: a reader working ahead on a worker thread keeps its own trace and system error.
+thread_local std::string gTrace;  // name and version of the innermost failing routine
 bool gFirstReset = true;    // the first reset also installs the default separators
 
 struct StatusEntry {
@@ -143,7 +144,7 @@ int IStatusReport(int& status) {
 }
 
 namespace {
-int gSystemError = 0;
+thread_local int gSystemError = 0;
 }  // namespace
 
 void ISetSystemError(int code) { gSystemError = code; }

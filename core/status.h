@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 inline constexpr int kStatusGood = static_cast<int>(0x80000001u);
 inline constexpr int kStatusEscape = 0x7FFFFFFF;
@@ -112,6 +113,33 @@ int INote(const std::string& text, int& status);
 int IWarning(const std::string& text, int& status);
 int IError(const std::string& text, int& status);
 int IErrorMessage(const std::string& text, int code, int& status);
+
+// ---- Messages of a worker thread ----------------------------------------------------------
+// While an IMessageCapture lives on a thread, the message routines, boxes and log lines of that
+// thread are only recorded; the thread that shows things gives them out later, in order, with
+// IReplayMessages. A reader running ahead on a worker thread so never reaches a window.
+enum class IMessageKind { kWrite, kInfo, kNote, kWarning, kError, kErrorCode, kBox, kLog };
+struct ICapturedMessage {
+  IMessageKind kind = IMessageKind::kWrite;
+  std::string text;
+  std::string caption;  // kBox
+  IBoxIcon icon = IBoxIcon::kNone;
+  int code = 0;         // kErrorCode
+};
+class IMessageCapture {
+ public:
+  IMessageCapture();
+  ~IMessageCapture();
+  IMessageCapture(const IMessageCapture&) = delete;
+  IMessageCapture& operator=(const IMessageCapture&) = delete;
+  void Add(ICapturedMessage message) { messages_.push_back(std::move(message)); }
+  std::vector<ICapturedMessage> Take() { return std::move(messages_); }
+
+ private:
+  std::vector<ICapturedMessage> messages_;
+  IMessageCapture* previous_ = nullptr;
+};
+void IReplayMessages(const std::vector<ICapturedMessage>& messages, int& status);
 
 // ---- Log file -----------------------------------------------------------------------------
 int IOpenLogFile(const std::string& path, int& status);

@@ -324,3 +324,59 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
   AdoptImage(read, d);
   return kTrue;
 }
+
+void FAdoptImage(DataSet& read, DataSet& d) { AdoptImage(read, d); }
+
+int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSet& d,
+                   int& status) {
+  static constexpr IRoutine kR{"FInputData", "V0.7"};
+  if (IBad(kR, status)) return kFalse;
+  FileInfo fileInfo;
+  if (!FGetFileInfo(fileName, fileInfo, status)) {
+    IWarning("FInputData: Problem recognising file format for file: " + fileName, status);
+    return kFalse;
+  }
+  if (fileInfo.format == kFormatNone) {
+    IWarning("FInputData: The format is unknown or unrecognised for file: " + fileName, status);
+    return kFalse;
+  }
+
+  int dataset = 1;
+  if (fileInfo.numDatasets >= 2) {
+    for (int k = 1; k <= fileInfo.numDatasets; ++k) {
+      DatasetInfo info;
+      if (FGetDatasetInfo(fileName, fileInfo.format, k, info, status)) {
+        IInfo(IFormat("Data-set %i contains %i * %i image", k, info.columns, info.rows), status);
+      }
+    }
+    if (hooks.ask && !hooks.ask("ENTER DATA-SET ('MEMORY') NUMBER TO INPUT",
+                                fileInfo.numDatasets, dataset, status)) {
+      return kFalse;
+    }
+  }
+
+  DatasetInfo info;
+  if (!FGetDatasetInfo(fileName, fileInfo.format, dataset, info, status)) {
+    IWarning("Problem inputting image data from file: " + fileName, status);
+    return kFalse;
+  }
+  int image = 1;
+  if (info.images > 1) {
+    IInfo(IFormat("Data set contains %i images", info.images), status);
+    if (hooks.ask &&
+        !hooks.ask("ENTER NUMBER OF IMAGE WITHIN DATA-SET TO INPUT", info.images, image, status)) {
+      return kFalse;
+    }
+  }
+
+  if (hooks.busy) hooks.busy(true);
+  const int result =
+      FInputImage(fileName, fileInfo.format, dataset, image, hooks.ask ? kTrue : kFalse, d, status);
+  if (hooks.busy) hooks.busy(false);
+  if (result) {
+    IInfo(IFormat("Input image size = %i * %i pixels", d.dimX, d.dimY), status);
+  } else {
+    IWarning("Problem inputting image data from file: " + fileName, status);
+  }
+  return result;
+}

@@ -6,6 +6,8 @@
 // (fileio/FReaders.h) and normalises the result.
 #pragma once
 
+#include <functional>
+
 #include <string>
 
 #include "data/DataSet.h"
@@ -35,3 +37,21 @@ int FGetDatasetInfo(const std::string& fileName, int format, int dataset, Datase
                     int& status);
 int FInputImage(const std::string& fileName, int format, int dataset, int image, int prompt,
                 DataSet& dataSet, int& status);
+
+// What the whole input of a file asks of its caller: the data-set and image numbers (no
+// hook: the first of each, no question) and a busy state around the read itself.
+struct FInputHooks {
+  // Asks an integer from 1 to `upper`; false when the user cancelled.
+  std::function<int(const std::string& prompt, int upper, int& value, int& status)> ask;
+  std::function<void(bool busy)> busy;
+};
+// Detection, the data-set and image choice and the read of one file into d, with the
+// information lines and warnings of the interactive open. Nothing here touches a window, so a
+// reader working ahead on another thread runs it (without hooks) on a scratch data-set.
+int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSet& d,
+                   int& status);
+// Moves an image read into `read` (by FInputImage or FInputDataWith) into `d` exactly as
+// FInputImage does with its own scratch data-set: d takes read's data, size, region and
+// description, and loses its mask.
+void FAdoptImage(DataSet& read, DataSet& d);
+

@@ -18,7 +18,15 @@ enum GRangeMethod : int {
   kRangeDecreaseMinimum = 230,
   kRangeIncreaseMaximum = 231,
   kRangeDecreaseMaximum = 232,
+  // Beyond the classic methods: the 0.5 and 99.5 percentiles of the unmasked pixels in view,
+  // so a few hot pixels do not turn the picture black.
+  kRangePercentile = 240,
 };
+
+// A method code the display can use.
+inline bool GKnownRangeMethod(int method) {
+  return (method >= kRangeFull && method <= kRangeDecreaseMaximum) || method == kRangePercentile;
+}
 
 enum GLinearity : int { kLinear = 176, kLogarithmic = 177 };
 

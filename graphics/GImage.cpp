@@ -40,7 +40,7 @@ class RegionScope {
 // data generation on (data/DataSet.h), and the region, the arrays, the mask and the store are
 // part of the key besides.
 
-enum class RangeKind { kExtremes, kBlockExtremes, kWeakPeak };
+enum class RangeKind { kExtremes, kBlockExtremes, kWeakPeak, kPercentile };
 
 struct RangeKey {
   std::uint64_t generation = 0;
@@ -85,6 +85,9 @@ bool FindRange(DataSet& d, RangeKind kind, float& low, float& high, int& status)
     case RangeKind::kExtremes: found = MROIMinMax(d, low, high, status); break;
     case RangeKind::kBlockExtremes: found = MROIRebinMinMax(d, low, high, status); break;
     case RangeKind::kWeakPeak: found = MROIWeakPeakScaling(d, low, high, status); break;
+    case RangeKind::kPercentile:
+      found = MROIPercentiles(d, 0.5, 99.5, low, high, status);
+      break;
   }
   kept = KeptRange{};
   if (steady && status == kStatusGood) kept = KeptRange{true, key, found, low, high};
@@ -125,6 +128,7 @@ int MenuItemOfMethod(int method) {
     case kRangeDecreaseMinimum:
     case kRangeIncreaseMaximum:
     case kRangeDecreaseMaximum: return 154;
+    case kRangePercentile: return 160;
     default: return 0;
   }
 }
@@ -134,9 +138,7 @@ int MenuItemOfMethod(int method) {
 int GSetIntensityScaling(int method, float minimum, float maximum, int& status) {
   static constexpr IRoutine kR{"GSetIntensityScaling", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  if (method < kRangeFull || method > kRangeDecreaseMaximum) {
-    return IFail(kR, kStatusIntRange1, status);
-  }
+  if (!GKnownRangeMethod(method)) return IFail(kR, kStatusIntRange1, status);
   DisplaySettings& s = GDisplay();
   s.intensityMinimum = minimum;
   s.intensityMaximum = maximum;
@@ -264,6 +266,10 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
     }
   } else if (method == kRangeWeakPeak) {
     found = FindRange(d, RangeKind::kWeakPeak, minimum, maximum, status);
+  } else if (method == kRangePercentile) {
+    found = FindRange(d, RangeKind::kPercentile, minimum, maximum, status);
+    // A view of one value still needs a range to map.
+    if (found && !(maximum > minimum)) maximum = minimum + 1.0f;
   }
   // A fully masked view leaves the search's empty extremes; nothing can be shown.
   if (!found || minimum > maximum) {
@@ -333,11 +339,12 @@ int GDrawFullImage(PCanvas* canvas, bool stretch, int x, int y, int width, int h
 int LVCommandSetLUT(int method, int& status) {
   static constexpr IRoutine kR{"LVCommandSetLUT", "V0.5"};
   if (IBad(kR, status)) return kFalse;
-  if (method < kRangeFull || method > kRangeDecreaseMaximum) {
-    return IFail(kR, kStatusIntRange1, status);
-  }
+  if (!GKnownRangeMethod(method)) return IFail(kR, kStatusIntRange1, status);
   PBackend& backend = PCurrentBackend();
-  if (const int item = MenuItemOfMethod(method)) backend.SetMenuRadio(150, 154, item);
+  if (const int item = MenuItemOfMethod(method)) {
+    backend.SetMenuRadio(150, 154, item);
+    backend.SetMenuItemChecked(160, item == 160);
+  }
 
   int current = kRangeFull;
   float minimum = 0.0f, maximum = 1.0f;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "core/status.h"
 
@@ -215,5 +216,40 @@ int MROIErrorMinMax(const DataSet& d, float& minimum, float& maximum, int& statu
   }
   minimum = lo;
   maximum = hi;
+  return kTrue;
+}
+
+int MROIPercentiles(const DataSet& d, double low, double high, float& lower, float& upper,
+                    int& status) {
+  static constexpr IRoutine kR{"MROIPercentiles", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!d.data || d.endX < d.startX || d.endY < d.startY) return kFalse;
+  if (!(low >= 0.0 && low <= high && high <= 100.0)) return IFail(kR, kStatusIntRange1, status);
+  const std::int64_t columns = d.endX - d.startX + 1;
+  const std::int64_t rows = d.endY - d.startY + 1;
+  // A fixed sampling step keeps the work bounded on large images and the answer repeatable.
+  constexpr std::int64_t kSamples = std::int64_t{1} << 22;
+  std::int64_t step = 1;
+  while ((columns / step) * (rows / step) > kSamples) ++step;
+  const bool masked = d.maskInUse && d.mask;
+  std::vector<float> values;
+  values.reserve(static_cast<std::size_t>(((columns + step - 1) / step) * ((rows + step - 1) / step)));
+  for (std::int64_t y = d.startY; y <= d.endY; y += step) {
+    for (std::int64_t x = d.startX; x <= d.endX; x += step) {
+      const std::size_t i = IIndex(d, static_cast<int>(x), static_cast<int>(y));
+      if (masked && d.mask[i]) continue;
+      const float v = d.data[i];
+      if (std::isfinite(v)) values.push_back(v);
+    }
+  }
+  if (values.empty()) return kFalse;
+  auto at = [&](double percent) {
+    const auto k = static_cast<std::size_t>(
+        std::llround(percent / 100.0 * static_cast<double>(values.size() - 1)));
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
+    return values[k];
+  };
+  lower = at(low);
+  upper = at(high);
   return kTrue;
 }

@@ -24,5 +24,10 @@ int MROIStatistics(const DataSet& d, MStatistics& statistics, int& status);
 int MROIRebinMinMax(const DataSet& d, float& minimum, float& maximum, int& status);
 // The automatic weak-peak range of the region.
 int MROIWeakPeakScaling(DataSet& d, float& minimum, float& maximum, int& status);
+// The `low` and `high` percentiles (0 to 100) of the finite values of the region, leaving out
+// masked elements while the mask is in use. Regions above 4M elements are sampled on a fixed
+// grid of about 4M of them. False (status good) when no value counts.
+int MROIPercentiles(const DataSet& d, double low, double high, float& lower, float& upper,
+                    int& status);
 // Extremes of value -/+ sqrt(variance) (graphs with error bars).
 int MROIErrorMinMax(const DataSet& d, float& minimum, float& maximum, int& status);

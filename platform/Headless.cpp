@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <vector>
 
@@ -172,13 +174,22 @@ bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path
     path = answer;
     return true;
   }
-  // Several files are one answer, separated by semicolons.
+  // Several files are one answer, separated by semicolons, or a list file ("@LIST[:A-B]").
   std::vector<std::string> paths;
-  std::size_t from = 0;
-  while (from <= answer.size()) {
-    const std::size_t end = std::min(answer.find(';', from), answer.size());
-    if (end > from) paths.push_back(answer.substr(from, end - from));
-    from = end + 1;
+  if (!answer.empty() && answer[0] == '@') {
+    std::string reason;
+    if (!PReadFileList(answer, paths, reason)) {
+      Misfit(what + ": " + reason + ", cancelled");
+      return false;
+    }
+    Note(what + ": " + std::to_string(paths.size()) + " file(s) from the list");
+  } else {
+    std::size_t from = 0;
+    while (from <= answer.size()) {
+      const std::size_t end = std::min(answer.find(';', from), answer.size());
+      if (end > from) paths.push_back(answer.substr(from, end - from));
+      from = end + 1;
+    }
   }
   path = PFileListAnswer(paths);
   return !paths.empty();
@@ -186,19 +197,119 @@ bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path
 
 std::string PFileListAnswer(const std::vector<std::string>& paths) {
   if (paths.size() == 1) return paths.front();
-  std::string directory;
-  std::string list;
+  // The folder every path lies in (up to its last '/'), then each path below it.
+  std::size_t common = std::string::npos;
   for (const std::string& full : paths) {
     const std::size_t slash = full.find_last_of('/');
-    if (directory.empty() && slash != std::string::npos) directory = full.substr(0, slash);
-    list += (slash == std::string::npos ? full : full.substr(slash + 1));
-    list.push_back('\0');
+    const std::size_t length = slash == std::string::npos ? 0 : slash + 1;
+    if (common == std::string::npos) {
+      common = length;
+      continue;
+    }
+    std::size_t same = 0;
+    const std::size_t limit = std::min(common, length);
+    while (same < limit && full[same] == paths.front()[same]) ++same;
+    while (same > 0 && paths.front()[same - 1] != '/') --same;
+    common = same;
   }
+  if (common == std::string::npos) common = 0;
+  std::string directory = paths.front().substr(0, common);
+  if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   std::string answer = directory;
   answer.push_back('\0');
-  answer += list;
+  for (const std::string& full : paths) {
+    answer += full.substr(common);
+    answer.push_back('\0');
+  }
   answer.push_back('\0');
   return answer;
+}
+
+bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
+                   std::string& reason) {
+  paths.clear();
+  std::string listName = answer.substr(answer[0] == '@' ? 1 : 0);
+  long long first = 1, last = -1;
+  // A trailing ":FIRST-LAST" is a range when both are whole numbers.
+  const std::size_t colon = listName.find_last_of(':');
+  if (colon != std::string::npos) {
+    const std::string range = listName.substr(colon + 1);
+    const std::size_t dash = range.find('-');
+    auto digits = [](const std::string& t) {
+      return !t.empty() && t.size() < 12 &&
+             std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (dash != std::string::npos && digits(range.substr(0, dash)) &&
+        digits(range.substr(dash + 1))) {
+      first = std::stoll(range.substr(0, dash));
+      last = std::stoll(range.substr(dash + 1));
+      listName.resize(colon);
+      if (first < 1 || last < first) {
+        reason = "the range " + range + " is empty";
+        return false;
+      }
+    }
+  }
+  std::FILE* file = std::fopen(listName.c_str(), "r");
+  if (!file) {
+    reason = "cannot read the list " + listName;
+    return false;
+  }
+  const std::size_t slash = listName.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : listName.substr(0, slash + 1);
+  std::vector<std::string> names;
+  std::string line;
+  int c = 0;
+  while ((c = std::fgetc(file)) != EOF || !line.empty()) {
+    if (c != EOF && c != '\n') {
+      line.push_back(static_cast<char>(c));
+      continue;
+    }
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+      line.pop_back();
+    std::size_t start = 0;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+    line.erase(0, start);
+    if (!line.empty() && line[0] != '#') names.push_back(line[0] == '/' ? line : folder + line);
+    line.clear();
+    if (c == EOF) break;
+  }
+  std::fclose(file);
+  std::sort(names.begin(), names.end());
+  if (names.empty()) {
+    reason = "the list " + listName + " names no file";
+    return false;
+  }
+  if (last < 0) last = static_cast<long long>(names.size());
+  if (first > static_cast<long long>(names.size())) {
+    reason = "the list " + listName + " has only " + std::to_string(names.size()) + " file(s)";
+    return false;
+  }
+  last = std::min(last, static_cast<long long>(names.size()));
+  paths.assign(names.begin() + (first - 1), names.begin() + last);
+  return true;
+}
+
+void PHeadlessBackend::ProgressBegin(const std::string& title, int total) {
+  progressTitle_ = title;
+  progressTotal_ = total;
+}
+
+bool PHeadlessBackend::ProgressStep(int done, const std::string& text) {
+  Note("progress " + Quoted(progressTitle_) + ": " + text);
+  if (cancelAtStep_ > 0 && done + 1 >= cancelAtStep_) {
+    Note("progress " + Quoted(progressTitle_) + ": Cancel");
+    cancelAtStep_ = 0;
+    return false;
+  }
+  return true;
+}
+
+void PHeadlessBackend::ProgressEnd() { progressTitle_.clear(); }
+
+bool PHeadlessBackend::ProgressWait(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, milliseconds)));
+  return true;
 }
 
 bool PHeadlessBackend::ValueDialog(const PValueRequest& request, std::string& answer) {

@@ -62,6 +62,12 @@ class PHeadlessBackend : public PBackend {
   std::string MenuItemText(int id) const override;
 
   void SetBusyCursor(bool busy) override { busy_ = busy; }
+  void ProgressBegin(const std::string& title, int total) override;
+  bool ProgressStep(int done, const std::string& text) override;
+  void ProgressEnd() override;
+  bool ProgressWait(int milliseconds) override;
+  // Tests: the Cancel button is pressed when step `step` is shown (0: never).
+  void CancelProgressAtStep(int step) { cancelAtStep_ = step; }
   bool Busy() const { return busy_; }
 
   // The answer is the PDF file the page goes to ("cancel" or none: no printing).
@@ -94,6 +100,9 @@ class PHeadlessBackend : public PBackend {
     std::string text;
   };
   void Note(const std::string& line);
+  std::string progressTitle_;
+  int progressTotal_ = 0;
+  int cancelAtStep_ = 0;
   void Misfit(const std::string& line);
 
   std::deque<std::string> answers_;

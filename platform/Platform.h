@@ -38,12 +38,23 @@ struct PFileRequest {
   std::string initialName;
   // Several existing files may be chosen. The answer is then, as the system dialog gives it,
   // the full path alone for one file, or the directory followed by each name, every string
-  // ended by a NUL and the list by a second NUL.
+  // ended by a NUL and the list by a second NUL. Names may hold a '/' when the files lie in
+  // folders below the directory (a scripted list of files).
   bool multiple = false;
 };
 
-// The multiple-choice answer of a directory and its names.
+// The multiple-choice answer of a directory and its names: the folder the paths have in
+// common, and each path below it.
 std::string PFileListAnswer(const std::vector<std::string>& paths);
+
+// A scripted selection of many files: "@LIST" names the files listed in the text file LIST,
+// one per line (blank lines and lines starting with '#' left out, names relative to LIST's
+// folder), in name order; "@LIST:FIRST-LAST" takes only the FIRST-th to LAST-th of them
+// (counted from 1, LAST cut to the list's length), the chunk of a series that one job of a
+// batch runs. False with the reason when the list cannot be read or the range is empty or
+// malformed.
+bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
+                   std::string& reason);
 
 enum class PValueKind { kReal, kInteger, kString };
 
@@ -142,6 +153,17 @@ class PBackend {
   virtual std::string MenuItemText(int id) const = 0;
 
   virtual void SetBusyCursor(bool busy) = 0;
+
+  // Progress of long work over many items (the files of a series): the window shows the text
+  // ("file i of N: name") over a bar and a Cancel button and keeps repainting; headless, each
+  // step is one transcript line. ProgressStep returns false once the user asked to cancel; the
+  // work then stops after the item in hand.
+  virtual void ProgressBegin(const std::string& title, int total) { (void)title, (void)total; }
+  virtual bool ProgressStep(int done, const std::string& text) { (void)done, (void)text; return true; }
+  virtual void ProgressEnd() {}
+  // Waits while the work shows something (a movie frame), serving the window; false when the
+  // user asked to cancel meanwhile.
+  virtual bool ProgressWait(int milliseconds) = 0;
 
   // The main window's title bar.
   // Printing one page: the page set-up and print dialogs (or, headless, a scripted PDF file

@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QEventLoop>
 #include <QPointer>
 #include <QFileDialog>
@@ -30,6 +32,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -599,6 +602,59 @@ void PQtBackend::SetBusyCursor(bool busy) {
     QApplication::restoreOverrideCursor();
     --busyDepth_;
   }
+}
+
+void PQtBackend::ProgressBegin(const std::string& title, int total) {
+  ProgressEnd();
+  progress_ = new QProgressDialog(Q(title), "Cancel", 0, std::max(1, total), window_);
+  progress_->setWindowTitle(Q(title));
+  progress_->setWindowModality(Qt::WindowModal);
+  progress_->setMinimumDuration(0);
+  progress_->setAutoClose(false);
+  progress_->setAutoReset(false);
+  progress_->setMinimumWidth(420);
+  // The arrow with the busy sign, so the Cancel button still looks pressable.
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  progress_->show();
+  // In the top right corner of the window: images are drawn from the top left, and a movie
+  // must not play behind the dialog.
+  if (window_) {
+    progress_->adjustSize();
+    const QRect frame = window_->geometry();
+    const int x = std::max(frame.left(), frame.right() - progress_->width() - 24);
+    const int y = frame.top() + std::min(60, std::max(0, frame.height() - progress_->height()));
+    progress_->move(x, y);
+  }
+  QApplication::processEvents();
+}
+
+bool PQtBackend::ProgressStep(int done, const std::string& text) {
+  if (!progress_) return true;
+  progress_->setLabelText(Q(text));
+  progress_->setValue(std::min(done, progress_->maximum()));
+  // Repaints and the Cancel button are served between items.
+  QApplication::processEvents();
+  return !progress_->wasCanceled() && !endingDialogs_;
+}
+
+bool PQtBackend::ProgressWait(int milliseconds) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < milliseconds) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (progress_ && progress_->wasCanceled()) return false;
+    if (endingDialogs_) return false;
+    QThread::msleep(10);
+  }
+  return !(progress_ && progress_->wasCanceled());
+}
+
+void PQtBackend::ProgressEnd() {
+  if (!progress_) return;
+  progress_->hide();
+  progress_->deleteLater();
+  progress_ = nullptr;
+  QApplication::restoreOverrideCursor();
 }
 
 PCanvas* PQtBackend::Canvas() { return window_ ? window_->canvas.get() : nullptr; }

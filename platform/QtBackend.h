@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class QProgressDialog;
+
 #include "platform/PCanvas.h"
 #include "platform/Platform.h"
 
@@ -105,6 +107,12 @@ class PQtBackend : public PBackend {
   bool MenuItemChecked(int id) const override;
   std::string MenuItemText(int id) const override;
   void SetBusyCursor(bool busy) override;
+  void ProgressBegin(const std::string& title, int total) override;
+  bool ProgressStep(int done, const std::string& text) override;
+  void ProgressEnd() override;
+  bool ProgressWait(int milliseconds) override;
+  // The progress dialog while one is shown (tests press its Cancel button).
+  QProgressDialog* Progress() const { return progress_; }
   PCanvas* BeginPrint(PPrintPage& page) override;
   bool EndPrint() override;
   void SetWindowTitle(const std::string& title) override;
@@ -128,6 +136,7 @@ class PQtBackend : public PBackend {
  private:
   PMainWindow* window_ = nullptr;  // owned by Qt (deleted on close)
   int busyDepth_ = 0;
+  QProgressDialog* progress_ = nullptr;
   QWidget* clickDialog_ = nullptr;
   std::unique_ptr<class PPageJob> printJob_;
   bool endingDialogs_ = false;

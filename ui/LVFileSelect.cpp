@@ -1,8 +1,10 @@
 #include "ui/LVFileSelect.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/status.h"
+#include "core/text.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -81,9 +83,67 @@ int LVSelectDsFile(int bufferSize, std::string& buffer, int& status) {
                      bufferSize, buffer, status);
 }
 
-int LVSelectInFS(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({false, true, "SELECT IMAGE FILES FOR INPUT", kImageFilter, ""}, bufferSize,
-                     buffer, status);
+void WNormaliseFileList(std::string& buffer) {
+  // Several files: the directory is followed by a NUL and then a non-empty name.
+  const std::size_t nul = buffer.find('\0');
+  if (nul != std::string::npos && nul + 1 < buffer.size() && buffer[nul + 1] != '\0') return;
+  std::string path = buffer.substr(0, nul);
+  const std::size_t slash = path.find_last_of('/');
+  std::string directory = slash == std::string::npos ? "" : path.substr(0, slash);
+  if (slash == 0) directory = "/";
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  buffer = directory;
+  buffer.push_back('\0');
+  buffer += name;
+  buffer.push_back('\0');
+  buffer.push_back('\0');
+}
+
+int WFiles(const std::string& buffer, int largest, std::vector<std::string>& names,
+           int& available) {
+  names.clear();
+  available = 0;
+  std::size_t at = buffer.find('\0');
+  if (at == std::string::npos) return kTrue;
+  ++at;
+  while (at < buffer.size() && buffer[at] != '\0') {
+    const std::size_t end = std::min(buffer.find('\0', at), buffer.size());
+    ++available;
+    if (static_cast<int>(names.size()) < largest) names.push_back(buffer.substr(at, end - at));
+    at = end + 1;
+  }
+  return available <= largest ? kTrue : kFalse;
+}
+
+int LVSelectInFS(const std::string& command, int largest, FileSeries& series, int& status) {
+  static constexpr IRoutine kR{"LVSelectInFS", "V0.4"};
+  if (IBad(kR, status)) return kFalse;
+  std::string buffer;
+  // The buffer holds every name chosen: its size is no limit here, the file count is.
+  if (!WSelectFile({false, true, "SELECT IMAGE FILES FOR INPUT", kImageFilter, ""}, 1 << 30,
+                   buffer, status)) {
+    return kFalse;
+  }
+  WNormaliseFileList(buffer);
+  const std::string directory = buffer.substr(0, buffer.find('\0'));
+  // Every name is sorted before the largest count is applied, so a long selection keeps its
+  // first files in name order whatever order the dialog gave.
+  std::vector<std::string> names;
+  int available = 0;
+  WFiles(buffer, 1 << 30, names, available);
+  if (names.empty()) return kFalse;
+  ISortStrings(names, status);
+  if (static_cast<int>(names.size()) > largest) {
+    IWarning(IFormat("%s: %i files were selected; the command takes at most %i: the first %i "
+                     "in name order are taken",
+                     command.c_str(), available, largest, largest),
+             status);
+    names.resize(static_cast<std::size_t>(largest));
+  }
+  series.directory = directory;
+  if (!series.directory.empty() && series.directory.back() != '/') series.directory += '/';
+  series.names = std::move(names);
+  return kTrue;
 }
 
 int LVSelectInMaskFile(int bufferSize, std::string& buffer, int& status) {

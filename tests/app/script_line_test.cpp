@@ -2,6 +2,7 @@
 // event a command's arguments make. The fuzz target "script" drives the same routines.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/LVScriptLine.h"
@@ -59,4 +60,25 @@ TEST(ScriptLine, EventFromArguments) {
   LVScriptEvent("", none);
   EXPECT_EQ(none.text, "");
   EXPECT_EQ(none.value, 0);
+}
+
+TEST(ScriptLine, EnvironmentExpansion) {
+  setenv("LV_SCRIPT_LINE_TEST", "12", 1);
+  std::string line = "answer @f.txt:${LV_SCRIPT_LINE_TEST}-${LV_SCRIPT_LINE_TEST}x ${";
+  std::string missing;
+  ASSERT_TRUE(LVExpandScriptEnvironment(line, missing));
+  EXPECT_EQ(line, "answer @f.txt:12-12x ${");  // an unclosed "${" stays as it is
+
+  std::string unset = "Open_File ${LV_SCRIPT_LINE_TEST}/${LV_SCRIPT_LINE_UNSET}";
+  EXPECT_FALSE(LVExpandScriptEnvironment(unset, missing));
+  EXPECT_EQ(missing, "LV_SCRIPT_LINE_UNSET");
+  EXPECT_EQ(unset, "Open_File ${LV_SCRIPT_LINE_TEST}/${LV_SCRIPT_LINE_UNSET}");
+  std::string empty = "${}";
+  EXPECT_FALSE(LVExpandScriptEnvironment(empty, missing));
+
+  // What the expansion gives is split as it stands: a line that became empty is a command
+  // without a name (which the interpreter refuses), not a blank line.
+  EXPECT_EQ(LVSplitScriptLine("").kind, LVScriptLineKind::kCommand);
+  EXPECT_EQ(LVSplitScriptLine(" Exit").word, "");
+  unsetenv("LV_SCRIPT_LINE_TEST");
 }

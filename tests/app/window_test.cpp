@@ -211,6 +211,35 @@ TEST_F(Window, ShowsTheRealPilatusImage) {
   if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {
     backend->GrabWindow(std::string(keep) + "/window-pilatus.png");
   }
+  // Hot pixels make the full range's picture nearly black; the percentile range shows the
+  // rings (the item is checked, the full range's not).
+  auto litPixels = [&] {
+    int lit = 0;
+    // Inside the image, which the window shows reduced in its top left corner.
+    for (int y = 40; y < 330; y += 3)
+      for (int x = 15; x < 300; x += 3) {
+        const PColour c = backend->Canvas()->Pixel(x, y);
+        lit += (c.red + c.green + c.blue) > 120;
+      }
+    return lit;
+  };
+  const int fullRange = litPixels();
+  LVMenuCommand(160);
+  Settle();
+  const int percentiles = litPixels();
+  if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {
+    backend->GrabWindow(std::string(keep) + "/window-pilatus-percentiles.png");
+  }
+  EXPECT_TRUE(backend->MenuItemChecked(160));
+  EXPECT_FALSE(backend->MenuItemChecked(150));
+  EXPECT_GT(percentiles, 10 * std::max(fullRange, 10)) << fullRange;
+  int method = 0;
+  int status = kStatusGood;
+  IGetDBIntItem("Intensity_Range_Method", method, status);
+  EXPECT_EQ(method, 240);
+  LVMenuCommand(150);
+  Settle();
+  EXPECT_FALSE(backend->MenuItemChecked(160));
   backend->CloseMainWindow();
   LVStopWindow();
 }

@@ -290,7 +290,9 @@ TEST_F(IntegrateCommandTest, UndefinedDataCancelledChoiceAndTheScanTypePopUp) {
   Answer({"store 2"});
   EXPECT_TRUE(LVSelectScanType(type, status));
   EXPECT_EQ(type, 734);
-  Answer({"store 4"});  // "Cancel command"
+  Answer({"cancel"});  // the pop-up's own "Cancel command" line
+  EXPECT_FALSE(LVSelectScanType(type, status));
+  Answer({"store 4"});  // four types: no fifth entry (the window showed "Cancel command" twice)
   EXPECT_FALSE(LVSelectScanType(type, status));
   EXPECT_EQ(status, kStatusGood);
 }

@@ -111,15 +111,19 @@ TEST_F(HeadlessTest, FileChoiceAndMenuStates) {
   headless->QueueAnswer("cancel");
   EXPECT_FALSE(headless->ChooseFile(request, path));
 
-  // Several files: directory, then each name, NUL-separated, ended by a second NUL.
-  int status = kStatusGood;
-  std::string buffer;
+  // Several files: directory, then each name, NUL-separated, ended by a second NUL; one file
+  // is its full path alone.
+  request.multiple = true;
   headless->QueueAnswer("/data/a.tif;/data/b.tif");
-  ASSERT_TRUE(LVSelectInFS(4096, buffer, status));
-  EXPECT_EQ(buffer, std::string("/data\0a.tif\0b.tif\0\0", 19));
+  ASSERT_TRUE(headless->ChooseFile(request, path));
+  EXPECT_EQ(path, std::string("/data\0a.tif\0b.tif\0\0", 19));
   headless->QueueAnswer("/data/one.tif");
-  ASSERT_TRUE(LVSelectInFS(4096, buffer, status));
-  EXPECT_EQ(buffer, "/data/one.tif");
+  ASSERT_TRUE(headless->ChooseFile(request, path));
+  EXPECT_EQ(path, "/data/one.tif");
+  // Files in folders below a common one keep their folders in the names.
+  headless->QueueAnswer("/data/run1/a.tif;/data/run2/b.tif;/data/c.tif");
+  ASSERT_TRUE(headless->ChooseFile(request, path));
+  EXPECT_EQ(path, std::string("/data\0run1/a.tif\0run2/b.tif\0c.tif\0\0", 35));
 
   headless->SetMenuRadio(130, 144, 139);
   EXPECT_TRUE(headless->MenuItemChecked(139));
