@@ -93,6 +93,13 @@ void ReadAs(const std::string& path, int format, int datasets) {
 void FuzzReadImage(const std::string& path, const int* forced) {
   FuzzReset();
   int status = kStatusGood;
+  {
+    // The program's own input of a named file (Open_File, the series' reading ahead).
+    DataSet d;
+    FInputDataWith(path, FInputHooks{}, d, status);
+    FuzzReset();
+    status = kStatusGood;
+  }
   FileInfo fileInfo;
   int detected = kFormatNone;
   if (FGetFileInfo(path, fileInfo, status) && fileInfo.format != kFormatNone) {

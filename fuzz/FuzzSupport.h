@@ -26,9 +26,9 @@ void FuzzSplit(std::string_view input, std::string_view& header, std::string_vie
 // data-base. Every target calls it before and after each input.
 void FuzzReset();
 
-// The program's path from a file name to a store, without prompts (as Open_File on a named
-// file): detection, the data-set information of every data-set, then the image (the first
-// data-set and image, and the last ones when there are more). Then, for each format in
+// The program's path from a file name to a store, without prompts: FInputDataWith (as
+// Open_File on a named file), then detection, the data-set information of every data-set and
+// the image again for the last data-set and image when there are more. Then, for each format in
 // `forced` (kFormatNone ends the list) that detection did not choose, the information routine
 // and the reader are run on the file all the same: a reader must refuse what is not its format
 // by its own checks, whatever detection said.
