@@ -76,40 +76,74 @@ TEST(FuzzFindings, CBFDataNameTooLongForTheLibraryIsRefused) {
   }
 
   // Up to the limit the library reads the text itself (and refuses this file for its missing
-  // image, not for the name); names inside text fields are not names.
+  // image, not for the name).
   const std::string path = dir.File("fits.cbf");
-  for (const std::string& text :
-       {CBFWithName("_" + std::string(199, 'x')),
-        CBFWithName("_a.b\r\n;\r\n_" + std::string(2000, 'x') + "\r\n;\r\n")}) {
-    WriteFile(path, text);
-    sink.lines.clear();
-    sink.boxes.clear();
-    int status = kStatusGood;
-    DataSet d;
-    FInputCBF(path, d, status);
-    EXPECT_FALSE(AnyLineHas(sink, "data name longer than"));
-  }
+  WriteFile(path, CBFWithName("_" + std::string(199, 'x')));
+  sink.lines.clear();
+  sink.boxes.clear();
+  int status = kStatusGood;
+  DataSet d;
+  FInputCBF(path, d, status);
+  EXPECT_FALSE(AnyLineHas(sink, "data name longer than"));
 }
 
-// The check skips binary sections: an image whose byte-offset stream is 2000 bytes of '_'
-// (every step +95) after a blank is read back whole.
-TEST(FuzzFindings, CBFBinarySectionIsNoDataName) {
+// The second finding: a binary section whose closing boundary is damaged
+// ("--CIF-BINARY-FORMAT-SECTIO N----"), then ";" and a CR alone, then a name of 1977
+// underscores. The library resumes reading text after the binary data it was told the size of
+// and met the name; a search that skipped to the next intact boundary did not. The whole file
+// is searched now.
+TEST(FuzzFindings, CBFNameBehindADamagedBinaryBoundaryIsRefused) {
   ResetCoreState();
   ScratchDir dir;
+  RecordingSink sink;
+  DataSet image;
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(4, 3, image, status));
+  IDefineWholeImage(image, 4, 3);
+  image.dataDefined = kTrue;
+  for (int i = 0; i < 12; ++i) image.data[i] = static_cast<float>(7 * i);
+  const std::string path = dir.File("damaged.cbf");
+  ASSERT_TRUE(FOutputCBF(path, image, status));
+  std::string file = ReadFile(path);
+  const std::string closing = "\r\n--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n";
+  const std::size_t at = file.find(closing);
+  ASSERT_NE(at, std::string::npos);
+  file.replace(at, closing.size(),
+               "\r\n--CIF-BINARY-FORMAT-SECTIO N----\r\n;\r" + std::string(1977, '_') + closing);
+  WriteFile(path, file);
+
+  DataSet d;
+  FillStore(d);
+  EXPECT_FALSE(OpenAsProgramDoes(path, d));
+  EXPECT_TRUE(AnyLineHas(sink, "data name longer than 200 characters"));
+  EXPECT_EQ(d.dimX, 3);
+}
+
+// The search covers binary sections too: an image whose byte-offset stream is 2000 bytes of
+// '_' (every step +95) after a blank is refused, the price of never handing the library a
+// name it cannot hold; an ordinary image is read whole.
+TEST(FuzzFindings, CBFBinarySectionsAreSearchedToo) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
   DataSet image;
   int status = kStatusGood;
   ASSERT_TRUE(IAllocateData(2000, 1, image, status));
   IDefineWholeImage(image, 2000, 1);
   image.dataDefined = kTrue;
   for (int i = 0; i < 2000; ++i) image.data[i] = 32.0f + 95.0f * static_cast<float>(i);
-  const std::string path = dir.File("steps.cbf");
-  ASSERT_TRUE(FOutputCBF(path, image, status));
-  ASSERT_NE(ReadFile(path).find(std::string(1500, '_')), std::string::npos);
+  const std::string steps = dir.File("steps.cbf");
+  ASSERT_TRUE(FOutputCBF(steps, image, status));
+  ASSERT_NE(ReadFile(steps).find(std::string(1500, '_')), std::string::npos);
+  DataSet refused;
+  EXPECT_FALSE(OpenAsProgramDoes(steps, refused));
+  EXPECT_TRUE(AnyLineHas(sink, "data name longer than 200 characters"));
 
+  for (int i = 0; i < 2000; ++i) image.data[i] = static_cast<float>((i * 37) % 1000);
+  const std::string plain = dir.File("plain.cbf");
+  ASSERT_TRUE(FOutputCBF(plain, image, status));
   DataSet back;
-  ASSERT_TRUE(OpenAsProgramDoes(path, back));
+  ASSERT_TRUE(OpenAsProgramDoes(plain, back));
   ASSERT_EQ(back.dimX, 2000);
-  ASSERT_EQ(back.dimY, 1);
-  EXPECT_EQ(back.data[0], 32.0f);
-  EXPECT_EQ(back.data[1999], 32.0f + 95.0f * 1999.0f);
+  EXPECT_EQ(back.data[1999], static_cast<float>((1999 * 37) % 1000));
 }
