@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "app/LVCommand.h"
 #include "app/LVFrame.h"
+#include "app/LVScriptLine.h"
 #include "core/status.h"
 #include "core/text.h"
 #include "platform/Headless.h"
@@ -15,61 +15,12 @@
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  const std::size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 void ScriptNote(const std::string& line) {
   int local = kStatusGood;
   IWriteLogFile("SCRIPT: " + line, local);
 }
 
 }  // namespace
-
-void LVScriptEvent(const std::string& arguments, CommandEvent& event) {
-  event.text = arguments;
-  int local = kStatusGood;
-  std::istringstream words(arguments);
-  std::string first, second;
-  words >> first >> second;
-  int value = 0;
-  if (IToken2Integer(first, value, local)) event.value = value;
-  float x = 0.0f, y = 0.0f;
-  if (IToken2Real(first, x, local) && IToken2Real(second, y, local)) {
-    event.realX = x;
-    event.realY = y;
-  }
-}
-
-// "${NAME}" takes the value of the environment variable NAME, so one script serves every
-// chunk of a batch ("answer @frames.txt:${FIRST}-${LAST}"). False, with the name, when a
-// variable is not set.
-static bool ExpandEnvironment(std::string& line, std::string& missing) {
-  std::string out;
-  std::size_t at = 0;
-  while (at < line.size()) {
-    const std::size_t open = line.find("${", at);
-    const std::size_t close = open == std::string::npos ? open : line.find('}', open + 2);
-    if (open == std::string::npos || close == std::string::npos) {
-      out += line.substr(at);
-      break;
-    }
-    out += line.substr(at, open - at);
-    const std::string name = line.substr(open + 2, close - open - 2);
-    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-    if (!value) {
-      missing = name;
-      return false;
-    }
-    out += value;
-    at = close + 1;
-  }
-  line = out;
-  return true;
-}
 
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options) {
@@ -105,24 +56,24 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   int lineNumber = 0;
   while (std::getline(script, raw)) {
     ++lineNumber;
-    std::string line = Trim(raw);
-    if (line.empty() || line[0] == '#') continue;
+    const LVScriptLine written = LVParseScriptLine(raw);
+    if (written.kind == LVScriptLineKind::kNothing) continue;
+    std::string expanded = written.line;
     std::string missing;
-    if (!ExpandEnvironment(line, missing)) {
-      ScriptNote("command failed: " + line + " (line " + std::to_string(lineNumber) +
+    if (!LVExpandScriptEnvironment(expanded, missing)) {
+      ScriptNote("command failed: " + written.line + " (line " + std::to_string(lineNumber) +
                  "): the environment variable " + missing + " is not set");
       failed = true;
       continue;
     }
-    const std::size_t blank = line.find_first_of(" \t");
-    const std::string word = line.substr(0, blank);
-    const std::string arguments =
-        blank == std::string::npos ? std::string() : Trim(line.substr(blank));
-    if (word == "answer") {
+    const LVScriptLine parsed = LVSplitScriptLine(expanded);
+    const std::string& line = parsed.line;
+    const std::string& arguments = parsed.arguments;
+    if (parsed.kind == LVScriptLineKind::kAnswer) {
       headless->QueueAnswer(arguments);
       continue;
     }
-    if (word == "picture") {
+    if (parsed.kind == LVScriptLineKind::kPicture) {
       // Paints the display as it stands and keeps it as a PNG picture.
       LVRedraw(status);
       bool saved = LVLastCommandStatus() == kStatusGood;
@@ -137,13 +88,13 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
       }
       continue;
     }
-    if (IStringsEqual(word, "Exit")) break;
+    if (parsed.kind == LVScriptLineKind::kExit) break;
     CommandEvent event;
     LVScriptEvent(arguments, event);
     const std::size_t cancels = headless->Cancels();
     const std::size_t misfits = headless->Misfits();
     const std::size_t alarms = headless->Alarms();
-    const int result = LVCommand(word, event, status);
+    const int result = LVCommand(parsed.word, event, status);
     // A command fails when it leaves a bad status or its work was not done. A command that
     // ended because a prompt was cancelled (an "answer cancel", or no answer queued) is no
     // failure, unless an answer did not fit or a warning or error came with it.

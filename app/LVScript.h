@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "app/LVScriptLine.h"  // the line parser and LVScriptEvent
+
 struct LVScriptOptions {
   bool echo = true;  // information lines to standard output
 };
@@ -25,7 +27,3 @@ struct LVScriptOptions {
 // command is logged as "SCRIPT: command failed: ..." or "SCRIPT: command cancelled: ...".
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options);
-
-// Fills an event from a command line's arguments.
-struct CommandEvent;
-void LVScriptEvent(const std::string& arguments, CommandEvent& event);

@@ -211,6 +211,47 @@ int StructureDimensions(cbf_handle h, const std::string& id, const char* routine
   return kTrue;
 }
 
+// The library writes a data name and its category into a 512-byte buffer on the stack when
+// it reports a name inconsistent with its category, without checking their length: a name of
+// some 230 characters without a '.' aborts the program (the C library's fortified sprintf) or
+// overruns the stack (fuzzed files found this). CIF allows 75 characters; a file holding a
+// longer run than kLongestName of non-blank bytes that starts with '_' after a blank is
+// refused before the library reads it. The whole file is searched, binary sections and text
+// fields included: where the library resumes reading text after a binary section depends on
+// sizes and boundaries that a broken file makes ambiguous (a fuzzed file hid its name behind a
+// damaged closing boundary). Detector data could hold such a run only in a pathological image
+// (a step of exactly +95 followed by 200 more non-blank bytes). One pass; the file is rewound.
+constexpr std::int64_t kLongestName = 200;
+
+int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
+                    int& status) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  std::int64_t name = -1;  // bytes of the name being read; -1 outside one
+  char previous = '\n';
+  char buffer[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
+    for (std::size_t i = 0; i < got; ++i) {
+      const char c = buffer[i];
+      if (blank(c)) {
+        name = -1;
+      } else if (name >= 0) {
+        if (++name > kLongestName) {
+          IWarning(IFormat("%s: The file %s holds a data name longer than %lld characters",
+                           routine, fileName.c_str(), static_cast<long long>(kLongestName)),
+                   status);
+          return kFalse;
+        }
+      } else if (c == '_' && blank(previous)) {
+        name = 1;
+      }
+      previous = c;
+    }
+  }
+  std::rewind(stream);
+  return kTrue;
+}
+
 // Reads the file (the library takes over `stream` and closes it; `digest` says whether the
 // message digest is checked when the binary section is read) and describes its image array: the handle is left at the binary section. Every size is checked against the file's
 // length before anything is allocated for it.
@@ -222,6 +263,10 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
     std::fclose(stream);
     IWarning(IFormat("%s: Failed to create CBF handle, return status = %i", routine, error),
              status);
+    return kFalse;
+  }
+  if (!NamesFitLibrary(stream, routine, fileName, status)) {
+    std::fclose(stream);
     return kFalse;
   }
   cbf_handle h = handle.get();

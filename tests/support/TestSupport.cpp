@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -23,8 +25,31 @@ ScratchDir::ScratchDir() {
   std::filesystem::create_directories(path_);
 }
 
+namespace {
+
+// With LV_FUZZ_SEED_POOL naming a folder, every scratch folder's files are kept there (one
+// sub-folder per scratch folder, so that a header and the binary it names stay together):
+// scripts/fuzz turns the files the tests write into the fuzzers' seed corpora.
+void KeepForFuzzSeeds(const std::filesystem::path& scratch) {
+  const char* pool = std::getenv("LV_FUZZ_SEED_POOL");
+  if (!pool || !*pool) return;
+  static int count = 0;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path to = fs::path(pool) / (std::to_string(getpid()) + "-" + std::to_string(count++));
+  for (const auto& entry : fs::directory_iterator(scratch, error)) {
+    // Small files only: a fuzzer's inputs are kilobytes.
+    if (!entry.is_regular_file(error) || entry.file_size(error) > (1u << 20)) continue;
+    fs::create_directories(to, error);
+    fs::copy_file(entry.path(), to / entry.path().filename(), error);
+  }
+}
+
+}  // namespace
+
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
+  KeepForFuzzSeeds(path_);
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);

@@ -1,0 +1,11 @@
+// Detection and the CBF reader (through CBFlib).
+#include "fileio/FInput.h"
+#include "fuzz/FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const int kForced[] = {kFormatCBF, kFormatNone};
+  const std::string path =
+      FuzzWriteFile("input.cbf", {reinterpret_cast<const char*>(data), size});
+  FuzzReadImage(path, kForced);
+  return 0;
+}

@@ -1,0 +1,149 @@
+// Inputs the fuzzers (fuzz/, docs/FUZZING.md) found to break a reader, minimised and written
+// here byte by byte, so that the normal suite keeps each one mended without the fuzz build.
+// Each case goes through the program's own path (detection, data-set information, input) and
+// checks that the file is refused with a message and the store is left as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/status.h"
+#include "fileio/FCBF.h"
+#include "fileio/FInput.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+bool AnyLineHas(const RecordingSink& sink, const std::string& part) {
+  for (const auto& line : sink.lines) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  for (const auto& box : sink.boxes) {
+    if (box.text.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A store holding a 3 x 2 image, to see that a refused file leaves it alone.
+void FillStore(DataSet& d) {
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(3, 2, d, status));
+  IDefineWholeImage(d, 3, 2);
+  d.dataDefined = kTrue;
+  for (int i = 0; i < 6; ++i) d.data[i] = static_cast<float>(i + 1);
+}
+
+// Runs the path of Open_File on a named file; false when any step refuses it.
+bool OpenAsProgramDoes(const std::string& path, DataSet& d) {
+  int status = kStatusGood;
+  FileInfo info;
+  if (!FGetFileInfo(path, info, status) || info.format == kFormatNone) return false;
+  DatasetInfo dataset;
+  if (!FGetDatasetInfo(path, info.format, 1, dataset, status)) return false;
+  return FInputImage(path, info.format, 1, 1, kFalse, d, status) == kTrue;
+}
+
+std::string CBFWithName(const std::string& name) {
+  return "###CBF: VERSION 1.5\r\n\r\ndata_x\r\n\r\n" + name + " 1\r\n";
+}
+
+}  // namespace
+
+// CBFlib writes a data name and its category into a 512-byte buffer on its stack when it
+// finds them inconsistent: a name of ~230 characters without a '.' aborted the program (a
+// fuzzed file with a name of ~1300 smashed the stack). The reader refuses names over 200
+// characters before the library sees the file, in the information step and the read alike.
+TEST(FuzzFindings, CBFDataNameTooLongForTheLibraryIsRefused) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  for (const std::string& name :
+       {"_" + std::string(1300, 'x'), "_diffrn_meas" + std::string(1300, '\x01'),
+        "_" + std::string(240, 'x'), "_" + std::string(3000, 'x') + ".b"}) {
+    const std::string path = dir.File("long.cbf");
+    WriteFile(path, CBFWithName(name));
+    sink.lines.clear();
+    sink.boxes.clear();
+    DataSet d;
+    FillStore(d);
+    EXPECT_FALSE(OpenAsProgramDoes(path, d));
+    EXPECT_TRUE(AnyLineHas(sink, "data name longer than 200 characters")) << name.size();
+    EXPECT_EQ(d.dimX, 3);
+    EXPECT_EQ(d.data[5], 6.0f);
+
+    int status = kStatusGood;
+    DataSet direct;
+    EXPECT_FALSE(FInputCBF(path, direct, status));
+  }
+
+  // Up to the limit the library reads the text itself (and refuses this file for its missing
+  // image, not for the name).
+  const std::string path = dir.File("fits.cbf");
+  WriteFile(path, CBFWithName("_" + std::string(199, 'x')));
+  sink.lines.clear();
+  sink.boxes.clear();
+  int status = kStatusGood;
+  DataSet d;
+  FInputCBF(path, d, status);
+  EXPECT_FALSE(AnyLineHas(sink, "data name longer than"));
+}
+
+// The second finding: a binary section whose closing boundary is damaged
+// ("--CIF-BINARY-FORMAT-SECTIO N----"), then ";" and a CR alone, then a name of 1977
+// underscores. The library resumes reading text after the binary data it was told the size of
+// and met the name; a search that skipped to the next intact boundary did not. The whole file
+// is searched now.
+TEST(FuzzFindings, CBFNameBehindADamagedBinaryBoundaryIsRefused) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  DataSet image;
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(4, 3, image, status));
+  IDefineWholeImage(image, 4, 3);
+  image.dataDefined = kTrue;
+  for (int i = 0; i < 12; ++i) image.data[i] = static_cast<float>(7 * i);
+  const std::string path = dir.File("damaged.cbf");
+  ASSERT_TRUE(FOutputCBF(path, image, status));
+  std::string file = ReadFile(path);
+  const std::string closing = "\r\n--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n";
+  const std::size_t at = file.find(closing);
+  ASSERT_NE(at, std::string::npos);
+  file.replace(at, closing.size(),
+               "\r\n--CIF-BINARY-FORMAT-SECTIO N----\r\n;\r" + std::string(1977, '_') + closing);
+  WriteFile(path, file);
+
+  DataSet d;
+  FillStore(d);
+  EXPECT_FALSE(OpenAsProgramDoes(path, d));
+  EXPECT_TRUE(AnyLineHas(sink, "data name longer than 200 characters"));
+  EXPECT_EQ(d.dimX, 3);
+}
+
+// The search covers binary sections too: an image whose byte-offset stream is 2000 bytes of
+// '_' (every step +95) after a blank is refused, the price of never handing the library a
+// name it cannot hold; an ordinary image is read whole.
+TEST(FuzzFindings, CBFBinarySectionsAreSearchedToo) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  DataSet image;
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(2000, 1, image, status));
+  IDefineWholeImage(image, 2000, 1);
+  image.dataDefined = kTrue;
+  for (int i = 0; i < 2000; ++i) image.data[i] = 32.0f + 95.0f * static_cast<float>(i);
+  const std::string steps = dir.File("steps.cbf");
+  ASSERT_TRUE(FOutputCBF(steps, image, status));
+  ASSERT_NE(ReadFile(steps).find(std::string(1500, '_')), std::string::npos);
+  DataSet refused;
+  EXPECT_FALSE(OpenAsProgramDoes(steps, refused));
+  EXPECT_TRUE(AnyLineHas(sink, "data name longer than 200 characters"));
+
+  for (int i = 0; i < 2000; ++i) image.data[i] = static_cast<float>((i * 37) % 1000);
+  const std::string plain = dir.File("plain.cbf");
+  ASSERT_TRUE(FOutputCBF(plain, image, status));
+  DataSet back;
+  ASSERT_TRUE(OpenAsProgramDoes(plain, back));
+  ASSERT_EQ(back.dimX, 2000);
+  EXPECT_EQ(back.data[1999], static_cast<float>((1999 * 37) % 1000));
+}
