@@ -509,16 +509,25 @@ void TakeGeometry(hid_t file, DataSet& d, int& status) {
     return true;
   };
   double sizeX = 0.0, sizeY = 0.0, distance = 0.0, wavelength = 0.0;
-  if (length(detector + "x_pixel_size", 1.0, sizeX)) d.pixelSizeX = static_cast<float>(sizeX);
-  if (length(detector + "y_pixel_size", 1.0, sizeY)) d.pixelSizeY = static_cast<float>(sizeY);
+  bool found = false;
+  if (length(detector + "x_pixel_size", 1.0, sizeX)) {
+    d.pixelSizeX = static_cast<float>(sizeX);
+    found = true;
+  }
+  if (length(detector + "y_pixel_size", 1.0, sizeY)) {
+    d.pixelSizeY = static_cast<float>(sizeY);
+    found = true;
+  }
   if (length(detector + "distance", 1.0, distance) ||
       length(detector + "detector_distance", 1.0, distance)) {
     d.distance = static_cast<float>(distance);
+    found = true;
   }
   if (length("/entry/instrument/beam/incident_wavelength", 1.0e-10, wavelength) ||
       length("/entry/instrument/monochromator/wavelength", 1.0e-10, wavelength) ||
       length("/entry/sample/beam/incident_wavelength", 1.0e-10, wavelength)) {
     d.wavelength = static_cast<float>(wavelength);
+    found = true;
   }
   // The beam centre in pixels, or as a length on the detector.
   auto centre = [&](const char* name, float pixel, float& target) {
@@ -530,10 +539,14 @@ void TakeGeometry(hid_t file, DataSet& d, int& status) {
       if (scale == 0.0 || pixel <= 0.0f) return;
       pixels = v * scale / pixel;
     }
-    if (std::isfinite(pixels) && std::fabs(pixels) < 1.0e7) target = static_cast<float>(pixels);
+    if (std::isfinite(pixels) && std::fabs(pixels) < 1.0e7) {
+      target = static_cast<float>(pixels);
+      found = true;
+    }
   };
   centre("beam_center_x", d.pixelSizeX, d.beamCentreX);
   centre("beam_center_y", d.pixelSizeY, d.beamCentreY);
+  if (!found) return;
   IInfo(IFormat("HDF5 geometry: pixels %g x %g microns, distance %g mm, wavelength %g Angstroms, "
                 "beam centre (%g, %g) pixels",
                 static_cast<double>(d.pixelSizeX) * 1.0e6,
@@ -577,6 +590,37 @@ std::int64_t TakePixelMask(hid_t file, const DataSet& d, unsigned char* mask) {
   return -1;
 }
 
+// Whether the data-set's stored bytes can back frame `frame` (0-based): a contiguous data-set
+// holds the frame itself, a chunked (compressed) one at least a plausible share of it. Checked
+// before the frame is allocated: a header may claim any size in a file of a few kilobytes.
+int Backed(const char* routine, hid_t file, const Part& part, std::int64_t frame, int& status) {
+  Handle dataset(H5Dopen2(file, part.path.c_str(), H5P_DEFAULT), H5Dclose);
+  if (!dataset) {
+    IWarning(IFormat("%s: The data-set %s cannot be opened", routine, part.path.c_str()), status);
+    return kFalse;
+  }
+  const std::int64_t frameBytes = part.columns * part.rows * SizeOf(part.kind);
+  if (frameBytes <= 0) return kFalse;
+  // The stored bytes must be able to back the frame: a contiguous data-set holds the frame
+  // itself, a chunked (compressed) one at least a plausible share of it.
+  Handle plist(H5Dget_create_plist(dataset.get()), H5Pclose);
+  const H5D_layout_t layout = plist ? H5Pget_layout(plist.get()) : H5D_LAYOUT_ERROR;
+  const auto stored = static_cast<std::int64_t>(
+      std::min<hsize_t>(H5Dget_storage_size(dataset.get()), INT64_MAX / 4));
+  constexpr std::int64_t kMostRatio = 4096;
+  constexpr std::int64_t kSmallFrame = std::int64_t{64} << 20;
+  if ((layout == H5D_CONTIGUOUS && stored / frameBytes < frame + 1) ||
+      (layout == H5D_CHUNKED && frameBytes > kSmallFrame && stored * kMostRatio < frameBytes)) {
+    IWarning(IFormat("%s: The data-set %s stores %lld bytes, too few for frame %lld of %lld "
+                     "bytes",
+                     routine, part.path.c_str(), static_cast<long long>(stored),
+                     static_cast<long long>(frame + 1), static_cast<long long>(frameBytes)),
+             status);
+    return kFalse;
+  }
+  return kTrue;
+}
+
 // Reads frame `frame` (0-based) of a part into d's data, which holds columns x rows reals.
 int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t frame, DataSet& d,
               std::int64_t& overflows, int& status) {
@@ -590,25 +634,6 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
   const int size = SizeOf(part.kind);
   const std::int64_t n = static_cast<std::int64_t>(part.columns) * part.rows;
   const std::int64_t frameBytes = n * size;
-
-  // The stored bytes must be able to back the frame: a contiguous data-set holds the frame
-  // itself, a chunked (compressed) one at least a plausible share of it.
-  Handle plist(H5Dget_create_plist(dataset.get()), H5Pclose);
-  const H5D_layout_t layout = plist ? H5Pget_layout(plist.get()) : H5D_LAYOUT_ERROR;
-  const auto stored = static_cast<std::int64_t>(
-      std::min<hsize_t>(H5Dget_storage_size(dataset.get()), INT64_MAX / 4));
-  constexpr std::int64_t kMostRatio = 4096;
-  constexpr std::int64_t kSmallFrame = std::int64_t{64} << 20;
-  if ((layout == H5D_CONTIGUOUS && stored < (frame + 1) * frameBytes) ||
-      (layout == H5D_CHUNKED && frameBytes > kSmallFrame && stored * kMostRatio < frameBytes)) {
-    IWarning(IFormat("%s: The data-set %s stores %lld bytes, too few for frame %lld of %lld "
-                     "bytes",
-                     routine, part.path.c_str(), static_cast<long long>(stored),
-                     static_cast<long long>(frame + 1), static_cast<long long>(frameBytes)),
-             status);
-    return kFalse;
-  }
-
   hsize_t start[3] = {0, 0, 0};
   hsize_t count[3] = {1, static_cast<hsize_t>(part.rows), static_cast<hsize_t>(part.columns)};
   if (rank == 3) {
@@ -724,6 +749,7 @@ int FInputHDF5(const std::string& fileName, int image, DataSet& d, int& status) 
   if (!part) return kFalse;
 
   DataSet& read = d;
+  if (!Backed(kR.name, file.get(), *part, frame, status)) return kFalse;
   if (!IAllocateData(source.columns, source.rows, read, status)) return kFalse;
   std::int64_t overflows = 0;
   if (!ReadFrame(kR.name, file.get(), *part, frame, read, overflows, status)) return kFalse;
