@@ -152,7 +152,7 @@ TEST_F(Hdf5Input, DetectedByTheSignatureAfterTheTenTests) {
     sink.lines.clear();
     ASSERT_TRUE(FDeduceFileFormat(name, format, status)) << name;
     EXPECT_EQ(format, kFormatHDF5);
-    EXPECT_TRUE(Saw("The file contains an HDF5 image data-set"));
+    EXPECT_TRUE(Saw("INFO: The file contains an HDF5 image data-set"));
     DataSet d;
     ASSERT_TRUE(Read(name, 1, d));
     EXPECT_TRUE(asked.empty()) << "one frame: no image prompt";
@@ -297,8 +297,8 @@ TEST_F(Hdf5Input, MasterFileWithExternalLinksGeometryPixelMaskAndOverflow) {
   for (int i = 0; i < 48; ++i) masked += d.mask[static_cast<std::size_t>(i)] != 0;
   EXPECT_EQ(masked, 3);
   EXPECT_TRUE(d.mask[IIndex(d, 0, 0)] && d.mask[IIndex(d, 7, 5)] && d.mask[IIndex(d, 3, 2)]);
-  EXPECT_TRUE(Saw("1 overflow pixel(s) masked"));
-  EXPECT_TRUE(Saw("Detector pixel mask applied: 2 pixel(s) masked"));
+  EXPECT_TRUE(Saw("INFO: 1 overflow pixel(s) masked"));
+  EXPECT_TRUE(Saw("INFO: Detector pixel mask applied: 2 pixel(s) masked"));
   EXPECT_FLOAT_EQ(d.pixelSizeX, 75e-6f);
   EXPECT_FLOAT_EQ(d.pixelSizeY, 75e-6f);
   EXPECT_FLOAT_EQ(d.distance, 0.125f);
