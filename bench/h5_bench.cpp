@@ -26,7 +26,7 @@ namespace {
 constexpr int kWidth = 2070;
 constexpr int kHeight = 2167;
 constexpr int kFrames = 3;
-constexpr int kRuns = 7;
+constexpr int kRuns = 15;
 
 const char* const kScript = R"(
 import sys, time, numpy, h5py, bitshuffle.h5

@@ -14,7 +14,7 @@ namespace {
 // offered to the kernel for huge pages: filling a fresh 64 MiB array otherwise costs some
 // sixteen thousand page faults, hundreds of milliseconds, more than reading the file does.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kHugeFrom = std::size_t{32} << 20;
+constexpr std::size_t kHugeFrom = std::size_t{8} << 20;
 
 void* Allocate(std::size_t bytes) {
   if (bytes < kHugeFrom) return std::malloc(bytes);

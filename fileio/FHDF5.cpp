@@ -438,10 +438,11 @@ std::int64_t Convert(const unsigned char* source, float* target, std::int64_t n)
   return overflows;
 }
 
+// Sets the whole mask: 1 where the value is the overflow value, 0 elsewhere.
 template <class T>
 void MarkOverflows(const float* data, unsigned char* mask, std::int64_t n) {
   const float overflow = static_cast<float>(std::numeric_limits<T>::max());
-  for (std::int64_t i = 0; i < n; ++i) mask[i] |= data[i] == overflow;
+  for (std::int64_t i = 0; i < n; ++i) mask[i] = data[i] == overflow;
 }
 
 // ---- The NeXus instrument group ---------------------------------------------------------------
@@ -556,9 +557,11 @@ void TakeGeometry(hid_t file, DataSet& d, int& status) {
         status);
 }
 
-// The detector's pixel mask (non-zero: a pixel not to be used), when it has the frame's size.
-// Returns the pixels it masks, -1 when there is none.
-std::int64_t TakePixelMask(hid_t file, const DataSet& d, unsigned char* mask) {
+// The detector's pixel mask (non-zero: a pixel not to be used), when it has the frame's size,
+// added to `mask` (allocated clear when it is not yet). Returns the pixels it masks, -1 when
+// there is none.
+std::int64_t TakePixelMask(hid_t file, const DataSet& d, IArray<unsigned char>& mask,
+                           int& status) {
   for (const char* path : {"/entry/instrument/detector/pixel_mask",
                            "/entry/instrument/detector/detectorSpecific/pixel_mask"}) {
     Part part;
@@ -578,6 +581,10 @@ std::int64_t TakePixelMask(hid_t file, const DataSet& d, unsigned char* mask) {
     if (H5Dread(dataset.get(), H5T_NATIVE_UINT32, H5S_ALL, H5S_ALL, H5P_DEFAULT,
                 values.data()) < 0) {
       continue;
+    }
+    if (!mask) {
+      if (!IAllocateMemory("FInputHDF5: MASK", n, mask, status)) return -1;
+      std::memset(mask.get(), 0, static_cast<std::size_t>(n));
     }
     std::int64_t masked = 0;
     for (std::int64_t i = 0; i < n; ++i) {
@@ -698,6 +705,45 @@ void MarkKindOverflows(Kind kind, const float* data, unsigned char* mask, std::i
   }
 }
 
+// The file last opened on this thread and its located image: the information routine leaves
+// it open for the input routine that follows it (the pair is how every file is read), which
+// takes it over when the file is the same one (name, device, inode, size, time of change).
+struct OpenSource {
+  std::string name;
+  struct stat info {};
+  Handle file;
+  Source source;
+};
+thread_local OpenSource tOpen;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// This thread's open file for `fileName`, opened and located unless it is held already; its
+// handle is closed (empty) when the file cannot be opened or holds no image.
+OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int& status) {
+  struct stat info {};
+  const bool known = stat(fileName.c_str(), &info) == 0;
+  if (known && tOpen.file && tOpen.name == fileName && SameFile(tOpen.info, info)) {
+    StartLibrary();
+    return tOpen;
+  }
+  tOpen = OpenSource{};
+  Handle file;
+  Source source;
+  if (!OpenFile(routine, fileName, file, status) ||
+      !Locate(routine, file.get(), fileName, source, status)) {
+    return tOpen;
+  }
+  tOpen.name = fileName;
+  tOpen.info = info;
+  tOpen.file = std::move(file);
+  tOpen.source = std::move(source);
+  return tOpen;
+}
+
 }  // namespace
 
 // ---- Detection, information, input --------------------------------------------------------------
@@ -714,24 +760,24 @@ int FIsHDF5(const unsigned char* buffer, int length) {
 int FHDF5DatasetInfo(const std::string& fileName, int, DatasetInfo& info, int& status) {
   static constexpr IRoutine kR{"FHDF5DatasetInfo", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  Handle file;
-  if (!OpenFile(kR.name, fileName, file, status)) return kFalse;
-  Source source;
-  if (!Locate(kR.name, file.get(), fileName, source, status)) return kFalse;
-  info.columns = source.columns;
-  info.rows = source.rows;
-  info.images = static_cast<int>(source.frames);
-  info.elementType = ElementTypeOf(source.kind);
+  OpenSource& open = OpenAndLocate(kR.name, fileName, status);
+  if (!open.file) return kFalse;
+  info.columns = open.source.columns;
+  info.rows = open.source.rows;
+  info.images = static_cast<int>(open.source.frames);
+  info.elementType = ElementTypeOf(open.source.kind);
   return kTrue;
 }
 
 int FInputHDF5(const std::string& fileName, int image, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputHDF5", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  Handle file;
-  if (!OpenFile(kR.name, fileName, file, status)) return kFalse;
-  Source source;
-  if (!Locate(kR.name, file.get(), fileName, source, status)) return kFalse;
+  // The file the information routine opened just before is taken over, and closed here.
+  OpenSource open = std::move(OpenAndLocate(kR.name, fileName, status));
+  tOpen = OpenSource{};
+  if (!open.file) return kFalse;
+  const Handle& file = open.file;
+  const Source& source = open.source;
   if (image < 1 || image > source.frames) {
     IWarning(IFormat("FInputHDF5: Frame %i does not exist: the file holds %lld", image,
                      static_cast<long long>(source.frames)),
@@ -759,11 +805,12 @@ int FInputHDF5(const std::string& fileName, int image, DataSet& d, int& status) 
   // Overflow values and the detector's pixel mask become the mask.
   const std::int64_t n = static_cast<std::int64_t>(IElementCount(read));
   IArray<unsigned char> mask;
-  if (!IAllocateMemory("FInputHDF5: MASK", n, mask, status)) return kFalse;
-  std::memset(mask.get(), 0, static_cast<std::size_t>(n));
-  if (overflows > 0) MarkKindOverflows(part->kind, read.data.get(), mask.get(), n);
-  const std::int64_t fromFile = TakePixelMask(file.get(), read, mask.get());
-  if (overflows > 0 || fromFile >= 0) {
+  if (overflows > 0) {
+    if (!IAllocateMemory("FInputHDF5: MASK", n, mask, status)) return kFalse;
+    MarkKindOverflows(part->kind, read.data.get(), mask.get(), n);
+  }
+  const std::int64_t fromFile = TakePixelMask(file.get(), read, mask, status);
+  if (mask) {
     read.mask = std::move(mask);
     read.maskAllocated = read.maskDefined = read.maskInUse = kTrue;
     if (overflows > 0) {
