@@ -7,6 +7,7 @@
 //
 // Every size the file gives is checked before use: frames held in an int, a frame that the
 // data-set's stored bytes can back, one frame allocated at a time.
+#include <dlfcn.h>
 #include <hdf5.h>
 #include <sys/stat.h>
 
@@ -445,6 +446,133 @@ void MarkOverflows(const float* data, unsigned char* mask, std::int64_t n) {
   for (std::int64_t i = 0; i < n; ++i) mask[i] = data[i] == overflow;
 }
 
+// ---- Bitshuffle-LZ4 chunks read directly ------------------------------------------------------
+// A frame that is one bitshuffle-LZ4 chunk (how Eiger-type detectors write) is read as the raw
+// chunk and decoded straight into the image by the plugin's own decoder, found in the plugin
+// library: the library's filter path would decode into a buffer of its own and copy it over.
+// The chunk's block structure is checked against its length first; anything unexpected takes
+// the library's path.
+
+constexpr unsigned kBitshuffleFilter = 32008;
+constexpr unsigned kBitshuffleLZ4 = 2;
+
+using Decompress = std::int64_t (*)(const void*, void*, std::size_t, std::size_t, std::size_t);
+
+Decompress BitshuffleDecoder() {
+  static Decompress decoder = [] {
+    std::vector<std::string> folders;
+    if (const char* path = std::getenv("HDF5_PLUGIN_PATH")) {
+      std::string all = path, folder;
+      for (char c : all + ":") {
+        if (c == ':') {
+          if (!folder.empty()) folders.push_back(folder);
+          folder.clear();
+        } else {
+          folder.push_back(c);
+        }
+      }
+    }
+    folders.emplace_back(kPluginFolder);
+    for (const std::string& folder : folders) {
+      void* library = dlopen((folder + "/libh5bshuf.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!library) continue;
+      if (void* symbol = dlsym(library, "bshuf_decompress_lz4")) {
+        return reinterpret_cast<Decompress>(symbol);
+      }
+    }
+    return static_cast<Decompress>(nullptr);
+  }();
+  return decoder;
+}
+
+std::uint64_t BigEndian(const unsigned char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// Whether a bitshuffle-LZ4 stream of `length` bytes (after the 12-byte header) holds exactly
+// the blocks that `elements` elements of `size` bytes in blocks of `block` elements need.
+bool BlocksFit(const unsigned char* stream, std::int64_t length, std::int64_t elements,
+               std::int64_t size, std::int64_t block) {
+  std::int64_t at = 0;
+  auto compressedBlock = [&]() {
+    if (at + 4 > length) return false;
+    const auto n = static_cast<std::int64_t>(BigEndian(stream + at, 4));
+    at += 4;
+    if (n > length - at) return false;
+    at += n;
+    return true;
+  };
+  for (std::int64_t k = 0; k < elements / block; ++k) {
+    if (!compressedBlock()) return false;
+  }
+  const std::int64_t left = elements % block;
+  if (left - left % 8 > 0 && !compressedBlock()) return false;
+  return length - at >= (left % 8) * size;
+}
+
+// Reads frame `frame` of a bitshuffle-LZ4 data-set of one frame per chunk into `target`
+// (elements of the stored type, native order). False, having written nothing that matters,
+// when the data-set is not of that kind or the chunk is not as expected.
+bool ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int rank,
+                         std::int64_t frame, unsigned char* target) {
+  Handle plist(H5Dget_create_plist(dataset), H5Pclose);
+  if (!plist || H5Pget_layout(plist.get()) != H5D_CHUNKED || H5Pget_nfilters(plist.get()) != 1) {
+    return false;
+  }
+  unsigned flags = 0, values[8] = {};
+  std::size_t count = 8;
+  char name[64];
+  unsigned config = 0;
+  if (H5Pget_filter2(plist.get(), 0, &flags, &count, values, sizeof name, name, &config) !=
+          static_cast<H5Z_filter_t>(kBitshuffleFilter) ||
+      count < 5 || values[4] != kBitshuffleLZ4) {
+    return false;
+  }
+  hsize_t chunk[3] = {0, 0, 0};
+  if (H5Pget_chunk(plist.get(), rank, chunk) != rank) return false;
+  const hsize_t* plane = rank == 3 ? chunk + 1 : chunk;
+  if ((rank == 3 && chunk[0] != 1) || plane[0] != static_cast<hsize_t>(part.rows) ||
+      plane[1] != static_cast<hsize_t>(part.columns)) {
+    return false;
+  }
+  // Stored in this machine's order, so that the decoded bytes are the values.
+  if (H5Tequal(fileType, MemoryType(part.kind)) <= 0) return false;
+  const Decompress decode = BitshuffleDecoder();
+  if (!decode) return false;
+
+  const hsize_t offset[3] = {static_cast<hsize_t>(frame), 0, 0};
+  hsize_t stored = 0;
+  if (H5Dget_chunk_storage_size(dataset, offset, &stored) < 0) return false;
+  const std::int64_t size = SizeOf(part.kind);
+  const std::int64_t elements = part.columns * part.rows;
+  // LZ4 cannot expand data by more than a small fraction.
+  if (stored < 12 || static_cast<std::int64_t>(stored) > elements * size + elements / 8 + 65536) {
+    return false;
+  }
+  std::vector<unsigned char> raw;
+  try {
+    raw.resize(static_cast<std::size_t>(stored));
+  } catch (...) {
+    return false;
+  }
+  std::uint32_t skipped = 0;
+  if (H5Dread_chunk(dataset, H5P_DEFAULT, offset, &skipped, raw.data()) < 0 || skipped != 0) {
+    return false;
+  }
+  const auto bytes = static_cast<std::int64_t>(BigEndian(raw.data(), 8));
+  const auto blockBytes = static_cast<std::int64_t>(BigEndian(raw.data() + 8, 4));
+  if (bytes != elements * size || blockBytes <= 0 || blockBytes % (8 * size) != 0) return false;
+  const std::int64_t block = blockBytes / size;
+  if (!BlocksFit(raw.data() + 12, static_cast<std::int64_t>(stored) - 12, elements, size, block)) {
+    return false;
+  }
+  return decode(raw.data() + 12, target, static_cast<std::size_t>(elements),
+                static_cast<std::size_t>(size), static_cast<std::size_t>(block)) ==
+         static_cast<std::int64_t>(stored) - 12;
+}
+
 // ---- The NeXus instrument group ---------------------------------------------------------------
 
 // A scalar number and its "units" attribute.
@@ -664,8 +792,11 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
     if (!IAllocateMemory("FInputHDF5: FRAME", frameBytes, buffer, status)) return kFalse;
     bytes = buffer.get();
   }
-  if (H5Dread(dataset.get(), MemoryType(part.kind), memorySpace.get(), space.get(), H5P_DEFAULT,
-              bytes) < 0) {
+  Handle fileType(H5Dget_type(dataset.get()), H5Tclose);
+  const bool direct = fileType && ReadBitshuffleChunk(dataset.get(), fileType.get(), part, rank,
+                                                      frame, bytes);
+  if (!direct && H5Dread(dataset.get(), MemoryType(part.kind), memorySpace.get(), space.get(),
+                         H5P_DEFAULT, bytes) < 0) {
     IWarning(IFormat("%s: Frame %lld of %s cannot be read (damaged data, or a compression filter "
                      "that is not installed)",
                      routine, static_cast<long long>(frame + 1), part.path.c_str()),
