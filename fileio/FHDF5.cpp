@@ -512,14 +512,17 @@ bool BlocksFit(const unsigned char* stream, std::int64_t length, std::int64_t el
   return length - at >= (left % 8) * size;
 }
 
+enum class Direct { kOtherKind, kRead, kDamaged };
+
 // Reads frame `frame` of a bitshuffle-LZ4 data-set of one frame per chunk into `target`
-// (elements of the stored type, native order). False, having written nothing that matters,
-// when the data-set is not of that kind or the chunk is not as expected.
-bool ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int rank,
+// (elements of the stored type, native order). kOtherKind when the data-set is not of that
+// kind (the library's path reads it); kDamaged when its chunk does not hold the blocks it
+// declares: the plugin trusts the block lengths, so such a chunk is not handed to it either.
+Direct ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int rank,
                          std::int64_t frame, unsigned char* target) {
   Handle plist(H5Dget_create_plist(dataset), H5Pclose);
   if (!plist || H5Pget_layout(plist.get()) != H5D_CHUNKED || H5Pget_nfilters(plist.get()) != 1) {
-    return false;
+    return Direct::kOtherKind;
   }
   unsigned flags = 0, values[8] = {};
   std::size_t count = 8;
@@ -528,49 +531,53 @@ bool ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int ra
   if (H5Pget_filter2(plist.get(), 0, &flags, &count, values, sizeof name, name, &config) !=
           static_cast<H5Z_filter_t>(kBitshuffleFilter) ||
       count < 5 || values[4] != kBitshuffleLZ4) {
-    return false;
+    return Direct::kOtherKind;
   }
   hsize_t chunk[3] = {0, 0, 0};
-  if (H5Pget_chunk(plist.get(), rank, chunk) != rank) return false;
+  if (H5Pget_chunk(plist.get(), rank, chunk) != rank) return Direct::kOtherKind;
   const hsize_t* plane = rank == 3 ? chunk + 1 : chunk;
   if ((rank == 3 && chunk[0] != 1) || plane[0] != static_cast<hsize_t>(part.rows) ||
       plane[1] != static_cast<hsize_t>(part.columns)) {
-    return false;
+    return Direct::kOtherKind;
   }
   // Stored in this machine's order, so that the decoded bytes are the values.
-  if (H5Tequal(fileType, MemoryType(part.kind)) <= 0) return false;
+  if (H5Tequal(fileType, MemoryType(part.kind)) <= 0) return Direct::kOtherKind;
   const Decompress decode = BitshuffleDecoder();
-  if (!decode) return false;
+  if (!decode) return Direct::kOtherKind;
 
   const hsize_t offset[3] = {static_cast<hsize_t>(frame), 0, 0};
   hsize_t stored = 0;
-  if (H5Dget_chunk_storage_size(dataset, offset, &stored) < 0) return false;
+  if (H5Dget_chunk_storage_size(dataset, offset, &stored) < 0) return Direct::kOtherKind;
   const std::int64_t size = SizeOf(part.kind);
   const std::int64_t elements = part.columns * part.rows;
   // LZ4 cannot expand data by more than a small fraction.
   if (stored < 12 || static_cast<std::int64_t>(stored) > elements * size + elements / 8 + 65536) {
-    return false;
+    return Direct::kDamaged;
   }
   std::vector<unsigned char> raw;
   try {
     raw.resize(static_cast<std::size_t>(stored));
   } catch (...) {
-    return false;
+    return Direct::kOtherKind;
   }
   std::uint32_t skipped = 0;
   if (H5Dread_chunk(dataset, H5P_DEFAULT, offset, &skipped, raw.data()) < 0 || skipped != 0) {
-    return false;
+    return Direct::kOtherKind;
   }
   const auto bytes = static_cast<std::int64_t>(BigEndian(raw.data(), 8));
   const auto blockBytes = static_cast<std::int64_t>(BigEndian(raw.data() + 8, 4));
-  if (bytes != elements * size || blockBytes <= 0 || blockBytes % (8 * size) != 0) return false;
+  if (bytes != elements * size || blockBytes <= 0 || blockBytes % (8 * size) != 0) {
+    return Direct::kDamaged;
+  }
   const std::int64_t block = blockBytes / size;
   if (!BlocksFit(raw.data() + 12, static_cast<std::int64_t>(stored) - 12, elements, size, block)) {
-    return false;
+    return Direct::kDamaged;
   }
   return decode(raw.data() + 12, target, static_cast<std::size_t>(elements),
                 static_cast<std::size_t>(size), static_cast<std::size_t>(block)) ==
-         static_cast<std::int64_t>(stored) - 12;
+                 static_cast<std::int64_t>(stored) - 12
+             ? Direct::kRead
+             : Direct::kDamaged;
 }
 
 // ---- The NeXus instrument group ---------------------------------------------------------------
@@ -793,10 +800,18 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
     bytes = buffer.get();
   }
   Handle fileType(H5Dget_type(dataset.get()), H5Tclose);
-  const bool direct = fileType && ReadBitshuffleChunk(dataset.get(), fileType.get(), part, rank,
-                                                      frame, bytes);
-  if (!direct && H5Dread(dataset.get(), MemoryType(part.kind), memorySpace.get(), space.get(),
-                         H5P_DEFAULT, bytes) < 0) {
+  const Direct direct = fileType ? ReadBitshuffleChunk(dataset.get(), fileType.get(), part, rank,
+                                                       frame, bytes)
+                                 : Direct::kOtherKind;
+  if (direct == Direct::kDamaged) {
+    IWarning(IFormat("%s: Frame %lld of %s is a damaged bitshuffle-LZ4 chunk", routine,
+                     static_cast<long long>(frame + 1), part.path.c_str()),
+             status);
+    return kFalse;
+  }
+  if (direct == Direct::kOtherKind &&
+      H5Dread(dataset.get(), MemoryType(part.kind), memorySpace.get(), space.get(), H5P_DEFAULT,
+              bytes) < 0) {
     IWarning(IFormat("%s: Frame %lld of %s cannot be read (damaged data, or a compression filter "
                      "that is not installed)",
                      routine, static_cast<long long>(frame + 1), part.path.c_str()),

@@ -77,8 +77,10 @@ bool WriteFrames(hid_t file, const char* path, int frames, int columns, int rows
   if (compress) {
     hsize_t chunk3[3] = {1, static_cast<hsize_t>(rows), static_cast<hsize_t>(columns)};
     H5Pset_chunk(dcpl.id, rank, rank == 3 ? chunk3 : chunk3 + 1);
-    const unsigned values[5] = {0, 0, 0, 0, 2};  // block size chosen by the filter, LZ4
-    if (H5Pset_filter(dcpl.id, kBitshuffle, H5Z_FLAG_MANDATORY, 5, values) < 0) return false;
+    // Block size chosen by the filter, LZ4: the filter puts its version and the element size
+    // in front (0, 3, 4, 0, 2), as detector software writes it.
+    const unsigned values[2] = {0, 2};
+    if (H5Pset_filter(dcpl.id, kBitshuffle, H5Z_FLAG_MANDATORY, 2, values) < 0) return false;
   }
   H5 lcpl{H5Pcreate(H5P_LINK_CREATE), H5Pclose};
   H5Pset_create_intermediate_group(lcpl.id, 1);
@@ -188,11 +190,14 @@ TEST_F(Hdf5Input, HundredFramesPlainAndBitshuffleLz4Frame57OpenedDirectly) {
       H5 file{H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose};
       H5 dataset{H5Dopen2(file.id, "/entry/data/data", H5P_DEFAULT), H5Dclose};
       H5 dcpl{H5Dget_create_plist(dataset.id), H5Pclose};
-      unsigned flags = 0;
-      std::size_t n = 0;
-      EXPECT_GE(H5Pget_filter_by_id2(dcpl.id, kBitshuffle, &flags, &n, nullptr, 0, nullptr,
+      unsigned flags = 0, values[8] = {};
+      std::size_t n = 8;
+      ASSERT_GE(H5Pget_filter_by_id2(dcpl.id, kBitshuffle, &flags, &n, values, 0, nullptr,
                                      nullptr),
                 0);
+      ASSERT_GE(n, 5u);
+      EXPECT_EQ(values[4], 2u) << "LZ4";
+      EXPECT_LT(H5Dget_storage_size(dataset.id), 100u * 40 * 30 * 4 / 2) << "compressed";
     }
     DatasetInfo info;
     ASSERT_TRUE(FGetDatasetInfo(name, kFormatHDF5, 1, info, status));
@@ -221,6 +226,53 @@ TEST_F(Hdf5Input, HundredFramesPlainAndBitshuffleLz4Frame57OpenedDirectly) {
     EXPECT_TRUE(Saw("WARNING: FInputHDF5: Frame 101 does not exist: the file holds 100"));
     EXPECT_EQ(status, kStatusGood);
   }
+}
+
+TEST_F(Hdf5Input, DamagedBitshuffleChunksAreRefusedBeforeTheDecoderSeesThem) {
+  if (!BitshuffleAvailable()) {
+    DatasetInfo info;
+    FGetDatasetInfo(dir.File("none.h5"), kFormatHDF5, 1, info, status);
+    status = kStatusGood;
+    if (!BitshuffleAvailable()) GTEST_SKIP() << "bitshuffle HDF5 filter not installed";
+  }
+  const std::string name = dir.File("lz4.h5");
+  haddr_t address = 0;
+  hsize_t size = 0;
+  {
+    H5 file{H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+    ASSERT_TRUE(WriteFrames(file.id, "/entry/data/data", 2, 64, 48, true));
+    H5 dataset{H5Dopen2(file.id, "/entry/data/data", H5P_DEFAULT), H5Dclose};
+    const hsize_t offset[3] = {1, 0, 0};
+    unsigned mask = 0;
+    ASSERT_GE(H5Dget_chunk_info_by_coord(dataset.id, offset, &mask, &address, &size), 0);
+  }
+  const std::string whole = ReadFile(name);
+  ASSERT_GT(whole.size(), address + 16);
+  // The second frame's first block claims far more bytes than the chunk holds.
+  std::string lying = whole;
+  lying[address + 12] = '\x7f';
+  WriteFile(dir.File("lying.h5"), lying);
+  // Its total length disagrees with the frame.
+  std::string shorter = whole;
+  shorter[address + 7] = static_cast<char>(shorter[address + 7] ^ 0x40);
+  WriteFile(dir.File("shorter.h5"), shorter);
+  for (const char* spoilt : {"lying.h5", "shorter.h5"}) {
+    SCOPED_TRACE(spoilt);
+    DataSet d;
+    ASSERT_TRUE(IAllocateData(2, 2, d, status));
+    IDefineWholeImage(d, 2, 2);
+    d.data[0] = 5.0f;
+    sink.lines.clear();
+    EXPECT_FALSE(FInputImage(dir.File(spoilt), kFormatHDF5, 1, 2, kFalse, d, status));
+    EXPECT_TRUE(Saw("WARNING: FInputHDF5: Frame 2 of /entry/data/data is a damaged "
+                    "bitshuffle-LZ4 chunk"));
+    EXPECT_EQ(d.data[0], 5.0f);
+    // The first frame's chunk is sound.
+    DataSet first;
+    ASSERT_TRUE(FInputImage(dir.File(spoilt), kFormatHDF5, 1, 1, kFalse, first, status));
+    ExpectFrame(first, 0, 64, 48);
+  }
+  EXPECT_EQ(status, kStatusGood);
 }
 
 TEST_F(Hdf5Input, MasterFileWithExternalLinksGeometryPixelMaskAndOverflow) {
