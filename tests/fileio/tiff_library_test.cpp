@@ -192,4 +192,33 @@ TEST_F(TiffLibrary, DamagedCompressedStripsAreRefusedAndTheStoreKept) {
   EXPECT_EQ(status, kStatusGood);
 }
 
+TEST_F(TiffLibrary, ACompressedPageClaimingGigapixelsInAFewBytesIsRefused) {
+  // 50000 x 50000 16-bit pixels, LZW, one strip of 10 bytes: a 300-byte file.
+  std::string s = "II*";
+  s.push_back('\0');
+  auto put = [&s](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(8, 4);
+  const std::uint32_t entries[][3] = {{256, 4, 50000}, {257, 4, 50000}, {258, 3, 16},
+                                      {259, 3, 5},     {262, 3, 1},     {273, 4, 200},
+                                      {277, 3, 1},     {278, 4, 50000}, {279, 4, 10}};
+  put(9, 2);
+  for (const auto& e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(1, 4);
+    put(e[2], 4);
+  }
+  put(0, 4);
+  s.resize(300, '\0');
+  WriteFile(dir.File("claim.tif"), s);
+  DataSet d;
+  EXPECT_FALSE(Read(dir.File("claim.tif"), 1, d));
+  EXPECT_TRUE(Saw("WARNING: FTIFFLibraryInput: The page claims 50000 * 50000 pixels, far more "
+                  "than a file of 300 bytes holds"));
+  EXPECT_FALSE(d.dataAllocated);
+  EXPECT_EQ(status, kStatusGood);
+}
+
 }  // namespace
