@@ -79,11 +79,12 @@ int Divide(const DataSet& flat, DataSet& d, std::int64_t& zeros, bool& maskSwitc
 }
 
 // Reads a file into a correction store, as "Open_File" reads one into the main store.
-int LoadInto(const char* routine, const std::string& argument, DataSet& store, int& status) {
+int LoadInto(const char* routine, const std::string& argument, const char* proposal,
+             DataSet& store, int& status) {
   std::string fileName = argument;
   int prompt = kFalse;
   if (argument == "?") {
-    std::string buffer = store.fileName.empty() ? "dark.h5" : store.fileName;
+    std::string buffer = store.fileName.empty() ? proposal : store.fileName;
     if (!LVSelectInFile(256, buffer, status)) return kFalse;
     fileName = buffer;
     prompt = kTrue;
@@ -199,11 +200,11 @@ void LVRegisterDarkFlatCommands() {
                        return kTrue;
                      }});
   LVRegisterCommand({.name = "Load_Dark", .work = [](LVCommandCall& call) {
-                       return LoadInto("Load_Dark", call.event.text, LVDarkStore(call.stores),
-                                       call.status);
+                       return LoadInto("Load_Dark", call.event.text, "dark.h5",
+                                       LVDarkStore(call.stores), call.status);
                      }});
   LVRegisterCommand({.name = "Load_Flat", .work = [](LVCommandCall& call) {
-                       return LoadInto("Load_Flat", call.event.text, LVFlatStore(call.stores),
-                                       call.status);
+                       return LoadInto("Load_Flat", call.event.text, "flat.h5",
+                                       LVFlatStore(call.stores), call.status);
                      }});
 }

@@ -68,9 +68,12 @@ int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
   static constexpr IRoutine kR{"LVOpenFrame", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   // "FRAME FILE": the image number, then the file name (the rest of the line).
-  const std::size_t start = arguments.find_first_not_of(" \t");
-  const std::size_t gap = start == std::string::npos ? start : arguments.find_first_of(" \t", start);
-  const std::size_t name = gap == std::string::npos ? gap : arguments.find_first_not_of(" \t", gap);
+  constexpr const char* kBlanks = " \t";
+  const std::size_t start = arguments.find_first_not_of(kBlanks);
+  const std::size_t gap =
+      start == std::string::npos ? start : arguments.find_first_of(kBlanks, start);
+  const std::size_t name =
+      gap == std::string::npos ? gap : arguments.find_first_not_of(kBlanks, gap);
   int frame = 0;
   int local = kStatusGood;
   if (name == std::string::npos ||
