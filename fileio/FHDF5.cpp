@@ -20,7 +20,9 @@
 #include <cctype>
 #include <limits>
 #include <type_traits>
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -457,9 +459,21 @@ constexpr unsigned kBitshuffleFilter = 32008;
 constexpr unsigned kBitshuffleLZ4 = 2;
 
 using Decompress = std::int64_t (*)(const void*, void*, std::size_t, std::size_t, std::size_t);
+using Unshuffle = std::int64_t (*)(const void*, void*, std::size_t, std::size_t, std::size_t);
+using LZ4Decompress = int (*)(const char*, char*, int, int);
 
-Decompress BitshuffleDecoder() {
-  static Decompress decoder = [] {
+// The plugin's decoders: the whole stream (bshuf_decompress_lz4), and the two steps of one
+// block (LZ4_decompress_safe of the LZ4 library it links, bshuf_bitunshuffle), with which the
+// blocks of a frame are decoded on several threads.
+struct Decoders {
+  Decompress whole = nullptr;
+  LZ4Decompress lz4 = nullptr;
+  Unshuffle unshuffle = nullptr;
+};
+
+const Decoders& BitshuffleDecoders() {
+  static const Decoders decoders = [] {
+    Decoders found;
     std::vector<std::string> folders;
     if (const char* path = std::getenv("HDF5_PLUGIN_PATH")) {
       std::string all = path, folder;
@@ -476,13 +490,16 @@ Decompress BitshuffleDecoder() {
     for (const std::string& folder : folders) {
       void* library = dlopen((folder + "/libh5bshuf.so").c_str(), RTLD_NOW | RTLD_LOCAL);
       if (!library) continue;
-      if (void* symbol = dlsym(library, "bshuf_decompress_lz4")) {
-        return reinterpret_cast<Decompress>(symbol);
-      }
+      found.whole = reinterpret_cast<Decompress>(dlsym(library, "bshuf_decompress_lz4"));
+      if (!found.whole) continue;
+      // dlsym on the plugin's handle also searches the libraries it depends on.
+      found.lz4 = reinterpret_cast<LZ4Decompress>(dlsym(library, "LZ4_decompress_safe"));
+      found.unshuffle = reinterpret_cast<Unshuffle>(dlsym(library, "bshuf_bitunshuffle"));
+      break;
     }
-    return static_cast<Decompress>(nullptr);
+    return found;
   }();
-  return decoder;
+  return decoders;
 }
 
 std::uint64_t BigEndian(const unsigned char* p, int bytes) {
@@ -491,25 +508,84 @@ std::uint64_t BigEndian(const unsigned char* p, int bytes) {
   return v;
 }
 
-// Whether a bitshuffle-LZ4 stream of `length` bytes (after the 12-byte header) holds exactly
-// the blocks that `elements` elements of `size` bytes in blocks of `block` elements need.
+// One compressed block of a bitshuffle-LZ4 stream.
+struct Block {
+  std::int64_t at = 0;        // its LZ4 bytes in the stream
+  std::int64_t bytes = 0;     // how many
+  std::int64_t elements = 0;  // elements it decodes to
+};
+
+// The blocks of a bitshuffle-LZ4 stream of `length` bytes (after the 12-byte header) that
+// `elements` elements of `size` bytes in blocks of `block` elements need, each lying inside
+// the stream; false when they do not. The last elements % 8 are stored raw after them.
 bool BlocksFit(const unsigned char* stream, std::int64_t length, std::int64_t elements,
-               std::int64_t size, std::int64_t block) {
+               std::int64_t size, std::int64_t block, std::vector<Block>& blocks,
+               std::int64_t& tailAt) {
   std::int64_t at = 0;
-  auto compressedBlock = [&]() {
+  auto compressedBlock = [&](std::int64_t count) {
     if (at + 4 > length) return false;
     const auto n = static_cast<std::int64_t>(BigEndian(stream + at, 4));
     at += 4;
-    if (n > length - at) return false;
+    if (n > length - at || n > INT32_MAX) return false;
+    blocks.push_back({at, n, count});
     at += n;
     return true;
   };
+  blocks.clear();
+  blocks.reserve(static_cast<std::size_t>(elements / block + 1));
   for (std::int64_t k = 0; k < elements / block; ++k) {
-    if (!compressedBlock()) return false;
+    if (!compressedBlock(block)) return false;
   }
   const std::int64_t left = elements % block;
-  if (left - left % 8 > 0 && !compressedBlock()) return false;
+  if (left - left % 8 > 0 && !compressedBlock(left - left % 8)) return false;
+  tailAt = at;
   return length - at >= (left % 8) * size;
+}
+
+// Decodes the blocks into `target` on up to eight threads; the raw tail is copied. False when
+// a block does not decode to its size.
+bool DecodeBlocks(const Decoders& decoders, const unsigned char* stream,
+                  const std::vector<Block>& blocks, std::int64_t elements, std::int64_t size,
+                  std::int64_t tailAt, unsigned char* target) {
+  std::int64_t largest = 0;
+  for (const Block& b : blocks) largest = std::max(largest, b.elements);
+  const std::int64_t blockBytes = largest * size;
+  if (blockBytes > INT32_MAX) return false;
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> sound{true};
+  // Blocks before block k hold k full blocks' elements (only the last may be shorter).
+  const std::int64_t first = blocks.empty() ? 0 : blocks.front().elements;
+  auto work = [&] {
+    std::vector<char> scratch(static_cast<std::size_t>(blockBytes));
+    for (std::size_t k = next++; k < blocks.size() && sound; k = next++) {
+      const Block& b = blocks[k];
+      const auto want = static_cast<int>(b.elements * size);
+      if (decoders.lz4(reinterpret_cast<const char*>(stream + b.at), scratch.data(),
+                       static_cast<int>(b.bytes), want) != want ||
+          decoders.unshuffle(scratch.data(),
+                             target + static_cast<std::int64_t>(k) * first * size,
+                             static_cast<std::size_t>(b.elements), static_cast<std::size_t>(size),
+                             static_cast<std::size_t>(b.elements)) < 0) {
+        sound = false;
+      }
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const auto helpers = static_cast<unsigned>(
+      std::min<std::size_t>({cores, 8u, blocks.size() / 64 + 1}) - 1);
+  std::vector<std::thread> threads;
+  try {
+    for (unsigned i = 0; i < helpers; ++i) threads.emplace_back(work);
+  } catch (...) {
+    // Fewer helpers than asked for: this thread does the rest.
+  }
+  work();
+  for (std::thread& t : threads) t.join();
+  const std::int64_t tail = (elements % 8) * size;
+  if (tail > 0) {
+    std::memcpy(target + elements * size - tail, stream + tailAt, static_cast<std::size_t>(tail));
+  }
+  return sound;
 }
 
 enum class Direct { kOtherKind, kRead, kDamaged };
@@ -542,8 +618,8 @@ Direct ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int 
   }
   // Stored in this machine's order, so that the decoded bytes are the values.
   if (H5Tequal(fileType, MemoryType(part.kind)) <= 0) return Direct::kOtherKind;
-  const Decompress decode = BitshuffleDecoder();
-  if (!decode) return Direct::kOtherKind;
+  const Decoders& decoders = BitshuffleDecoders();
+  if (!decoders.whole) return Direct::kOtherKind;
 
   const hsize_t offset[3] = {static_cast<hsize_t>(frame), 0, 0};
   hsize_t stored = 0;
@@ -570,12 +646,20 @@ Direct ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int 
     return Direct::kDamaged;
   }
   const std::int64_t block = blockBytes / size;
-  if (!BlocksFit(raw.data() + 12, static_cast<std::int64_t>(stored) - 12, elements, size, block)) {
+  std::vector<Block> blocks;
+  std::int64_t tailAt = 0;
+  const std::int64_t length = static_cast<std::int64_t>(stored) - 12;
+  if (!BlocksFit(raw.data() + 12, length, elements, size, block, blocks, tailAt)) {
     return Direct::kDamaged;
   }
-  return decode(raw.data() + 12, target, static_cast<std::size_t>(elements),
-                static_cast<std::size_t>(size), static_cast<std::size_t>(block)) ==
-                 static_cast<std::int64_t>(stored) - 12
+  if (decoders.lz4 && decoders.unshuffle) {
+    return DecodeBlocks(decoders, raw.data() + 12, blocks, elements, size, tailAt, target)
+               ? Direct::kRead
+               : Direct::kDamaged;
+  }
+  return decoders.whole(raw.data() + 12, target, static_cast<std::size_t>(elements),
+                        static_cast<std::size_t>(size), static_cast<std::size_t>(block)) ==
+                 tailAt + (elements % 8) * size
              ? Direct::kRead
              : Direct::kDamaged;
 }

@@ -228,6 +228,27 @@ TEST_F(Hdf5Input, HundredFramesPlainAndBitshuffleLz4Frame57OpenedDirectly) {
   }
 }
 
+TEST_F(Hdf5Input, ALargeOddFrameDecodesBlockByBlockWithItsRawTail) {
+  if (!BitshuffleAvailable()) {
+    DatasetInfo info;
+    FGetDatasetInfo(dir.File("none.h5"), kFormatHDF5, 1, info, status);
+    status = kStatusGood;
+    if (!BitshuffleAvailable()) GTEST_SKIP() << "bitshuffle HDF5 filter not installed";
+  }
+  // 517 x 301 = 155617 elements: 75 blocks of 2048, one of 2016 and one element stored raw;
+  // enough blocks for the decoding to be shared between threads.
+  const std::string name = dir.File("odd.h5");
+  {
+    H5 file{H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+    ASSERT_TRUE(WriteFrames(file.id, "/entry/data/data", 3, 517, 301, true));
+  }
+  for (int frame : {3, 1}) {
+    DataSet d;
+    ASSERT_TRUE(FInputImage(name, kFormatHDF5, 1, frame, kFalse, d, status));
+    ExpectFrame(d, frame - 1, 517, 301);
+  }
+}
+
 TEST_F(Hdf5Input, DamagedBitshuffleChunksAreRefusedBeforeTheDecoderSeesThem) {
   if (!BitshuffleAvailable()) {
     DatasetInfo info;
