@@ -556,7 +556,13 @@ bool DecodeBlocks(const Decoders& decoders, const unsigned char* stream,
   // Blocks before block k hold k full blocks' elements (only the last may be shorter).
   const std::int64_t first = blocks.empty() ? 0 : blocks.front().elements;
   auto work = [&] {
-    std::vector<char> scratch(static_cast<std::size_t>(blockBytes));
+    std::vector<char> scratch;
+    try {
+      scratch.resize(static_cast<std::size_t>(blockBytes));
+    } catch (...) {
+      sound = false;  // nothing may leave a thread's function
+      return;
+    }
     for (std::size_t k = next++; k < blocks.size() && sound; k = next++) {
       const Block& b = blocks[k];
       const auto want = static_cast<int>(b.elements * size);
