@@ -14,6 +14,7 @@
 #include "commands/LVMask.h"
 #include "commands/LVManipulate.h"
 #include "commands/LVFilters.h"
+#include "commands/LVDarkFlat.h"
 #include "series/LVFileSeries.h"
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
@@ -44,5 +45,6 @@ void LVRegisterAllCommands() {
   LVRegisterMouseCommands();
   LVRegisterManipulateCommands();
   LVRegisterFilterCommands();
+  LVRegisterDarkFlatCommands();
   LVRegisterSeriesCommands();
 }

@@ -50,6 +50,8 @@ std::vector<LVMenu> BuildTable() {
                     FileItem(105, "Save Display as &JPEG", "Save_JPEG"), Separator(),
                     FileItem(107, "Load PONI &Geometry", "Load_PONI"),
                     FileItem(108, "Save PONI G&eometry", "Save_PONI"), Separator(),
+                    FileItem(109, "Load &Dark Image", "Load_Dark"),
+                    FileItem(110, "Load F&lat-Field Image", "Load_Flat"), Separator(),
                     Item(106, "&Print", "Print_Data", 0, "Ctrl+P"), Separator(),
                     Item(119, "E&xit", "", 0, "Ctrl+X")}});
 
@@ -159,6 +161,10 @@ std::vector<LVMenu> BuildTable() {
                     Item(576, "Subtract Data-Sets", "Datasets_Subtract"),
                     Item(577, "Multiply Data-Sets", "Datasets_Multiply"),
                     Item(578, "Divide Data-Sets", "Datasets_Divide"), Separator(),
+                    Item(579, "Subtract &Dark Image", "Subtract_Dark"),
+                    Item(580, "Divide by &Flat-Field", "Divide_Flat"),
+                    Item(581, "No Dark/Flat for File Series", "Dark_Flat_Off", 0, "", false),
+                    Separator(),
                     Item(630, "Flip &Left-Right", "Data_FlipLR"),
                     Item(631, "Flip &Top-Bottom", "Data_FlipTB"),
                     Item(632, "&Transpose", "Data_Transpose")}});

@@ -64,9 +64,65 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   return result;
 }
 
+int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVOpenFrame", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  // "FRAME FILE": the image number, then the file name (the rest of the line).
+  constexpr const char* kBlanks = " \t";
+  const std::size_t start = arguments.find_first_not_of(kBlanks);
+  const std::size_t gap =
+      start == std::string::npos ? start : arguments.find_first_of(kBlanks, start);
+  const std::size_t name =
+      gap == std::string::npos ? gap : arguments.find_first_not_of(kBlanks, gap);
+  int frame = 0;
+  int local = kStatusGood;
+  if (name == std::string::npos ||
+      !IToken2Integer(arguments.substr(start, gap - start), frame, local)) {
+    IError("LVOpenFrame; Open_Frame wants an image number and a file name", status);
+    return kFalse;
+  }
+  std::string fileName = arguments.substr(name);
+  while (!fileName.empty() && (fileName.back() == ' ' || fileName.back() == '\t')) {
+    fileName.pop_back();
+  }
+  IWriteLogFile("Selected file:", status);
+  IWriteLogFile(fileName, status);
+  // The image number is checked before anything is read, so a wrong one leaves the store.
+  FileInfo fileInfo;
+  DatasetInfo info;
+  if (!FGetFileInfo(fileName, fileInfo, status) ||
+      !FGetDatasetInfo(fileName, fileInfo.format, 1, info, status)) {
+    IWarning("Failed to input data from file", status);
+    return kFalse;
+  }
+  if (frame < 1 || frame > info.images) {
+    IWarning(IFormat("LVOpenFrame: Image %i does not exist: %s holds %i", frame,
+                     fileName.c_str(), info.images),
+             status);
+    return kFalse;
+  }
+  FInputHooks hooks;
+  hooks.ask = [frame](const std::string& question, int, int& value, int&) {
+    value = question == "ENTER NUMBER OF IMAGE WITHIN DATA-SET TO INPUT" ? frame : 1;
+    return kTrue;
+  };
+  hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
+  const int result = FInputDataWith(fileName, hooks, d, status);
+  if (result) {
+    LVAutosetMagnification(d, status);
+  } else {
+    IWarning("Failed to input data from file", status);
+  }
+  LVSetDataCommands(d, status);
+  return result;
+}
+
 void LVRegisterFileCommands() {
   LVRegisterCommand({.name = "Open_File", .work = [](LVCommandCall& call) {
                        return LVOpenFile(call.event.text, call.main, call.status);
+                     }});
+  LVRegisterCommand({.name = "Open_Frame", .work = [](LVCommandCall& call) {
+                       return LVOpenFrame(call.event.text, call.main, call.status);
                      }});
 }
 

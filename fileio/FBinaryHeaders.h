@@ -89,11 +89,23 @@ struct TIFFHeader {
   int sampleFormat = 1;    // 1 unsigned, 2 signed, 3 IEEE real
   TIFFEntry stripOffsets;
   TIFFEntry stripByteCounts;
+  int tiled = 0;                  // tile tags present: libtiff reads the file
+  std::int64_t nextDirectory = 0;  // offset of the second page's directory, 0 for none
 };
 
 int FTIFFImageInfo(std::FILE* file, TIFFHeader& header, int& status);
 // Allocates width x height and reads every strip; file row 0 is data row 0.
 int FTIFFInputImage(std::FILE* file, const TIFFHeader& header, DataSet& dataSet, int& status);
+
+// What the uncompressed reader leaves to libtiff (fileio/FTIFFLibrary): tiles, and strips
+// compressed by LZW, Deflate, PackBits, LZMA or Zstandard with their byte counts given.
+bool FTIFFNeedsLibrary(const TIFFHeader& header);
+// Through libtiff: the number of pages (image file directories, at most 65535) and the first
+// page's size; the page `image` (from 1) of one sample per pixel, 8, 16, 32 or 64 bits,
+// unsigned, signed or IEEE real, in strips or tiles, compressed by any codec libtiff has.
+int FTIFFLibraryPages(const std::string& fileName, int& pages, int& columns, int& rows,
+                      int& status);
+int FTIFFLibraryInput(const std::string& fileName, int image, DataSet& dataSet, int& status);
 
 // ---- BSL ------------------------------------------------------------------------------------
 struct BSLHeader {

@@ -197,6 +197,9 @@ int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
       {FIsMar(buffer, length) != 0, kFormatMar, "The file contains a MarResearch format image"},
       {FIsTIFF(buffer, length) != 0, kFormatTIFF, "The file contains a TIFF image"},
       {IsVolume(bytes) != 0, kFormatVolume, "The file contains a Volume image"},
+      // Not one of the classic ten: a file any of them takes keeps its format.
+      {FIsHDF5(buffer, static_cast<int>(bytes.size())) != 0, kFormatHDF5,
+       "The file contains an HDF5 image data-set"},
   };
   int fits = 0;
   for (const Test& test : tests) {
@@ -238,6 +241,10 @@ int FGetDatasetInfo(const std::string& fileName, int format, int dataset, Datase
                     int& status) {
   static constexpr IRoutine kR{"FGetDatasetInfo", "V0.4"};
   if (IBad(kR, status)) return kFalse;
+  if (format == kFormatHDF5) {
+    info.images = 1;
+    return FHDF5DatasetInfo(fileName, dataset, info, status);
+  }
   using Hook = int (*)(std::FILE*, const std::string&, int, DatasetInfo&, int&);
   Hook hook = nullptr;
   switch (format) {
@@ -284,7 +291,15 @@ void AdoptImage(DataSet& read, DataSet& d) {
   d.dimY = read.dimY;
   d.mask.reset();
   d.maskAllocated = kFalse;
+  const bool readMask = read.maskAllocated && read.mask;
+  const int maskDefined = read.maskDefined, maskInUse = read.maskInUse;
   IDefineWholeImage(d, read.numX, read.numY);
+  if (readMask) {
+    d.mask = std::move(read.mask);
+    d.maskAllocated = kTrue;
+    d.maskDefined = maskDefined;
+    d.maskInUse = maskInUse;
+  }
   IDescriptionCopy(read, d);
 }
 
@@ -307,19 +322,31 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
     case kFormatBSL: result = FInputBSL(fileName, dataset, image, read, status); break;
     case kFormatCBF: result = FInputCBF(fileName, read, status); break;
     case kFormatKlora: result = FInputKlora(fileName, read, status); break;
-    case kFormatTIFF: result = FInputTIFF(fileName, read, status); break;
+    case kFormatTIFF: result = FInputTIFFImage(fileName, image, read, status); break;
     case kFormatPrinceton: result = FInputPrinceton(fileName, image, read, status); break;
     case kFormatMar: result = FInputMar(fileName, read, status); break;
     case kFormatADSC: result = FInputADSC(fileName, read, status); break;
     case kFormatChiplot: result = FInputChiplot(fileName, read, status); break;
     case kFormatVolume: result = FInputVolume(fileName, image, read, status); break;
+    case kFormatHDF5: result = FInputHDF5(fileName, image, read, status); break;
     default:
       IWarning("FInputImage: The format is unsupported for file: " + fileName, status);
       break;
   }
   if (!result || !read.dataAllocated || !read.data) return kFalse;
   if (read.title.empty()) FSetTitleFromFile(fileName, read, true);
+  // A mask the reader gave (the HDF5 detector and overflow mask) survives the whole-image
+  // definition, which otherwise clears it.
+  IArray<unsigned char> readerMask;
+  const int maskDefined = read.maskDefined, maskInUse = read.maskInUse;
+  if (read.maskAllocated && read.mask) readerMask = std::move(read.mask);
   IDefineWholeImage(read, read.dimX, read.dimY);
+  if (readerMask) {
+    read.mask = std::move(readerMask);
+    read.maskAllocated = kTrue;
+    read.maskDefined = maskDefined;
+    read.maskInUse = maskInUse;
+  }
   ISetText(read.fileName, fileName);
   AdoptImage(read, d);
   return kTrue;

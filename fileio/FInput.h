@@ -1,7 +1,7 @@
 // Format detection and the image input framework.
 //
-// A file name becomes a filled DataSet in three steps: FDeduceFileFormat runs the ten
-// detection tests, FGetDatasetInfo asks the format's information routine how many columns,
+// A file name becomes a filled DataSet in three steps: FDeduceFileFormat runs the eleven
+// detection tests (the ten of the classic formats, then HDF5), FGetDatasetInfo asks the format's information routine how many columns,
 // rows and images a data-set holds, and FInputImage dispatches to the format's reader
 // (fileio/FReaders.h) and normalises the result.
 #pragma once
@@ -30,6 +30,8 @@ int FIsPrinceton(const unsigned char* buffer, int length);
 // FIsMar, the Mar header acceptance, is the Mar reader's own (fileio/FReaders.h).
 int FIsTIFF(const unsigned char* buffer, int length);
 int FIsVolume(const std::string& fileName);
+// The HDF5 signature at byte 0 or after a user block (512, 1024, 2048 bytes).
+int FIsHDF5(const unsigned char* buffer, int length);
 
 int FDeduceFileFormat(const std::string& fileName, int& format, int& status);
 int FGetFileInfo(const std::string& fileName, FileInfo& info, int& status);
@@ -52,6 +54,7 @@ int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSe
                    int& status);
 // Moves an image read into `read` (by FInputImage or FInputDataWith) into `d` exactly as
 // FInputImage does with its own scratch data-set: d takes read's data, size, region and
-// description, and loses its mask.
+// description, and loses its mask unless the reader gave one (the HDF5 reader's overflow and
+// detector mask), which it then takes.
 void FAdoptImage(DataSet& read, DataSet& d);
 

@@ -1,5 +1,5 @@
 // The readers, one per format (each in its own file: FADSC, FBruker, FKlora, FVolume, FMar,
-// FPrinceton, FTIFF, FBSL, FCBF, FChiplot). Each has an information routine that tells
+// FPrinceton, FTIFF, FBSL, FCBF, FChiplot, FHDF5). Each has an information routine that tells
 // FGetDatasetInfo how many columns, rows and images a data-set holds, and an input routine
 // that opens the file, checks its header and fills the DataSet.
 #pragma once
@@ -22,6 +22,7 @@ enum FileFormat : int {
   kFormatADSC = 437,
   kFormatChiplot = 438,
   kFormatVolume = 439,
+  kFormatHDF5 = 440,  // HDF5 / NeXus: the eleventh test, after the ten above
 };
 
 struct DatasetInfo {
@@ -55,6 +56,11 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
 int FChiplotDatasetInfo(std::FILE* file, const std::string& fileName, int dataset,
                         DatasetInfo& info, int& status);
 
+// HDF5 / NeXus (fileio/FHDF5): the library opens the file by name. The image data-set is
+// "/entry/data/data", else a master file's "/entry/data/data_NNNNNN" links in name order, else
+// the NXdata signal or the first 2-D or 3-D integer or real data-set; images are its frames.
+int FHDF5DatasetInfo(const std::string& fileName, int dataset, DatasetInfo& info, int& status);
+
 // Number of data-sets in a BSL header file (writes one line per data-set).
 int FBSLNumDatasets(const std::string& fileName, int& count, int& status);
 
@@ -69,6 +75,13 @@ int FInputVolume(const std::string& fileName, int image, DataSet& dataSet, int& 
 int FInputMar(const std::string& fileName, DataSet& dataSet, int& status);
 int FInputPrinceton(const std::string& fileName, int image, DataSet& dataSet, int& status);
 int FInputTIFF(const std::string& fileName, DataSet& dataSet, int& status);
+// Image (page) `image` of a TIFF file, from 1: the uncompressed reader above takes the first
+// page of what it reads; compressed strips, tiles and later pages go through libtiff.
+int FInputTIFFImage(const std::string& fileName, int image, DataSet& dataSet, int& status);
+// Frame `image` (from 1) of an HDF5 file; overflow values (the largest integer of the stored
+// type) and the detector's pixel mask become the mask; the NeXus instrument group gives
+// pixel sizes, distance, wavelength and beam centre where it holds them.
+int FInputHDF5(const std::string& fileName, int image, DataSet& dataSet, int& status);
 int FInputBSL(const std::string& fileName, int dataset, int image, DataSet& dataSet,
               int& status);
 int FInputCBF(const std::string& fileName, DataSet& dataSet, int& status);

@@ -1,6 +1,7 @@
 // Uncompressed TIFF images: the first image file directory only, one sample per pixel, 8, 16
 // or 32 bits, unsigned, signed (detector images mark gaps with negative values) or 32-bit
-// IEEE reals, in strips, either byte order.
+// IEEE reals, in strips, either byte order. Compressed strips with byte counts, tiles and
+// later pages go to libtiff (fileio/FTIFFLibrary); everything else is read here as before.
 #include <sys/types.h>
 
 #include <algorithm>
@@ -26,6 +27,8 @@ constexpr int kTagSamplesPerPixel = 277;
 constexpr int kTagRowsPerStrip = 278;
 constexpr int kTagStripByteCounts = 279;
 constexpr int kTagSampleFormat = 339;
+constexpr int kTagTileWidth = 322;
+constexpr int kTagTileOffsets = 324;
 
 constexpr int kFormatUnsigned = 1;
 constexpr int kFormatSigned = 2;
@@ -248,10 +251,34 @@ int FTIFFImageInfo(std::FILE* file, TIFFHeader& h, int& status) {
       case kTagSampleFormat: h.sampleFormat = ScalarValue(file, entry, big, length); break;
       case kTagStripOffsets: h.stripOffsets = entry; break;
       case kTagStripByteCounts: h.stripByteCounts = entry; break;
+      case kTagTileWidth:
+      case kTagTileOffsets: h.tiled = kTrue; break;
       default: break;
     }
   }
+  // The next directory's offset follows the entries (a file may end without it).
+  unsigned char next[4];
+  const std::int64_t after = directory + 2 + 12 * count;
+  if (fseeko(file, static_cast<off_t>(after), SEEK_SET) == 0 &&
+      std::fread(next, 1, sizeof next, file) == sizeof next) {
+    h.nextDirectory = Get32(next, big);
+  }
   return kTrue;
+}
+
+bool FTIFFNeedsLibrary(const TIFFHeader& h) {
+  if (h.tiled) return true;
+  switch (h.compression) {
+    case 5:       // LZW
+    case 8:       // Deflate
+    case 32946:   // Deflate (old code)
+    case 32773:   // PackBits
+    case 34925:   // LZMA
+    case 50000:   // Zstandard
+      // Compressed strips cannot be told apart without their byte counts.
+      return h.stripByteCounts.present != 0;
+    default: return false;
+  }
 }
 
 int FTIFFInputImage(std::FILE* file, const TIFFHeader& h, DataSet& d, int& status) {
@@ -357,7 +384,8 @@ int FTIFFInputImage(std::FILE* file, const TIFFHeader& h, DataSet& d, int& statu
   return kTrue;
 }
 
-int FTIFFDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info, int& status) {
+int FTIFFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetInfo& info,
+                     int& status) {
   static constexpr IRoutine kR{"FTIFFDatasetInfo", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   TIFFHeader h;
@@ -365,6 +393,15 @@ int FTIFFDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info
   info.columns = h.width;
   info.rows = h.height;
   info.images = 1;
+  // Several pages, or a page only libtiff reads: libtiff counts the pages.
+  if (h.nextDirectory != 0 || FTIFFNeedsLibrary(h)) {
+    int pages = 1, columns = -1, rows = -1;
+    if (FTIFFLibraryPages(fileName, pages, columns, rows, status)) {
+      info.images = pages;
+      info.columns = columns;
+      info.rows = rows;
+    }
+  }
   switch (Kind(h)) {
     case PixelKind::kUnsigned8: info.elementType = kElementUI1; break;
     case PixelKind::kUnsigned16: info.elementType = kElementUI2; break;
@@ -378,7 +415,11 @@ int FTIFFDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info
 }
 
 int FInputTIFF(const std::string& fileName, DataSet& d, int& status) {
-  static constexpr IRoutine kR{"FInputTIFF", "V0.5"};
+  return FInputTIFFImage(fileName, 1, d, status);
+}
+
+int FInputTIFFImage(const std::string& fileName, int image, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"FInputTIFF", "V0.6"};
   if (IBad(kR, status)) return kFalse;
   bool refused = false;
   FBinaryFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
@@ -388,6 +429,10 @@ int FInputTIFF(const std::string& fileName, DataSet& d, int& status) {
   if (!FTIFFImageInfo(file.get(), h, status)) {
     IError("FInputTIFF: Problem inputting header information: " + fileName, status);
     return kFalse;
+  }
+  if (image != 1 || FTIFFNeedsLibrary(h)) {
+    file.reset();
+    return FTIFFLibraryInput(fileName, image, d, status);
   }
   if (!FTIFFInputImage(file.get(), h, d, status)) return kFalse;
   FSetTitleFromFile(fileName, d, true);

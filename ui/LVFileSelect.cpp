@@ -11,7 +11,7 @@ namespace {
 
 const char* const kImageFilter =
     "Known data format extensions|*.bsl;*.cbf;*.chi;*.edf;*.info;*.image;*.img;*.mar*;"
-    "*.mar2000;*.mar3450;*.mccd;*.pck*;*.spe;*.tif|All files|*.*";
+    "*.mar2000;*.mar3450;*.mccd;*.pck*;*.spe;*.tif;*.tiff;*.h5;*.nxs;*.hdf5|All files|*.*";
 
 // "desc|*.a;*.b|All files|*.*" becomes the chooser's "desc (*.a *.b);;All files (*)".
 std::string ChooserFilter(const std::string& pairs) {

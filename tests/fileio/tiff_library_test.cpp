@@ -1,0 +1,224 @@
+// TIFFs the uncompressed reader refuses, read through libtiff: LZW, Deflate and PackBits
+// strips written by python3-pil, tiles and several pages written through libtiff itself, each
+// equal to the uncompressed file that the classic reader reads.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/status.h"
+#include "fileio/FInput.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+constexpr int kColumns = 37, kRows = 23;
+
+std::uint16_t Pixel(int x, int y, int page) {
+  return static_cast<std::uint16_t>(((y * kColumns + x) * 131 + page) % 65536);
+}
+
+// Writes pages of 16-bit pixels through libtiff: tiles of 16 x 16 or strips of 5 rows.
+void WriteWithLibtiff(const std::string& name, bool tiled, int pages, int compression) {
+  TIFF* t = TIFFOpen(name.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  for (int page = 0; page < pages; ++page) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kColumns);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, kRows);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    if (pages > 1) TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    if (tiled) {
+      TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+      TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+      std::vector<std::uint16_t> tile(16 * 16);
+      for (int ty = 0; ty < kRows; ty += 16)
+        for (int tx = 0; tx < kColumns; tx += 16) {
+          for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+              tile[static_cast<std::size_t>(y * 16 + x)] =
+                  tx + x < kColumns && ty + y < kRows ? Pixel(tx + x, ty + y, page) : 0xBEEF;
+          ASSERT_GE(TIFFWriteTile(t, tile.data(), static_cast<std::uint32_t>(tx),
+                                  static_cast<std::uint32_t>(ty), 0, 0),
+                    0);
+        }
+    } else {
+      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 5);
+      std::vector<std::uint16_t> row(kColumns);
+      for (int y = 0; y < kRows; ++y) {
+        for (int x = 0; x < kColumns; ++x) row[static_cast<std::size_t>(x)] = Pixel(x, y, page);
+        ASSERT_EQ(TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0), 1);
+      }
+    }
+    ASSERT_TRUE(TIFFWriteDirectory(t));
+  }
+  TIFFClose(t);
+}
+
+class TiffLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetCoreState(); }
+  bool Saw(const std::string& start) const {
+    for (const auto& line : sink.lines)
+      if (line.rfind(start, 0) == 0) return true;
+    return false;
+  }
+  int Read(const std::string& name, int answer, DataSet& d) {
+    FInputHooks hooks;
+    hooks.ask = [this, answer](const std::string& question, int upper, int& value, int&) {
+      asked.push_back(question);
+      upper_ = upper;
+      value = answer;
+      return kTrue;
+    };
+    return FInputDataWith(name, hooks, d, status);
+  }
+  void ExpectPage(const DataSet& d, int page) {
+    ASSERT_EQ(d.dimX, kColumns);
+    ASSERT_EQ(d.dimY, kRows);
+    for (int y = 0; y < kRows; ++y)
+      for (int x = 0; x < kColumns; ++x)
+        ASSERT_EQ(d.data[IIndex(d, x, y)], static_cast<float>(Pixel(x, y, page)))
+            << x << ", " << y << " page " << page;
+  }
+
+  RecordingSink sink;
+  ScratchDir dir;
+  int status = kStatusGood;
+  std::vector<std::string> asked;
+  int upper_ = 0;
+};
+
+TEST_F(TiffLibrary, CompressedStripsWrittenByPilEqualTheUncompressedFile) {
+  const std::string script =
+      "import sys\n"
+      "from PIL import Image\n"
+      "import numpy as np\n"
+      "a = ((np.arange(23 * 37).reshape(23, 37) * 131) % 65536).astype(np.uint16)\n"
+      "for c in ['raw', 'tiff_lzw', 'tiff_adobe_deflate', 'packbits']:\n"
+      "    Image.fromarray(a).save(sys.argv[1] + '/' + c + '.tif', compression=c)\n"
+      "f = Image.fromarray(a.astype(np.float32) * 0.25 - 3)\n"
+      "f.save(sys.argv[1] + '/real_raw.tif', compression='raw')\n"
+      "f.save(sys.argv[1] + '/real_lzw.tif', compression='tiff_lzw')\n"
+      "pages = [Image.fromarray(((a.astype(np.uint32) + p) % 65536).astype(np.uint16)) "
+      "for p in range(3)]\n"
+      "pages[0].save(sys.argv[1] + '/pages.tif', save_all=True, append_images=pages[1:], "
+      "compression='tiff_lzw')\n";
+  WriteFile(dir.File("write.py"), script);
+  const std::string command =
+      "/usr/bin/python3 " + dir.File("write.py") + " " + dir.path().string() + " 2>/dev/null";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3-pil (with numpy) not available";
+
+  DataSet reference;
+  ASSERT_TRUE(FInputTIFF(dir.File("raw.tif"), reference, status));
+  ExpectPage(reference, 0);
+  for (const char* name : {"tiff_lzw", "tiff_adobe_deflate", "packbits"}) {
+    SCOPED_TRACE(name);
+    DataSet d;
+    asked.clear();
+    ASSERT_TRUE(Read(dir.File(std::string(name) + ".tif"), 1, d));
+    EXPECT_TRUE(asked.empty());
+    ExpectPage(d, 0);
+  }
+  DataSet realReference, real;
+  ASSERT_TRUE(Read(dir.File("real_raw.tif"), 1, realReference));
+  ASSERT_TRUE(Read(dir.File("real_lzw.tif"), 1, real));
+  ASSERT_EQ(real.dimX, realReference.dimX);
+  for (std::size_t i = 0; i < IElementCount(real); ++i)
+    ASSERT_EQ(real.data[i], realReference.data[i]) << i;
+  EXPECT_EQ(realReference.data[1], 131 * 0.25f - 3.0f);
+
+  // Three pages: the image prompt offers them, each page its own values.
+  for (int page : {1, 2, 3}) {
+    DataSet d;
+    asked.clear();
+    ASSERT_TRUE(Read(dir.File("pages.tif"), page, d));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(upper_, 3);
+    ExpectPage(d, page - 1);
+  }
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(TiffLibrary, TilesAndPagesWrittenThroughLibtiff) {
+  WriteWithLibtiff(dir.File("tiled.tif"), true, 1, COMPRESSION_NONE);
+  WriteWithLibtiff(dir.File("tiled_deflate.tif"), true, 1, COMPRESSION_ADOBE_DEFLATE);
+  WriteWithLibtiff(dir.File("pages.tif"), false, 4, COMPRESSION_NONE);
+  for (const char* name : {"tiled.tif", "tiled_deflate.tif"}) {
+    SCOPED_TRACE(name);
+    int format = kFormatNone;
+    ASSERT_TRUE(FDeduceFileFormat(dir.File(name), format, status));
+    EXPECT_EQ(format, kFormatTIFF);
+    DataSet d;
+    ASSERT_TRUE(Read(dir.File(name), 1, d));
+    ExpectPage(d, 0);
+  }
+  // Uncompressed pages: the first through the classic reader, the others through libtiff.
+  DatasetInfo info;
+  ASSERT_TRUE(FGetDatasetInfo(dir.File("pages.tif"), kFormatTIFF, 1, info, status));
+  EXPECT_EQ(info.images, 4);
+  for (int page = 1; page <= 4; ++page) {
+    DataSet d;
+    ASSERT_TRUE(FInputImage(dir.File("pages.tif"), kFormatTIFF, 1, page, kFalse, d, status));
+    ExpectPage(d, page - 1);
+  }
+  DataSet none;
+  EXPECT_FALSE(FInputImage(dir.File("pages.tif"), kFormatTIFF, 1, 5, kFalse, none, status));
+  EXPECT_TRUE(Saw("WARNING: FTIFFLibraryInput: The file has no page 5"));
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(TiffLibrary, DamagedCompressedStripsAreRefusedAndTheStoreKept) {
+  WriteWithLibtiff(dir.File("lzw.tif"), false, 1, COMPRESSION_LZW);
+  std::string bytes = ReadFile(dir.File("lzw.tif"));
+  // The strips follow the 8-byte header: spoil them all.
+  for (std::size_t i = 8; i < 400 && i < bytes.size(); ++i) bytes[i] = static_cast<char>(0xFF);
+  WriteFile(dir.File("spoilt.tif"), bytes);
+  DataSet d;
+  ASSERT_TRUE(IAllocateData(2, 2, d, status));
+  IDefineWholeImage(d, 2, 2);
+  d.data[0] = 9.0f;
+  EXPECT_FALSE(Read(dir.File("spoilt.tif"), 1, d));
+  EXPECT_TRUE(Saw("WARNING: FTIFFLibraryInput: Strip 0 cannot be decoded"));
+  EXPECT_EQ(d.dimX, 2);
+  EXPECT_EQ(d.data[0], 9.0f);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(TiffLibrary, ACompressedPageClaimingGigapixelsInAFewBytesIsRefused) {
+  // 50000 x 50000 16-bit pixels, LZW, one strip of 10 bytes: a 300-byte file.
+  std::string s = "II*";
+  s.push_back('\0');
+  auto put = [&s](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(8, 4);
+  const std::uint32_t entries[][3] = {{256, 4, 50000}, {257, 4, 50000}, {258, 3, 16},
+                                      {259, 3, 5},     {262, 3, 1},     {273, 4, 200},
+                                      {277, 3, 1},     {278, 4, 50000}, {279, 4, 10}};
+  put(9, 2);
+  for (const auto& e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(1, 4);
+    put(e[2], 4);
+  }
+  put(0, 4);
+  s.resize(300, '\0');
+  WriteFile(dir.File("claim.tif"), s);
+  DataSet d;
+  EXPECT_FALSE(Read(dir.File("claim.tif"), 1, d));
+  EXPECT_TRUE(Saw("WARNING: FTIFFLibraryInput: The page claims 50000 * 50000 pixels, far more "
+                  "than a file of 300 bytes holds"));
+  EXPECT_FALSE(d.dataAllocated);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+}  // namespace
