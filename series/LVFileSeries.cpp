@@ -9,6 +9,7 @@
 #include <future>
 #include <thread>
 
+#include "commands/LVDarkFlat.h"
 #include "commands/LVFiles.h"
 #include "commands/LVGeometry.h"
 #include "commands/LVIntegrate.h"
@@ -99,6 +100,8 @@ struct SeriesLoop {
   DataSet* main = nullptr;
   bool readAhead = false;
   const SavedMask* mask = nullptr;
+  // The dark and flat-field corrections chosen for series are applied to every image read.
+  bool darkFlat = false;
   // After file f was read (ok) or refused (!ok). False ends the series.
   std::function<int(std::size_t f, bool ok, int& status)> work;
   // Seconds to show each file (the movie).
@@ -187,6 +190,8 @@ int RunSeries(SeriesLoop& loop, int& status) {
       ok = ReadNow(path, *loop.main, status);
     }
     if (ok && loop.mask) loop.mask->PutBack(*loop.main, status);
+    // A frame the chosen corrections do not fit is reported and left out.
+    if (ok && loop.darkFlat && !LVApplyDarkFlat(*loop.main, status)) ok = kFalse;
     int local = kStatusGood;
     const int go = loop.work(f, ok != kFalse, local);
     if (local != kStatusGood) {
@@ -383,6 +388,7 @@ int LVFSComposite(DataSet& main, DataSet& output, int& status) {
 
   SeriesLoop loop;
   loop.command = "FS_Composite";
+  loop.darkFlat = true;
   loop.series = &series;
   loop.main = &main;
   int tile = 0;
@@ -429,6 +435,7 @@ int LVFSMovie(DataSet& main, int& status) {
   }
   SeriesLoop loop;
   loop.command = "FS_Movie";
+  loop.darkFlat = true;
   loop.series = &series;
   loop.main = &main;
   loop.dwell = 0.5;
@@ -520,6 +527,7 @@ int LVFSIntegrate(DataSet& main, DataSet& output, int& status) {
   mask.Take(main);
   SeriesLoop loop;
   loop.command = "FS_Integrate";
+  loop.darkFlat = true;
   loop.series = &series;
   loop.main = &main;
   loop.readAhead = gReadAhead;
@@ -574,6 +582,7 @@ int LVFSProjection(DataSet& main, DataSet& output, int& status) {
 
   SeriesLoop loop;
   loop.command = "FS_Projection";
+  loop.darkFlat = true;
   loop.series = &series;
   loop.main = &main;
   loop.readAhead = gReadAhead;
@@ -645,6 +654,7 @@ int LVFSDiz2IGaussian(DataSet& main, DataSet& output, int& status) {
   DataSet model;
   SeriesLoop loop;
   loop.command = "FS_Fit_2D_Gaussian";
+  loop.darkFlat = true;
   loop.series = &series;
   loop.main = &main;
   loop.mask = &mask;

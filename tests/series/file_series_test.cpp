@@ -371,3 +371,51 @@ TEST_F(FileSeriesTest, RealPilatusFramesIntegrateAsOneByOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dark image chosen with "Subtract_Dark" is taken off every frame of an integration series:
+// each row equals the frame's own dark-subtracted integration.
+TEST_F(FileSeriesTest, ChosenDarkImageIsSubtractedFromEveryFrame) {
+  std::vector<std::string> files;
+  for (int f = 0; f < 3; ++f) files.push_back(WriteFrame("d" + std::to_string(f) + ".cbf", f));
+  // The dark: a gradient, so that subtracting it changes the scan's shape.
+  DataSet dark;
+  int st = kStatusGood;
+  ASSERT_TRUE(IAllocateData(120, 100, dark, st));
+  IDefineWholeImage(dark, 120, 100);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 120; ++x) dark.data[IIndex(dark, x, y)] = static_cast<float>(x / 10);
+  ASSERT_TRUE(FOutputData(dir.File("dark.cbf"), kFormatCBF, dark, st));
+  ASSERT_TRUE(Run("Load_Dark", dir.File("dark.cbf")));
+
+  std::vector<std::vector<float>> single;
+  for (const std::string& file : files) {
+    LVStores().mainIndex = 0;
+    ASSERT_TRUE(Run("Open_File", file));
+    ASSERT_TRUE(Run("Subtract_Dark"));
+    Answer({"store 3", "1"});
+    ASSERT_TRUE(Run("Integrate_2Theta"));
+    single.emplace_back(Store(3).data.get(), Store(3).data.get() + Store(3).numX);
+  }
+  LVStores().mainIndex = 0;
+  ASSERT_TRUE(Run("Open_File", files[0]));
+  IntegrateSeries(files);
+  const DataSet& out = Store(5);
+  ASSERT_EQ(out.numY, 3);
+  for (int f = 0; f < 3; ++f)
+    for (int x = 0; x < out.numX; ++x)
+      ASSERT_EQ(out.data[IIndex(out, x, f)], single[f][static_cast<std::size_t>(x)]) << f << " " << x;
+
+  // Switched off, the frames are integrated as read.
+  ASSERT_TRUE(Run("Dark_Flat_Off"));
+  LVStores().mainIndex = 0;
+  ASSERT_TRUE(Run("Open_File", files[0]));
+  IntegrateSeries(files);
+  bool differs = false;
+  for (int x = 0; x < Store(5).numX; ++x)
+    differs = differs || Store(5).data[IIndex(Store(5), x, 0)] != single[0][static_cast<std::size_t>(x)];
+  EXPECT_TRUE(differs);
+}
+
+}  // namespace
