@@ -32,6 +32,16 @@ int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status)
   return FInputDataWith(fileName, hooks, d, status);
 }
 
+int LVAfterFileInput(int result, DataSet& d, int& status) {
+  if (result) {
+    LVAutosetMagnification(d, status);
+  } else {
+    IWarning("Failed to input data from file", status);
+  }
+  LVSetDataCommands(d, status);
+  return result;
+}
+
 int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   static constexpr IRoutine kR{"LVOpenFile", "V0.6"};
   if (IBad(kR, status)) return kFalse;
@@ -55,13 +65,7 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   IWriteLogFile(fileName, status);
 
   const int result = FInputData(fileName, prompt, d, status);
-  if (result) {
-    LVAutosetMagnification(d, status);
-  } else {
-    IWarning("Failed to input data from file", status);
-  }
-  LVSetDataCommands(d, status);
-  return result;
+  return LVAfterFileInput(result, d, status);
 }
 
 int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
@@ -108,13 +112,7 @@ int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
   };
   hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
   const int result = FInputDataWith(fileName, hooks, d, status);
-  if (result) {
-    LVAutosetMagnification(d, status);
-  } else {
-    IWarning("Failed to input data from file", status);
-  }
-  LVSetDataCommands(d, status);
-  return result;
+  return LVAfterFileInput(result, d, status);
 }
 
 void LVRegisterFileCommands() {

@@ -12,6 +12,9 @@
 // prompt: the user picked the file in the dialog, so data-set and image are asked for.
 int FInputData(const std::string& fileName, int prompt, DataSet& dataSet, int& status);
 int LVOpenFile(const std::string& argument, DataSet& dataSet, int& status);
+// The end of every opening of a file: the display shows it whole, or the failure is said; the
+// menus follow what the store holds. Returns `result`.
+int LVAfterFileInput(int result, DataSet& dataSet, int& status);
 // "Open_Frame FRAME FILE" (scripts): image FRAME (from 1) of a file of several images (HDF5
 // frames, TIFF pages, ...) without questions; a number beyond the file's images is refused
 // before anything is read.

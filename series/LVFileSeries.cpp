@@ -110,17 +110,6 @@ struct SeriesLoop {
   bool cancelled = false;
 };
 
-// The tail of opening a file, as "Open_File" does it: the display shows it whole and the menus
-// follow what the store holds.
-void AfterRead(DataSet& d, int ok, int& status) {
-  if (ok) {
-    LVAutosetMagnification(d, status);
-  } else {
-    IWarning("Failed to input data from file", status);
-  }
-  LVSetDataCommands(d, status);
-}
-
 // One file read at once (the spec of "Open_File" with a name); a bad status it leaves is
 // reported and cleared so the series goes on.
 int ReadNow(const std::string& path, DataSet& d, int& status) {
@@ -145,8 +134,7 @@ int Adopt(const std::string& path, ReadAheadResult& r, DataSet& d, int& status) 
     FAdoptImage(r.data, d);
     IDataChanged();
   }
-  AfterRead(d, ok, status);
-  return ok;
+  return LVAfterFileInput(ok, d, status);
 }
 
 void Redraw(int& status) {
