@@ -20,6 +20,7 @@
 
 #include <cbflib/cbf.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -226,24 +227,44 @@ constexpr std::int64_t kLongestName = 200;
 int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
                     int& status) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  std::int64_t name = -1;  // bytes of the name being read; -1 outside one
+  // A run of non-blank bytes after a blank that is a name to the library: a data name ('_'
+  // first) or one of the reserved words with its own name after the '_' ("loop_____..." made
+  // the library overrun its buffer as a long data name does).
+  const auto nameLike = [](const char* head, std::size_t n) {
+    if (n > 0 && head[0] == '_') return true;
+    static const char* const kWords[] = {"data_", "loop_", "save_", "global_", "stop_"};
+    for (const char* word : kWords) {
+      const std::size_t length = std::strlen(word);
+      if (n < length) continue;
+      bool same = true;
+      for (std::size_t k = 0; k < length && same; ++k)
+        same = std::tolower(static_cast<unsigned char>(head[k])) == word[k];
+      if (same) return true;
+    }
+    return false;
+  };
+  std::int64_t run = 0;  // non-blank bytes since the last blank
+  char head[8] = {0};    // the run's first bytes
   char previous = '\n';
+  bool afterBlank = true;
   char buffer[65536];
   std::size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
     for (std::size_t i = 0; i < got; ++i) {
       const char c = buffer[i];
       if (blank(c)) {
-        name = -1;
-      } else if (name >= 0) {
-        if (++name > kLongestName) {
+        run = 0;
+        afterBlank = true;
+      } else {
+        if (run < 8) head[run] = c;
+        ++run;
+        if (run == 1) afterBlank = blank(previous);
+        if (run == kLongestName + 1 && afterBlank && nameLike(head, 8)) {
           IWarning(IFormat("%s: The file %s holds a data name longer than %lld characters",
                            routine, fileName.c_str(), static_cast<long long>(kLongestName)),
                    status);
           return kFalse;
         }
-      } else if (c == '_' && blank(previous)) {
-        name = 1;
       }
       previous = c;
     }
