@@ -17,9 +17,13 @@
 // whose neighbouring values lie exactly 2^31 apart is written uncompressed: the library's
 // byte-offset coder cannot express that step.)
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <cbflib/cbf.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -28,6 +32,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/outputfile.h"
 #include "core/status.h"
@@ -222,52 +227,104 @@ int StructureDimensions(cbf_handle h, const std::string& id, const char* routine
 // sizes and boundaries that a broken file makes ambiguous (a fuzzed file hid its name behind a
 // damaged closing boundary). Detector data could hold such a run only in a pathological image
 // (a step of exactly +95 followed by 200 more non-blank bytes). One pass; the file is rewound.
-constexpr std::int64_t kLongestName = 200;
+constexpr std::size_t kLongestName = 200;
+
+inline bool CIFBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// A byte that can begin a name to the library: '_' (a data name) or the first letter of a
+// reserved word that carries a name after its '_' ("loop_____..." overran the library's
+// buffer as a long data name does).
+inline bool CIFNameStart(unsigned char c) {
+  const unsigned char lower = c | 0x20;
+  return c == '_' || lower == 'd' || lower == 'l' || lower == 's' || lower == 'g';
+}
+
+bool NameLike(const unsigned char* head) {
+  if (head[0] == '_') return true;
+  static const char* const kWords[] = {"data_", "loop_", "save_", "global_", "stop_"};
+  for (const char* word : kWords) {
+    bool same = true;
+    for (std::size_t k = 0; word[k] && same; ++k)
+      same = std::tolower(head[k]) == static_cast<unsigned char>(word[k]);
+    if (same) return true;
+  }
+  return false;
+}
+
+// Whether a name starting at `p` runs past kLongestName: its first kLongestName + 1 bytes
+// are all non-blank (the caller guarantees they are there).
+bool NameTooLong(const unsigned char* p) {
+  for (std::size_t k = 0; k <= kLongestName; ++k)
+    if (CIFBlank(p[k])) return false;
+  return NameLike(p);
+}
+
+// Whether any of the 16 positions from `p` holds a name's first byte after a blank (p[-1] is
+// read).
+bool BlankThenNameStart(const unsigned char* p) {
+#if defined(__SSE2__)
+  const auto load = [](const unsigned char* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  };
+  const auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  const __m128i before = load(p - 1);
+  const __m128i here = load(p);
+  const __m128i lower = _mm_or_si128(here, _mm_set1_epi8(0x20));
+  const __m128i blank = _mm_or_si128(_mm_or_si128(is(before, ' '), is(before, '\t')),
+                                     _mm_or_si128(is(before, '\r'), is(before, '\n')));
+  const __m128i start =
+      _mm_or_si128(_mm_or_si128(is(here, '_'), is(lower, 'd')),
+                   _mm_or_si128(_mm_or_si128(is(lower, 'l'), is(lower, 's')), is(lower, 'g')));
+  return _mm_movemask_epi8(_mm_and_si128(blank, start)) != 0;
+#else
+  unsigned any = 0;
+  for (int k = 0; k < 16; ++k)
+    any |= static_cast<unsigned>(CIFBlank(p[k - 1])) & static_cast<unsigned>(CIFNameStart(p[k]));
+  return any != 0;
+#endif
+}
 
 int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
                     int& status) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  // A run of non-blank bytes after a blank that is a name to the library: a data name ('_'
-  // first) or one of the reserved words with its own name after the '_' ("loop_____..." made
-  // the library overrun its buffer as a long data name does).
-  const auto nameLike = [](const char* head, std::size_t n) {
-    if (n > 0 && head[0] == '_') return true;
-    static const char* const kWords[] = {"data_", "loop_", "save_", "global_", "stop_"};
-    for (const char* word : kWords) {
-      const std::size_t length = std::strlen(word);
-      if (n < length) continue;
-      bool same = true;
-      for (std::size_t k = 0; k < length && same; ++k)
-        same = std::tolower(static_cast<unsigned char>(head[k])) == word[k];
-      if (same) return true;
-    }
-    return false;
-  };
-  std::int64_t run = 0;  // non-blank bytes since the last blank
-  char head[8] = {0};    // the run's first bytes
-  char previous = '\n';
-  bool afterBlank = true;
-  char buffer[65536];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
-    for (std::size_t i = 0; i < got; ++i) {
-      const char c = buffer[i];
-      if (blank(c)) {
-        run = 0;
-        afterBlank = true;
-      } else {
-        if (run < 8) head[run] = c;
-        ++run;
-        if (run == 1) afterBlank = blank(previous);
-        if (run == kLongestName + 1 && afterBlank && nameLike(head, 8)) {
+  // The file passes through a buffer in chunks; the tail a name starting near a chunk's end
+  // needs is carried to the front of the next. Positions are tested 16 at a time without
+  // branches (blank, then a name's first byte): in image data such a pair is rare, so the
+  // search runs at the speed of reading.
+  constexpr std::size_t kChunk = 1 << 16;
+  constexpr std::size_t kBlock = 16;
+  std::vector<unsigned char> buffer(kChunk + 2 * kLongestName + kBlock);
+  // A blank stands before the file's first byte.
+  buffer[0] = '\n';
+  std::size_t have = 1;   // bytes carried from the previous chunk
+  std::size_t begin = 1;  // first position not yet tested
+  bool end = false;
+  while (!end) {
+    const std::size_t got = std::fread(buffer.data() + have, 1, buffer.size() - have, stream);
+    end = got < buffer.size() - have;
+    const std::size_t total = have + got;
+    const unsigned char* b = buffer.data();
+    // Positions a decision can be made at: those with kLongestName + 1 bytes after them, or
+    // every one at the end of the file (a shorter run is no danger).
+    std::size_t limit = end ? total : (total > kLongestName ? total - kLongestName : 0);
+    if (limit < begin) limit = begin;
+    for (std::size_t i = begin; i < limit; i += kBlock) {
+      const std::size_t n = std::min(kBlock, limit - i);
+      if (n == kBlock && !BlankThenNameStart(b + i)) continue;
+      for (std::size_t k = i; k < i + n; ++k) {
+        if (CIFBlank(b[k - 1]) && CIFNameStart(b[k]) && total - k > kLongestName &&
+            NameTooLong(b + k)) {
           IWarning(IFormat("%s: The file %s holds a data name longer than %lld characters",
                            routine, fileName.c_str(), static_cast<long long>(kLongestName)),
                    status);
           return kFalse;
         }
       }
-      previous = c;
     }
+    // Keep the untested positions and the byte before them.
+    const std::size_t keep = limit - 1;
+    std::memmove(buffer.data(), buffer.data() + keep, total - keep);
+    have = total - keep;
+    begin = limit - keep;
   }
   std::rewind(stream);
   return kTrue;

@@ -91,6 +91,29 @@ TEST(FuzzFindings, CBFDataNameTooLongForTheLibraryIsRefused) {
   EXPECT_FALSE(AnyLineHas(sink, "data name longer than"));
 }
 
+// The file passes the search in chunks: a long name is found wherever it lies against their
+// boundaries, and one of 200 characters is let through there too.
+TEST(FuzzFindings, CBFLongNamesAreFoundAcrossTheSearchChunks) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  const std::string head = CBFWithName("");
+  for (std::size_t at = 65536 - 260; at < 66100; at += 13) {
+    for (const std::size_t length : {std::size_t{201}, std::size_t{200}}) {
+      const std::string path = dir.File("chunks.cbf");
+      WriteFile(path, head + std::string(at - head.size(), ' ') + "_" +
+                          std::string(length - 1, 'x') + " 1\r\n");
+      sink.lines.clear();
+      sink.boxes.clear();
+      int status = kStatusGood;
+      DataSet d;
+      FInputCBF(path, d, status);
+      EXPECT_EQ(AnyLineHas(sink, "data name longer than 200 characters"), length > 200)
+          << at << " " << length;
+    }
+  }
+}
+
 // The second finding: a binary section whose closing boundary is damaged
 // ("--CIF-BINARY-FORMAT-SECTIO N----"), then ";" and a CR alone, then a name of 1977
 // underscores. The library resumes reading text after the binary data it was told the size of
