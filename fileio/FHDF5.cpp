@@ -625,7 +625,7 @@ Direct ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int 
   // Stored in this machine's order, so that the decoded bytes are the values.
   if (H5Tequal(fileType, MemoryType(part.kind)) <= 0) return Direct::kOtherKind;
   const Decoders& decoders = BitshuffleDecoders();
-  if (!decoders.whole) return Direct::kOtherKind;
+  if (!decoders.lz4 || !decoders.unshuffle) return Direct::kOtherKind;
 
   const hsize_t offset[3] = {static_cast<hsize_t>(frame), 0, 0};
   hsize_t stored = 0;
@@ -658,16 +658,221 @@ Direct ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int 
   if (!BlocksFit(raw.data() + 12, length, elements, size, block, blocks, tailAt)) {
     return Direct::kDamaged;
   }
-  if (decoders.lz4 && decoders.unshuffle) {
-    return DecodeBlocks(decoders, raw.data() + 12, blocks, elements, size, tailAt, target)
-               ? Direct::kRead
-               : Direct::kDamaged;
-  }
-  return decoders.whole(raw.data() + 12, target, static_cast<std::size_t>(elements),
-                        static_cast<std::size_t>(size), static_cast<std::size_t>(block)) ==
-                 tailAt + (elements % 8) * size
+  return DecodeBlocks(decoders, raw.data() + 12, blocks, elements, size, tailAt, target)
              ? Direct::kRead
              : Direct::kDamaged;
+}
+
+// ---- Chunks checked before a plugin decodes them ----------------------------------------------
+// The library's own filters (deflate, shuffle, Fletcher-32, szip, n-bit, scale-offset) and the
+// bzip2 and LZF plugins bound every read by the chunk's length. The LZ4 (32004) and bitshuffle
+// (32008) plugins do not: they take the sizes written in the chunk on trust and decode with
+// LZ4_decompress_fast, which reads as far as the stream tells it (a fuzzed file read past its
+// chunk this way). So before the library reads a frame of such a data-set, every chunk of the
+// frame is decoded here with LZ4_decompress_safe, as the plugin will walk it, and the frame is
+// refused unless each decodes exactly. Data-sets with other filters are refused: a plugin not
+// known here cannot be vouched for.
+
+constexpr unsigned kLZ4Filter = 32004;
+
+bool BoundedFilter(H5Z_filter_t id) {
+  switch (id) {
+    case H5Z_FILTER_DEFLATE:
+    case H5Z_FILTER_SHUFFLE:
+    case H5Z_FILTER_FLETCHER32:
+    case H5Z_FILTER_SZIP:
+    case H5Z_FILTER_NBIT:
+    case H5Z_FILTER_SCALEOFFSET:
+    case 307:    // bzip2
+    case 32000:  // LZF
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A chunk of the LZ4 plugin: the decoded size (8 bytes, big-endian), the block size (4), then
+// per block its stored size (4) and its bytes, stored plain when that size is the block's.
+bool LZ4ChunkSound(const unsigned char* raw, std::int64_t stored, std::int64_t chunkBytes,
+                   LZ4Decompress lz4, std::vector<char>& scratch) {
+  if (stored < 12 || static_cast<std::int64_t>(BigEndian(raw, 8)) != chunkBytes) return false;
+  std::int64_t block = static_cast<std::int64_t>(BigEndian(raw + 8, 4));
+  if (block <= 0) return false;  // the plugin would loop for ever
+  block = std::min(block, chunkBytes);
+  std::int64_t at = 12, done = 0;
+  while (done < chunkBytes) {
+    const std::int64_t want = std::min(block, chunkBytes - done);
+    if (stored - at < 4) return false;
+    const auto n = static_cast<std::int64_t>(BigEndian(raw + at, 4));
+    at += 4;
+    if (n > stored - at) return false;
+    if (n != want) {
+      if (want > INT32_MAX || n > INT32_MAX) return false;
+      scratch.resize(static_cast<std::size_t>(want));
+      if (lz4(reinterpret_cast<const char*>(raw + at), scratch.data(), static_cast<int>(n),
+              static_cast<int>(want)) != want) {
+        return false;
+      }
+    }
+    at += n;
+    done += want;
+  }
+  return true;
+}
+
+// A chunk of the bitshuffle plugin with LZ4: the decoded size (8 bytes, big-endian), the block
+// size in bytes (4), the blocks, then the last elements % 8 raw. `elementSize` is the one the
+// plugin takes (its third parameter), not the type's.
+bool BitshuffleChunkSound(const unsigned char* raw, std::int64_t stored, std::int64_t chunkBytes,
+                          std::int64_t elementSize, LZ4Decompress lz4,
+                          std::vector<char>& scratch) {
+  if (stored < 12 || elementSize <= 0 || chunkBytes % elementSize != 0 ||
+      static_cast<std::int64_t>(BigEndian(raw, 8)) != chunkBytes) {
+    return false;
+  }
+  const auto blockBytes = static_cast<std::int64_t>(BigEndian(raw + 8, 4));
+  if (blockBytes <= 0 || blockBytes % (8 * elementSize) != 0) return false;
+  std::vector<Block> blocks;
+  std::int64_t tailAt = 0;
+  const std::int64_t elements = chunkBytes / elementSize;
+  if (!BlocksFit(raw + 12, stored - 12, elements, elementSize, blockBytes / elementSize, blocks,
+                 tailAt)) {
+    return false;
+  }
+  for (const Block& b : blocks) {
+    const std::int64_t want = b.elements * elementSize;
+    if (want > INT32_MAX) return false;
+    scratch.resize(static_cast<std::size_t>(want));
+    if (lz4(reinterpret_cast<const char*>(raw + 12 + b.at), scratch.data(),
+            static_cast<int>(b.bytes), static_cast<int>(want)) != want) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the library may read frame `frame` (0-based) of the data-set through its filters;
+// a warning says why not.
+int FiltersSound(const char* routine, hid_t dataset, const Part& part, int rank,
+                 std::int64_t frame, int& status) {
+  Handle plist(H5Dget_create_plist(dataset), H5Pclose);
+  if (!plist || H5Pget_layout(plist.get()) != H5D_CHUNKED) return kTrue;
+  const int filters = H5Pget_nfilters(plist.get());
+  enum class Check { kNone, kLZ4, kBitshuffleLZ4, kBitshufflePlain } check = Check::kNone;
+  std::int64_t elementSize = 0;
+  for (int i = 0; i < filters; ++i) {
+    unsigned flags = 0, values[8] = {};
+    std::size_t count = 8;
+    char name[64];
+    unsigned config = 0;
+    const H5Z_filter_t id =
+        H5Pget_filter2(plist.get(), static_cast<unsigned>(i), &flags, &count, values, sizeof name,
+                       name, &config);
+    if (BoundedFilter(id)) continue;
+    const bool lz4 = id == static_cast<H5Z_filter_t>(kLZ4Filter);
+    const bool bitshuffle = id == static_cast<H5Z_filter_t>(kBitshuffleFilter);
+    if (!lz4 && !bitshuffle) {
+      IWarning(IFormat("%s: The data-set %s is compressed with filter %d, which is not read "
+                       "here (deflate, szip, bzip2, LZF, LZ4 and bitshuffle-LZ4 are)",
+                       routine, part.path.c_str(), static_cast<int>(id)),
+               status);
+      return kFalse;
+    }
+    // The stored bytes are the input of the last filter only.
+    if (i != filters - 1 || (bitshuffle && count < 3)) {
+      IWarning(IFormat("%s: The data-set %s has a chain of filters whose chunks cannot be "
+                       "checked",
+                       routine, part.path.c_str()),
+               status);
+      return kFalse;
+    }
+    if (lz4) {
+      check = Check::kLZ4;
+      continue;
+    }
+    const unsigned compression = count >= 5 ? values[4] : 0;
+    if (compression != 0 && compression != kBitshuffleLZ4) {
+      IWarning(IFormat("%s: The data-set %s is bitshuffled with compression %u, which is not "
+                       "read here",
+                       routine, part.path.c_str(), compression),
+               status);
+      return kFalse;
+    }
+    check = compression == 0 ? Check::kBitshufflePlain : Check::kBitshuffleLZ4;
+    elementSize = values[2];
+  }
+  if (check == Check::kNone) return kTrue;
+  const Decoders& decoders = BitshuffleDecoders();
+  if (!decoders.lz4 && check != Check::kBitshufflePlain) {
+    IWarning(IFormat("%s: The data-set %s cannot be checked before decoding (no "
+                     "LZ4_decompress_safe in the bitshuffle plugin's libraries)",
+                     routine, part.path.c_str()),
+             status);
+    return kFalse;
+  }
+
+  hsize_t chunk[3] = {0, 0, 0};
+  Handle type(H5Dget_type(dataset), H5Tclose);
+  const std::size_t typeSize = type ? H5Tget_size(type.get()) : 0;
+  if (H5Pget_chunk(plist.get(), rank, chunk) != rank || typeSize == 0) return kFalse;
+  std::int64_t chunkBytes = static_cast<std::int64_t>(typeSize);
+  for (int k = 0; k < rank; ++k) {
+    if (chunk[k] == 0 || chunk[k] > static_cast<hsize_t>(INT32_MAX) ||
+        chunkBytes > (std::int64_t{1} << 40) / static_cast<std::int64_t>(chunk[k])) {
+      return kFalse;
+    }
+    chunkBytes *= static_cast<std::int64_t>(chunk[k]);
+  }
+  Handle file(H5Iget_file_id(dataset), H5Fclose);
+  hsize_t fileSize = 0;
+  if (!file || H5Fget_filesize(file.get(), &fileSize) < 0) return kFalse;
+
+  // The chunks the frame lies in.
+  const hsize_t* plane = rank == 3 ? chunk + 1 : chunk;
+  hsize_t offset[3] = {rank == 3 ? static_cast<hsize_t>(frame) / chunk[0] * chunk[0] : 0, 0, 0};
+  hsize_t* planeOffset = rank == 3 ? offset + 1 : offset;
+  std::vector<unsigned char> raw;
+  std::vector<char> scratch;
+  for (hsize_t y = 0; y < static_cast<hsize_t>(part.rows); y += plane[0]) {
+    for (hsize_t x = 0; x < static_cast<hsize_t>(part.columns); x += plane[1]) {
+      planeOffset[0] = y;
+      planeOffset[1] = x;
+      hsize_t stored = 0;
+      // A chunk never written reads as the fill value, without the filters.
+      if (H5Dget_chunk_storage_size(dataset, offset, &stored) < 0 || stored == 0) continue;
+      bool sound = stored <= fileSize;
+      std::uint32_t skipped = 0;
+      if (sound) {
+        raw.resize(static_cast<std::size_t>(stored));
+        sound = H5Dread_chunk(dataset, H5P_DEFAULT, offset, &skipped, raw.data()) >= 0;
+      }
+      // A chunk written without the last filter does not pass through it.
+      const bool filtered = (skipped & (1u << (filters - 1))) == 0;
+      if (sound && filtered) {
+        const auto n = static_cast<std::int64_t>(stored);
+        switch (check) {
+          case Check::kLZ4:
+            sound = LZ4ChunkSound(raw.data(), n, chunkBytes, decoders.lz4, scratch);
+            break;
+          case Check::kBitshuffleLZ4:
+            sound = BitshuffleChunkSound(raw.data(), n, chunkBytes, elementSize, decoders.lz4,
+                                         scratch);
+            break;
+          default:
+            // Unshuffled as stored: the plugin's output is as long as the chunk it was given.
+            sound = n == chunkBytes && elementSize > 0 && n % elementSize == 0;
+            break;
+        }
+      }
+      if (!sound) {
+        IWarning(IFormat("%s: Frame %lld of %s lies in a damaged compressed chunk", routine,
+                         static_cast<long long>(frame + 1), part.path.c_str()),
+                 status);
+        return kFalse;
+      }
+    }
+  }
+  return kTrue;
 }
 
 // ---- The NeXus instrument group ---------------------------------------------------------------
@@ -897,6 +1102,10 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
     IWarning(IFormat("%s: Frame %lld of %s is a damaged bitshuffle-LZ4 chunk", routine,
                      static_cast<long long>(frame + 1), part.path.c_str()),
              status);
+    return kFalse;
+  }
+  if (direct == Direct::kOtherKind && !FiltersSound(routine, dataset.get(), part, rank, frame,
+                                                   status)) {
     return kFalse;
   }
   if (direct == Direct::kOtherKind &&

@@ -79,6 +79,7 @@ void Sort(const fs::path& file, const fs::path& out) {
     case kFormatTIFF: return Keep(out, "tiff", bytes);
     case kFormatPrinceton: return Keep(out, "spe", bytes);
     case kFormatCBF: return Keep(out, "cbf", bytes);
+    case kFormatHDF5: return Keep(out, "hdf5", bytes);
     case kFormatChiplot: return Keep(out, "chiplot", bytes);
     case kFormatBSL: return Keep(out, "bsl", Joined(bytes, file.parent_path() / Line(bytes, 3)));
     case kFormatVolume: {
@@ -92,6 +93,7 @@ void Sort(const fs::path& file, const fs::path& out) {
   // What detection refuses still seeds the target of its kind (by the name its test gave).
   if (ext == ".tif" || ext == ".tiff") return Keep(out, "tiff", bytes);
   if (ext == ".cbf") return Keep(out, "cbf", bytes);
+  if (ext == ".h5" || ext == ".nxs" || ext == ".hdf5") return Keep(out, "hdf5", bytes);
   if (ext == ".spe") return Keep(out, "spe", bytes);
   if (ext.rfind(".mar", 0) == 0 || ext == ".pck") return Keep(out, "mar", bytes);
   if (ext == ".chi" || ext == ".ds" || ext == ".txt" || ext == ".dat") {

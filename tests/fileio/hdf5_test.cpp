@@ -296,6 +296,109 @@ TEST_F(Hdf5Input, DamagedBitshuffleChunksAreRefusedBeforeTheDecoderSeesThem) {
   EXPECT_EQ(status, kStatusGood);
 }
 
+// Chunks of another shape than one frame go through the library and its plugins. The LZ4 and
+// bitshuffle plugins trust the sizes written in a chunk (a fuzzed file made the bitshuffle one
+// read past its chunk), so each chunk of the frame is decoded and checked first: sound ones are
+// read exactly, partial chunks at the edges included; a block longer than its chunk or a block
+// size of 0 (on which the LZ4 plugin never ends) is refused and the store kept.
+TEST_F(Hdf5Input, ChunksOfOtherShapesAreCheckedBeforeThePluginsDecodeThem) {
+  DatasetInfo none;
+  FGetDatasetInfo(dir.File("none.h5"), kFormatHDF5, 1, none, status);  // loads the plugins
+  status = kStatusGood;
+  struct Filter {
+    unsigned id;
+    std::vector<unsigned> values;
+  };
+  for (const Filter& filter : {Filter{kBitshuffle, {0, 2}}, Filter{32004, {}}}) {
+    SCOPED_TRACE(filter.id);
+    if (H5Zfilter_avail(filter.id) <= 0) continue;
+    const std::string name = dir.File("chunks.h5");
+    haddr_t address = 0;
+    {
+      H5 file{H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+      const hsize_t dims[3] = {3, 30, 40}, chunk[3] = {2, 16, 16};
+      H5 space{H5Screate_simple(3, dims, nullptr), H5Sclose};
+      H5 dcpl{H5Pcreate(H5P_DATASET_CREATE), H5Pclose};
+      H5Pset_chunk(dcpl.id, 3, chunk);
+      ASSERT_GE(H5Pset_filter(dcpl.id, filter.id, H5Z_FLAG_MANDATORY, filter.values.size(),
+                              filter.values.data()),
+                0);
+      H5 lcpl{H5Pcreate(H5P_LINK_CREATE), H5Pclose};
+      H5Pset_create_intermediate_group(lcpl.id, 1);
+      H5 dataset{H5Dcreate2(file.id, "/entry/data/data", H5T_STD_U32LE, space.id, lcpl.id,
+                            dcpl.id, H5P_DEFAULT),
+                 H5Dclose};
+      std::vector<std::uint32_t> values;
+      for (int f = 0; f < 3; ++f)
+        for (int y = 0; y < 30; ++y)
+          for (int x = 0; x < 40; ++x) values.push_back(Value(f, x, y));
+      ASSERT_GE(H5Dwrite(dataset.id, H5T_NATIVE_UINT32, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                         values.data()),
+                0);
+      H5Fflush(file.id, H5F_SCOPE_GLOBAL);
+      // The chunk of frame 3 at the bottom right edge.
+      const hsize_t offset[3] = {2, 16, 32};
+      unsigned mask = 0;
+      hsize_t size = 0;
+      ASSERT_GE(H5Dget_chunk_info_by_coord(dataset.id, offset, &mask, &address, &size), 0);
+    }
+    for (int frame = 1; frame <= 3; ++frame) {
+      DataSet d;
+      ASSERT_TRUE(FInputImage(name, kFormatHDF5, 1, frame, kFalse, d, status)) << frame;
+      ExpectFrame(d, frame - 1, 40, 30);
+    }
+    const std::string whole = ReadFile(name);
+    std::string lying = whole;  // the first block claims more bytes than the chunk holds
+    lying[address + 12] = '\x7f';
+    std::string endless = whole;  // blocks of 0 bytes
+    for (int k = 8; k < 12; ++k) endless[address + k] = '\0';
+    for (const std::string& spoilt : {lying, endless}) {
+      WriteFile(dir.File("spoilt.h5"), spoilt);
+      DataSet d;
+      ASSERT_TRUE(IAllocateData(2, 2, d, status));
+      IDefineWholeImage(d, 2, 2);
+      d.data[0] = 5.0f;
+      sink.lines.clear();
+      EXPECT_FALSE(FInputImage(dir.File("spoilt.h5"), kFormatHDF5, 1, 3, kFalse, d, status));
+      EXPECT_TRUE(Saw("WARNING: FInputHDF5: Frame 3 of /entry/data/data lies in a damaged "
+                      "compressed chunk"));
+      EXPECT_EQ(d.data[0], 5.0f);
+      DataSet first;
+      ASSERT_TRUE(FInputImage(dir.File("spoilt.h5"), kFormatHDF5, 1, 1, kFalse, first, status));
+      ExpectFrame(first, 0, 40, 30);
+    }
+  }
+  EXPECT_EQ(status, kStatusGood);
+}
+
+// A filter whose plugin is not known here is refused by name, before any plugin decodes.
+TEST_F(Hdf5Input, UnknownCompressionFiltersAreRefused) {
+  const std::string name = dir.File("blosc.h5");
+  {
+    H5 file{H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+    const hsize_t dims[2] = {4, 6};
+    H5 space{H5Screate_simple(2, dims, nullptr), H5Sclose};
+    H5 dcpl{H5Pcreate(H5P_DATASET_CREATE), H5Pclose};
+    H5Pset_chunk(dcpl.id, 2, dims);
+    ASSERT_GE(H5Pset_filter(dcpl.id, 32001, H5Z_FLAG_OPTIONAL, 0, nullptr), 0);
+    H5 lcpl{H5Pcreate(H5P_LINK_CREATE), H5Pclose};
+    H5Pset_create_intermediate_group(lcpl.id, 1);
+    H5 dataset{H5Dcreate2(file.id, "/entry/data/data", H5T_STD_U32LE, space.id, lcpl.id,
+                          dcpl.id, H5P_DEFAULT),
+               H5Dclose};
+    ASSERT_GE(dataset.id, 0);
+    std::vector<std::uint32_t> values(24, 7);
+    const hsize_t offset[2] = {0, 0};
+    ASSERT_GE(H5Dwrite_chunk(dataset.id, H5P_DEFAULT, 0, offset, values.size() * 4,
+                             values.data()),
+              0);
+  }
+  DataSet d;
+  EXPECT_FALSE(FInputImage(name, kFormatHDF5, 1, 1, kFalse, d, status));
+  EXPECT_TRUE(Saw("WARNING: FInputHDF5: The data-set /entry/data/data is compressed with "
+                  "filter 32001, which is not read here"));
+}
+
 TEST_F(Hdf5Input, MasterFileWithExternalLinksGeometryPixelMaskAndOverflow) {
   // Two data files of 50 frames each, linked from a master file in the same folder by
   // relative names; the program runs from another working directory.
