@@ -9,7 +9,11 @@
 // data-set's stored bytes can back, one frame allocated at a time.
 #include <dlfcn.h>
 #include <hdf5.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -18,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
+#include <cerrno>
 #include <limits>
 #include <type_traits>
 #include <atomic>
@@ -1166,6 +1171,129 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
+// ---- A first reading in a child process -------------------------------------------------------
+// The HDF5 library (1.10) is not hardened against damaged files of its own format: a broken
+// object header or link message crashes it (fuzzing finds such files within a minute). So a
+// file is first read by a forked child: opened, its image located, the chunk index of every
+// frame looked up, the instrument group and the pixel mask read. The file is taken only when
+// the child ends normally; the library then makes the same calls here on the same bytes. The
+// verdict is kept per file (device, inode, size, time of change), so a file's frames cost one
+// child. Every entry point holds gLibrary: no other thread is inside the library when a child is
+// forked. LV_HDF5_IN_PROCESS=1 reads in this process only (the fuzz target does, to see the
+// library's crashes).
+
+std::recursive_mutex gLibrary;  // a message box's events may read a file again
+
+bool InProcessOnly() {
+  static const bool only = [] {
+    const char* value = std::getenv("LV_HDF5_IN_PROCESS");
+    return value && *value && std::strcmp(value, "0") != 0;
+  }();
+  return only;
+}
+
+struct Verdict {
+  struct stat info {};
+  bool sound = false;
+};
+std::vector<Verdict> gVerdicts;  // the latest last; under gLibrary
+
+constexpr std::int64_t kMostChunkLookups = std::int64_t{1} << 20;
+
+// What the child does: everything the reading here will ask of the library but the pixels.
+void TrialRead(const std::string& fileName) {
+  IMessageCapture quiet;
+  int status = kStatusGood;
+  Handle file;
+  Source source;
+  if (!OpenFile("HDF5 trial", fileName, file, status) ||
+      !Locate("HDF5 trial", file.get(), fileName, source, status)) {
+    return;
+  }
+  std::int64_t lookups = 0;
+  for (const Part& part : source.parts) {
+    Handle dataset(H5Dopen2(file.get(), part.path.c_str(), H5P_DEFAULT), H5Dclose);
+    Handle plist(dataset ? H5Dget_create_plist(dataset.get()) : -1, H5Pclose);
+    if (!plist) continue;
+    H5Dget_storage_size(dataset.get());
+    hsize_t chunk[3] = {1, 1, 1};
+    if (H5Pget_layout(plist.get()) != H5D_CHUNKED) continue;
+    Handle space(H5Dget_space(dataset.get()), H5Sclose);
+    const int stored = space ? H5Sget_simple_extent_ndims(space.get()) : 0;
+    if ((stored != 2 && stored != 3) || H5Pget_chunk(plist.get(), stored, chunk) != stored) {
+      continue;
+    }
+    const hsize_t* plane = stored == 3 ? chunk + 1 : chunk;
+    const hsize_t step = stored == 3 ? std::max<hsize_t>(chunk[0], 1) : 1;
+    if (plane[0] == 0 || plane[1] == 0) continue;
+    for (hsize_t f = 0; f < static_cast<hsize_t>(part.frames); f += step) {
+      for (hsize_t y = 0; y < static_cast<hsize_t>(part.rows); y += plane[0]) {
+        for (hsize_t x = 0; x < static_cast<hsize_t>(part.columns); x += plane[1]) {
+          const hsize_t offset3[3] = {f, y, x};
+          hsize_t size = 0;
+          H5Dget_chunk_storage_size(dataset.get(), stored == 3 ? offset3 : offset3 + 1, &size);
+          if (++lookups > kMostChunkLookups) break;
+        }
+        if (lookups > kMostChunkLookups) break;
+      }
+      if (lookups > kMostChunkLookups) break;
+    }
+  }
+  DataSet probe;
+  probe.dimX = source.columns;
+  probe.dimY = source.rows;
+  TakeGeometry(file.get(), probe, status);
+  IArray<unsigned char> mask;
+  TakePixelMask(file.get(), probe, mask, status);
+}
+
+// Whether the library survives the file in a child; a warning says when it did not.
+bool SurvivesTrial(const char* routine, const std::string& fileName, const struct stat& info,
+                   int& status) {
+  if (InProcessOnly()) return true;
+  const auto refuse = [&](const char* what) {
+    IWarning(IFormat("%s: The HDF5 library %s on the structure of the file (a damaged file?): %s",
+                     routine, what, fileName.c_str()),
+             status);
+    return false;
+  };
+  for (const Verdict& v : gVerdicts) {
+    if (SameFile(v.info, info) && v.info.st_dev == info.st_dev) {
+      return v.sound || refuse("fails");
+    }
+  }
+  const pid_t child = fork();
+  if (child < 0) return true;  // no child to be had: the file is read here all the same
+  if (child == 0) {
+    TrialRead(fileName);
+    _exit(0);
+  }
+  // The child ends within a minute, else it is stopped and the file refused.
+  int how = 0;
+  bool ended = false;
+  long pause = 200000;  // ns, doubling to 50 ms
+  for (double waited = 0.0; waited < 60.0 && !ended;) {
+    const pid_t got = waitpid(child, &how, WNOHANG);
+    if (got == child || (got < 0 && errno != EINTR)) {
+      ended = true;
+      break;
+    }
+    const timespec nap{0, pause};
+    nanosleep(&nap, nullptr);
+    waited += static_cast<double>(pause) * 1e-9;
+    pause = std::min(pause * 2, 50000000L);
+  }
+  if (!ended) {
+    kill(child, SIGKILL);
+    waitpid(child, &how, 0);
+  }
+  const bool sound = ended && WIFEXITED(how) && WEXITSTATUS(how) == 0;
+  if (gVerdicts.size() >= 256) gVerdicts.erase(gVerdicts.begin());
+  gVerdicts.push_back({info, sound});
+  if (!sound) return refuse(ended ? "fails" : "does not finish");
+  return true;
+}
+
 // This thread's open file for `fileName`, opened and located unless it is held already; its
 // handle is closed (empty) when the file cannot be opened or holds no image.
 OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int& status) {
@@ -1178,7 +1306,8 @@ OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int&
   tOpen = OpenSource{};
   Handle file;
   Source source;
-  if (!OpenFile(routine, fileName, file, status) ||
+  if ((known && S_ISREG(info.st_mode) && !SurvivesTrial(routine, fileName, info, status)) ||
+      !OpenFile(routine, fileName, file, status) ||
       !Locate(routine, file.get(), fileName, source, status)) {
     return tOpen;
   }
@@ -1205,6 +1334,7 @@ int FIsHDF5(const unsigned char* buffer, int length) {
 int FHDF5DatasetInfo(const std::string& fileName, int, DatasetInfo& info, int& status) {
   static constexpr IRoutine kR{"FHDF5DatasetInfo", "V0.1"};
   if (IBad(kR, status)) return kFalse;
+  const std::lock_guard<std::recursive_mutex> library(gLibrary);
   OpenSource& open = OpenAndLocate(kR.name, fileName, status);
   if (!open.file) return kFalse;
   info.columns = open.source.columns;
@@ -1217,6 +1347,7 @@ int FHDF5DatasetInfo(const std::string& fileName, int, DatasetInfo& info, int& s
 int FInputHDF5(const std::string& fileName, int image, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputHDF5", "V0.1"};
   if (IBad(kR, status)) return kFalse;
+  const std::lock_guard<std::recursive_mutex> library(gLibrary);
   // The file the information routine opened just before is taken over, and closed here.
   OpenSource open = std::move(OpenAndLocate(kR.name, fileName, status));
   tOpen = OpenSource{};

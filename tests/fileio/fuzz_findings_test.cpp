@@ -9,6 +9,7 @@
 #include "core/status.h"
 #include "fileio/FCBF.h"
 #include "fileio/FInput.h"
+#include "tests/fileio/hdf5_damaged_files.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -173,4 +174,30 @@ TEST(FuzzFindings, CBFBinarySectionsAreSearchedToo) {
   ASSERT_TRUE(OpenAsProgramDoes(plain, back));
   ASSERT_EQ(back.dimX, 2000);
   EXPECT_EQ(back.data[1999], static_cast<float>((1999 * 37) % 1000));
+}
+
+// The HDF5 library is not hardened against damaged files of its own format: fuzzed files crash
+// it (these two took the program down). A file is read by a child process first, and these are
+// refused with a message, the store kept, however often they are opened.
+TEST(FuzzFindings, HDF5FilesThatCrashTheLibraryAreRefused) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  int k = 0;
+  for (const char* encoded : {kHDF5AccumulatorOverrun, kHDF5WildFree}) {
+    const std::string path = dir.File("damaged" + std::to_string(++k) + ".h5");
+    WriteFile(path, DecodeZeroRuns(encoded));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      sink.lines.clear();
+      sink.boxes.clear();
+      DataSet d;
+      FillStore(d);
+      EXPECT_FALSE(OpenAsProgramDoes(path, d));
+      EXPECT_TRUE(AnyLineHas(sink, "The HDF5 library fails on the structure of the file (a "
+                                   "damaged file?)"))
+          << path;
+      EXPECT_EQ(d.dimX, 3);
+      EXPECT_EQ(d.data[5], 6.0f);
+    }
+  }
 }
