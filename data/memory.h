@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <memory>
 
+// Gives an array back: large ones are kept a while for the next array of their size.
+void IReleaseMemory(void* p) noexcept;
+
 struct IFreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
+  void operator()(void* p) const noexcept { IReleaseMemory(p); }
 };
 
 template <class T>
