@@ -220,7 +220,8 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
   int startX = 0, startY = 0, endX = 800, endY = 600;
   IGetDBIntItem("Window_StartX", startX, status);
   IGetDBIntItem("Window_StartY", startY, status);
-  IGetDBIntItem("Window_EndX", endX, status);
+  // The first start's default size is widened to show every menu; a size the user left is kept.
+  const bool sized = IGetDBIntItem("Window_EndX", endX, status);
   IGetDBIntItem("Window_EndY", endY, status);
   if (startX < 0) startX = 0;
   if (startY < 0) startY = 0;
@@ -242,7 +243,8 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
     if (LVCommand("Open_File", event, local)) Redraw();
   };
   backend->CreateMainWindow("Lumivane V1.17.00", startX, startY, endX - startX + 1,
-                            endY - startY + 1, LVMenuSpecs(), LVShortcutSpecs(), handlers);
+                            endY - startY + 1, LVMenuSpecs(), LVShortcutSpecs(), handlers,
+                            !sized);
   const auto unavailable = LVUnavailableMenuIds();
   backend->SetUnavailable(std::set<int>(unavailable.begin(), unavailable.end()),
                           "Not available in this version yet");

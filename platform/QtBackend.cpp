@@ -29,6 +29,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
+#include <QGuiApplication>
+#include <QStyle>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
@@ -210,10 +212,37 @@ PQtBackend::~PQtBackend() {
   }
 }
 
+QRect PFitWindowRectangle(QRect wanted, const std::vector<QRect>& screens, int menuWidth,
+                          bool widen) {
+  if (widen && wanted.width() < menuWidth) wanted.setWidth(menuWidth);
+  if (screens.empty()) return wanted;
+  const QRect* on = nullptr;
+  long long most = 0;
+  for (const QRect& screen : screens) {
+    const QRect common = screen.intersected(wanted);
+    const long long area = static_cast<long long>(common.width()) * common.height();
+    if (common.width() >= 50 && common.height() >= 50 && area > most) {
+      most = area;
+      on = &screen;
+    }
+  }
+  if (!on) {
+    on = &screens.front();
+    wanted.moveTopLeft(on->topLeft());
+  }
+  wanted.setWidth(std::min(wanted.width(), on->width()));
+  wanted.setHeight(std::min(wanted.height(), on->height()));
+  if (wanted.right() > on->right()) wanted.moveRight(on->right());
+  if (wanted.bottom() > on->bottom()) wanted.moveBottom(on->bottom());
+  if (wanted.left() < on->left()) wanted.moveLeft(on->left());
+  if (wanted.top() < on->top()) wanted.moveTop(on->top());
+  return wanted;
+}
+
 void PQtBackend::CreateMainWindow(const std::string& title, int left, int top, int width,
                                   int height, const std::vector<PMenuSpec>& menus,
                                   const std::vector<PShortcutSpec>& shortcuts,
-                                  PWindowHandlers handlers) {
+                                  PWindowHandlers handlers, bool widenForMenus) {
   window_ = new PMainWindow();
   PMainWindow* w = window_;
   w->handlers = std::move(handlers);
@@ -270,7 +299,19 @@ void PQtBackend::CreateMainWindow(const std::string& title, int left, int top, i
       });
     });
   }
-  w->setGeometry(left, top, std::max(width, 50), std::max(height, 50));
+  std::vector<QRect> screens;
+  if (QScreen* primary = QGuiApplication::primaryScreen()) {
+    screens.push_back(primary->availableGeometry());
+    for (QScreen* screen : QGuiApplication::screens())
+      if (screen != primary) screens.push_back(screen->availableGeometry());
+  }
+  // The menu bar's own width plus the frame's: what it needs to show every menu.
+  const int menuWidth = w->menuBar()->sizeHint().width() + 2 * w->style()->pixelMetric(
+                                                               QStyle::PM_DefaultFrameWidth);
+  const QRect placed = PFitWindowRectangle(
+      QRect(left, top, std::max(width, 50), std::max(height, 50)), screens, menuWidth,
+      widenForMenus);
+  w->setGeometry(placed);
 }
 
 void PQtBackend::ShowMainWindow() {

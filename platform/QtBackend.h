@@ -6,6 +6,8 @@
 // the program decides what each means through the handlers it installs.
 #pragma once
 
+#include <QRect>
+
 #include <functional>
 #include <memory>
 #include <set>
@@ -54,15 +56,25 @@ struct PWindowHandlers {
   std::function<bool()> busy;
 };
 
+// Where a window asked for at `wanted` goes on these screens (their available areas, the
+// primary first): widened to `menuWidth` when asked (a menu bar that does not fit hides its
+// last menus behind a button), on the screen it overlaps most, or on the primary screen's top
+// left corner when it overlaps none by 50 x 50 pixels (a display since unplugged), and never
+// larger than that screen or past its edges.
+QRect PFitWindowRectangle(QRect wanted, const std::vector<QRect>& screens, int menuWidth,
+                          bool widen);
+
 class PQtBackend : public PBackend {
  public:
   PQtBackend();
   ~PQtBackend() override;
 
-  // Creates the main window at the rectangle (left, top, width, height).
+  // Creates the main window at the rectangle (left, top, width, height), fitted to the screens
+  // (PFitWindowRectangle); `widenForMenus` when the size is the first start's default.
   void CreateMainWindow(const std::string& title, int left, int top, int width, int height,
                         const std::vector<PMenuSpec>& menus,
-                        const std::vector<PShortcutSpec>& shortcuts, PWindowHandlers handlers);
+                        const std::vector<PShortcutSpec>& shortcuts, PWindowHandlers handlers,
+                        bool widenForMenus = false);
   void ShowMainWindow();
   // The window's outer rectangle, for storing at shut-down.
   void WindowRectangle(int& left, int& top, int& right, int& bottom) const;

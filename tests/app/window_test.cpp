@@ -4,6 +4,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QImage>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QMenuBar>
+#include <QMainWindow>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -117,6 +121,47 @@ TEST_F(Window, StartsAtTheStoredRectangleAndStoresItAtShutDown) {
   EXPECT_NE(db.find("Window_EndX = "), std::string::npos);
   EXPECT_NE(db.find("Info_Window_StartY = "), std::string::npos);
   EXPECT_EQ(ReadFile(dir.File("lumivane.log")).rfind("Quorvel: Log File: lumivane.log", 0), 0u);
+}
+
+// A first start (nothing stored) widens the default 800 pixels to the whole menu bar, as far
+// as the screen allows: the last menus (Help among them) were hidden behind a button.
+TEST_F(Window, TheFirstStartShowsEveryMenu) {
+  Start();
+  QMainWindow* window = qobject_cast<QMainWindow*>(backend->MainWidget());
+  ASSERT_NE(window, nullptr);
+  QMenuBar* bar = window->menuBar();
+  const int screen = QGuiApplication::primaryScreen()->availableGeometry().width();
+  EXPECT_GE(window->width(), std::min(bar->sizeHint().width(), screen));
+  if (bar->sizeHint().width() <= screen) {
+    const QList<QAction*> menus = bar->actions();
+    ASSERT_FALSE(menus.isEmpty());
+    EXPECT_EQ(menus.back()->text().remove('&'), "Help");
+    EXPECT_LE(bar->actionGeometry(menus.back()).right(), bar->width());
+  }
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+// Where a window goes on the screens it finds.
+TEST(WindowPlacement, OnAScreenWithinItsEdgesAndWideEnoughForTheMenus) {
+  const QRect primary(0, 0, 1920, 1050), second(1920, 0, 1280, 1000);
+  // As asked, when it lies on a screen.
+  EXPECT_EQ(PFitWindowRectangle(QRect(20, 30, 800, 600), {primary, second}, 1100, false),
+            QRect(20, 30, 800, 600));
+  // Widened for the menus on a first start.
+  EXPECT_EQ(PFitWindowRectangle(QRect(0, 0, 800, 600), {primary}, 1100, true),
+            QRect(0, 0, 1100, 600));
+  // On the second screen it overlaps most, kept inside it.
+  EXPECT_EQ(PFitWindowRectangle(QRect(2900, 100, 800, 600), {primary, second}, 0, false),
+            QRect(2400, 100, 800, 600));
+  // Left on a display since unplugged: the primary screen's corner.
+  EXPECT_EQ(PFitWindowRectangle(QRect(4000, 200, 800, 600), {primary}, 0, false),
+            QRect(0, 0, 800, 600));
+  // Larger than the screen: cut to it (a laptop after a large monitor).
+  EXPECT_EQ(PFitWindowRectangle(QRect(0, 0, 2500, 1400), {QRect(0, 0, 1366, 740)}, 0, false),
+            QRect(0, 0, 1366, 740));
+  // No screen known: as asked.
+  EXPECT_EQ(PFitWindowRectangle(QRect(5, 5, 300, 200), {}, 0, false), QRect(5, 5, 300, 200));
 }
 
 TEST_F(Window, MenusFollowTheKindOfDataAndUnbuiltItemsStayGrey) {
