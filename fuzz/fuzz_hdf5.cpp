@@ -9,13 +9,6 @@
 #include "fileio/FInput.h"
 #include "fuzz/FuzzSupport.h"
 
-// The program reads a file in a child process first, so that the library's crashes on damaged
-// files cannot take it down; the fuzzer reads in its own process, to see them.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  setenv("LV_HDF5_IN_PROCESS", "1", 1);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const int kForced[] = {kFormatHDF5, kFormatNone};
   const std::string path =
