@@ -259,6 +259,38 @@ bool NameTooLong(const unsigned char* p) {
   return NameLike(p);
 }
 
+// The library dereferences a null pointer on a save frame that stands before any data block
+// and holds a loop ("save_a loop_ _b", a fuzzed file). CIF allows only comments and blanks
+// before the first data block, so a file whose first token is anything but "data_..." is
+// refused before the library reads it. The first MiB is looked at; the file is rewound.
+int BeginsWithDataBlock(std::FILE* stream, const char* routine, const std::string& fileName,
+                        int& status) {
+  std::vector<char> head(1 << 20);
+  const std::size_t got = std::fread(head.data(), 1, head.size(), stream);
+  std::rewind(stream);
+  std::size_t i = 0;
+  while (i < got) {
+    const char c = head[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+    } else if (c == '#') {
+      while (i < got && head[i] != '\n' && head[i] != '\r') ++i;
+    } else {
+      static const char kData[] = "data_";
+      for (std::size_t k = 0; k < 5; ++k) {
+        if (i + k >= got || std::tolower(static_cast<unsigned char>(head[i + k])) != kData[k]) {
+          IWarning(IFormat("%s: The file %s does not begin with a data block (data_)", routine,
+                           fileName.c_str()),
+                   status);
+          return kFalse;
+        }
+      }
+      return kTrue;
+    }
+  }
+  return kTrue;  // nothing but comments: the library finds no data block itself
+}
+
 // Whether any of the 16 positions from `p` holds a name's first byte after a blank (p[-1] is
 // read).
 bool BlankThenNameStart(const unsigned char* p) {
@@ -343,7 +375,8 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
              status);
     return kFalse;
   }
-  if (!NamesFitLibrary(stream, routine, fileName, status)) {
+  if (!BeginsWithDataBlock(stream, routine, fileName, status) ||
+      !NamesFitLibrary(stream, routine, fileName, status)) {
     std::fclose(stream);
     return kFalse;
   }

@@ -115,6 +115,41 @@ TEST(FuzzFindings, CBFLongNamesAreFoundAcrossTheSearchChunks) {
   }
 }
 
+// CBFlib dereferences a null pointer on a save frame with a loop before any data block (a
+// fuzzed file, minimised to 14 bytes). Only comments and blanks may come before the first data
+// block: anything else is refused before the library reads the file; comments are let through.
+TEST(FuzzFindings, CBFWithoutALeadingDataBlockIsRefused) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  const std::string path = dir.File("saved.cbf");
+  for (const std::string& text :
+       {std::string("save_\x80\x0cloop__\x80", 14), std::string("save_a\nloop_\n_b\n"),
+        std::string("###CBF: VERSION 1.5\r\n# comment\r\n\r\nsave_a loop_ _b.c 1\r\n"),
+        std::string("  _array_data.data 1\n")}) {
+    WriteFile(path, text);
+    sink.lines.clear();
+    sink.boxes.clear();
+    DataSet d;
+    FillStore(d);
+    EXPECT_FALSE(OpenAsProgramDoes(path, d));
+    int status = kStatusGood;
+    DataSet direct;
+    EXPECT_FALSE(FInputCBF(path, direct, status));
+    EXPECT_TRUE(AnyLineHas(sink, "does not begin with a data block (data_)")) << text;
+    EXPECT_EQ(d.dimX, 3);
+  }
+  // Comments and blank lines before "DATA_" (any case) are CIF: the library reads the file (and
+  // refuses it for its missing image, not for its beginning).
+  WriteFile(path, "###CBF: VERSION 1.5\r\n# a comment\r\n\r\n\tDATA_x\r\n_a.b 1\r\n");
+  sink.lines.clear();
+  sink.boxes.clear();
+  int status = kStatusGood;
+  DataSet d;
+  FInputCBF(path, d, status);
+  EXPECT_FALSE(AnyLineHas(sink, "does not begin with a data block"));
+}
+
 // The second finding: a binary section whose closing boundary is damaged
 // ("--CIF-BINARY-FORMAT-SECTIO N----"), then ";" and a CR alone, then a name of 1977
 // underscores. The library resumes reading text after the binary data it was told the size of
