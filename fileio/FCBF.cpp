@@ -251,6 +251,17 @@ bool NameLike(const unsigned char* head) {
   return false;
 }
 
+// Whether the token at `p` (5 bytes there) opens a save frame. The library dereferences a null
+// pointer on a loop with a name without a category inside a save frame ("data_x save_a loop_
+// _U", fuzzed files); save frames belong in dictionaries, never in image files, which are
+// refused when they hold one.
+bool SaveFrame(const unsigned char* p) {
+  static const char kSave[] = "save_";
+  for (std::size_t k = 0; k < 5; ++k)
+    if (std::tolower(p[k]) != static_cast<unsigned char>(kSave[k])) return false;
+  return true;
+}
+
 // Whether a name starting at `p` runs past kLongestName: its first kLongestName + 1 bytes
 // are all non-blank (the caller guarantees they are there).
 bool NameTooLong(const unsigned char* p) {
@@ -343,10 +354,17 @@ int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& f
       const std::size_t n = std::min(kBlock, limit - i);
       if (n == kBlock && !BlankThenNameStart(b + i)) continue;
       for (std::size_t k = i; k < i + n; ++k) {
-        if (CIFBlank(b[k - 1]) && CIFNameStart(b[k]) && total - k > kLongestName &&
-            NameTooLong(b + k)) {
+        if (!CIFBlank(b[k - 1]) || !CIFNameStart(b[k])) continue;
+        if (total - k > kLongestName && NameTooLong(b + k)) {
           IWarning(IFormat("%s: The file %s holds a data name longer than %lld characters",
                            routine, fileName.c_str(), static_cast<long long>(kLongestName)),
+                   status);
+          return kFalse;
+        }
+        if (total - k >= 5 && SaveFrame(b + k)) {
+          IWarning(IFormat("%s: The file %s holds a save frame (save_), which image files do "
+                           "not",
+                           routine, fileName.c_str()),
                    status);
           return kFalse;
         }

@@ -116,8 +116,10 @@ TEST(FuzzFindings, CBFLongNamesAreFoundAcrossTheSearchChunks) {
 }
 
 // CBFlib dereferences a null pointer on a save frame with a loop before any data block (a
-// fuzzed file, minimised to 14 bytes). Only comments and blanks may come before the first data
-// block: anything else is refused before the library reads the file; comments are let through.
+// fuzzed file, minimised to 14 bytes), and on a loop with a name without a category inside a
+// save frame. Only comments and blanks may come before the first data block, and image files
+// hold no save frames: such files are refused before the library reads them; comments are let
+// through.
 TEST(FuzzFindings, CBFWithoutALeadingDataBlockIsRefused) {
   ResetCoreState();
   ScratchDir dir;
@@ -137,6 +139,20 @@ TEST(FuzzFindings, CBFWithoutALeadingDataBlockIsRefused) {
     DataSet direct;
     EXPECT_FALSE(FInputCBF(path, direct, status));
     EXPECT_TRUE(AnyLineHas(sink, "does not begin with a data block (data_)")) << text;
+    EXPECT_EQ(d.dimX, 3);
+  }
+  for (const std::string& text :
+       {std::string("###CBF: VERSION 1.5\r\ndata_\rsave_x\rloop__U"),
+        std::string("###CBF: VERSION 1.5\r\ndata_x\nsave_a\nloop_\n_U\n"),
+        std::string("###CBF: VERSION 1.5\r\ndata_x\r\n_a.b 1\r\nSAVE_b\r\nloop_ _U 1\r\n")}) {
+    WriteFile(path, text);
+    sink.lines.clear();
+    sink.boxes.clear();
+    DataSet d;
+    FillStore(d);
+    EXPECT_FALSE(OpenAsProgramDoes(path, d));
+    EXPECT_TRUE(AnyLineHas(sink, "holds a save frame (save_), which image files do not"))
+        << text;
     EXPECT_EQ(d.dimX, 3);
   }
   // Comments and blank lines before "DATA_" (any case) are CIF: the library reads the file (and
