@@ -143,9 +143,9 @@ int LVCreateInfoWindow(int left, int top, int width, int height, int& status) {
   }
   Frame().infoCreated = true;
   // Docked when the program last stopped: docked again on this client area, whatever its
-  // size (the default place of a first start is docked by itself).
+  // size. A first start docks it too: the main window may have been widened for its menus.
   int docked = kFalse;
-  IGetDBBooleanItem("Info_Window_Docked", docked, status);
-  if (docked) WDockInfoWindow(status);
+  const bool stored = IGetDBBooleanItem("Info_Window_Docked", docked, status);
+  if (docked || !stored) WDockInfoWindow(status);
   return kTrue;
 }
