@@ -29,6 +29,7 @@
 #include "graphics/GDisplaySize.h"
 #include "graphics/GGraphics.h"
 #include "platform/QtBackend.h"
+#include "ui/WWindow.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
 
@@ -138,6 +139,9 @@ TEST_F(Window, TheFirstStartShowsEveryMenu) {
     EXPECT_EQ(menus.back()->text().remove('&'), "Help");
     EXPECT_LE(bar->actionGeometry(menus.back()).right(), bar->width());
   }
+  // The information window spans the bottom of the widened client area.
+  Settle();
+  EXPECT_TRUE(WInfoWindowDocked());
   backend->CloseMainWindow();
   LVStopWindow();
 }
