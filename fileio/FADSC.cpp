@@ -77,33 +77,14 @@ int FADSCInputImage(std::FILE* file, const TextHeaderInfo& header, DataSet& data
 int FADSCDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info, int& status) {
   static constexpr IRoutine kR{"FADSCDatasetInfo", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  TextHeaderInfo header;
-  if (!FADSCImageInfo(file, header, status)) return kFalse;
-  info.columns = header.columns;
-  info.rows = header.rows;
-  info.elementType = header.elementType;
-  return kTrue;
+  return FTextHeaderDatasetInfo(file, nullptr, FADSCImageInfo, info, status);
 }
 
 int FInputADSC(const std::string& fileName, DataSet& dataSet, int& status) {
   static constexpr IRoutine kR{"FInputADSC", "V0.3"};
-  if (IBad(kR, status)) return kFalse;
-  bool refused = false;
-  const FOwnedFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
-  if (refused) return kFalse;
-  if (!file) return IFail(kR, kStatusFileOpen, status);
-
   TextHeaderInfo header;
-  if (!FADSCImageInfo(file.get(), header, status)) {
-    IWarning("FInputADSC: Problem inputting header information: " + fileName, status);
-    return kFalse;
-  }
-  if (!FCheckPixelBlock(kR.name, header, FElementSize(header.elementType), file.get(), status)) {
-    return kFalse;
-  }
-  if (!IAllocateData(header.columns, header.rows, dataSet, status)) return kFalse;
-  if (!FADSCInputImage(file.get(), header, dataSet, status)) {
-    IWarning("FADSCInputImage was not successful", status);
+  if (!FInputTextHeaderFile(kR, fileName, nullptr, FADSCImageInfo, FADSCInputImage,
+                            "FADSCInputImage", header, dataSet, status)) {
     return kFalse;
   }
   // The header has no title: the image is named after its file, never after an earlier one.

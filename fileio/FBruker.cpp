@@ -146,33 +146,14 @@ int FBrukerInputImage(std::FILE* file, const TextHeaderInfo& header, DataSet& da
 int FBrukerDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info, int& status) {
   static constexpr IRoutine kR{"FBrukerDatasetInfo", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  TextHeaderInfo header;
-  if (!FBrukerImageInfo(file, header, status)) return kFalse;
-  info.columns = header.columns;
-  info.rows = header.rows;
-  info.elementType = header.elementType;
-  return kTrue;
+  return FTextHeaderDatasetInfo(file, nullptr, FBrukerImageInfo, info, status);
 }
 
 int FInputBruker(const std::string& fileName, DataSet& dataSet, int& status) {
   static constexpr IRoutine kR{"FInputBruker", "V0.3"};
-  if (IBad(kR, status)) return kFalse;
-  bool refused = false;
-  const FOwnedFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
-  if (refused) return kFalse;
-  if (!file) return IFail(kR, kStatusFileOpen, status);
-
   TextHeaderInfo header;
-  if (!FBrukerImageInfo(file.get(), header, status)) {
-    IWarning("FInputBruker: Problem inputting header information: " + fileName, status);
-    return kFalse;
-  }
-  if (!FCheckPixelBlock(kR.name, header, FElementSize(header.elementType), file.get(), status)) {
-    return kFalse;
-  }
-  if (!IAllocateData(header.columns, header.rows, dataSet, status)) return kFalse;
-  if (!FBrukerInputImage(file.get(), header, dataSet, status)) {
-    IWarning("FBrukerInputImage was not successful", status);
+  if (!FInputTextHeaderFile(kR, fileName, nullptr, FBrukerImageInfo, FBrukerInputImage,
+                            "FBrukerInputImage", header, dataSet, status)) {
     return kFalse;
   }
   FSetTitleFromFile(fileName, dataSet, false);

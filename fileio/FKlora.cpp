@@ -72,6 +72,47 @@ int FVolumeKeyValue(const std::string& line, std::string& key, std::string& valu
   return value.empty() ? kFalse : kTrue;
 }
 
+int FInputTextHeaderFile(const IRoutine& routine, const std::string& fileName,
+                         FTextHeaderStart start, FTextHeaderReader readHeader,
+                         FTextImageReader readImage, const char* imageRoutine,
+                         TextHeaderInfo& header, DataSet& dataSet, int& status) {
+  if (IBad(routine, status)) return kFalse;
+  bool refused = false;
+  const FOwnedFile file(FOpenInputFile(routine.name, fileName, "rb", refused, status));
+  if (refused) return kFalse;
+  if (!file) return IFail(routine, kStatusFileOpen, status);
+  if (start && !start(file.get(), status)) {
+    IWarning(std::string(routine.name) + ": Problem finding start of header: " + fileName,
+             status);
+    return kFalse;
+  }
+  if (!readHeader(file.get(), header, status)) {
+    IWarning(std::string(routine.name) + ": Problem inputting header information: " + fileName,
+             status);
+    return kFalse;
+  }
+  if (!FCheckPixelBlock(routine.name, header, FElementSize(header.elementType), file.get(),
+                        status)) {
+    return kFalse;
+  }
+  if (!IAllocateData(header.columns, header.rows, dataSet, status)) return kFalse;
+  if (!readImage(file.get(), header, dataSet, status)) {
+    IWarning(std::string(imageRoutine) + " was not successful", status);
+    return kFalse;
+  }
+  return kTrue;
+}
+
+int FTextHeaderDatasetInfo(std::FILE* file, FTextHeaderStart start, FTextHeaderReader readHeader,
+                           DatasetInfo& info, int& status) {
+  TextHeaderInfo header;
+  if ((start && !start(file, status)) || !readHeader(file, header, status)) return kFalse;
+  info.columns = header.columns;
+  info.rows = header.rows;
+  info.elementType = header.elementType;
+  return kTrue;
+}
+
 int FCheckPixelBlock(const char* routine, const TextHeaderInfo& header, int elementSize,
                      std::FILE* file, int& status) {
   static constexpr IRoutine kR{"FCheckPixelBlock", "V0.2"};
@@ -201,37 +242,14 @@ int FKloraInputImage(std::FILE* file, const TextHeaderInfo& header, DataSet& dat
 int FKloraDatasetInfo(std::FILE* file, const std::string&, int, DatasetInfo& info, int& status) {
   static constexpr IRoutine kR{"FKloraDatasetInfo", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  TextHeaderInfo header;
-  if (!FKloraHeader(file, status) || !FKloraImageInfo(file, header, status)) return kFalse;
-  info.columns = header.columns;
-  info.rows = header.rows;
-  info.elementType = header.elementType;
-  return kTrue;
+  return FTextHeaderDatasetInfo(file, FKloraHeader, FKloraImageInfo, info, status);
 }
 
 int FInputKlora(const std::string& fileName, DataSet& dataSet, int& status) {
   static constexpr IRoutine kR{"FInputKlora", "V0.3"};
-  if (IBad(kR, status)) return kFalse;
-  bool refused = false;
-  const FOwnedFile file(FOpenInputFile(kR.name, fileName, "rb", refused, status));
-  if (refused) return kFalse;
-  if (!file) return IFail(kR, kStatusFileOpen, status);
-
   TextHeaderInfo header;
-  if (!FKloraHeader(file.get(), status)) {
-    IWarning("FInputKlora: Problem finding start of header: " + fileName, status);
-    return kFalse;
-  }
-  if (!FKloraImageInfo(file.get(), header, status)) {
-    IWarning("FInputKlora: Problem inputting header information: " + fileName, status);
-    return kFalse;
-  }
-  if (!FCheckPixelBlock(kR.name, header, FElementSize(header.elementType), file.get(), status)) {
-    return kFalse;
-  }
-  if (!IAllocateData(header.columns, header.rows, dataSet, status)) return kFalse;
-  if (!FKloraInputImage(file.get(), header, dataSet, status)) {
-    IWarning("FKloraInputImage was not successful", status);
+  if (!FInputTextHeaderFile(kR, fileName, FKloraHeader, FKloraImageInfo, FKloraInputImage,
+                            "FKloraInputImage", header, dataSet, status)) {
     return kFalse;
   }
   // The header's title, else the file's name; never a title left from an earlier image.

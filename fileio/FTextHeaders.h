@@ -57,6 +57,22 @@ int FReadHeaderLine(std::FILE* file, std::string& line);
 int FInputPixelBlock(std::FILE* file, const TextHeaderInfo& header, int swap, DataSet& dataSet,
                      int& status);
 
+// The steps every text-header format shares. Reading a file: opened (a device or pipe
+// refused); the header found by `start` when given (failing: "<routine>: Problem finding start
+// of header: <file>") and read by `readHeader` (failing: "<routine>: Problem inputting header
+// information: <file>"); the pixel block checked against the file; the data set allocated and
+// filled by `readImage` (failing: "<imageRoutine> was not successful"). The header is left in
+// `header` for the title. The information routine: the header's size and type.
+using FTextHeaderStart = int (*)(std::FILE*, int&);
+using FTextHeaderReader = int (*)(std::FILE*, TextHeaderInfo&, int&);
+using FTextImageReader = int (*)(std::FILE*, const TextHeaderInfo&, DataSet&, int&);
+int FInputTextHeaderFile(const IRoutine& routine, const std::string& fileName,
+                         FTextHeaderStart start, FTextHeaderReader readHeader,
+                         FTextImageReader readImage, const char* imageRoutine,
+                         TextHeaderInfo& header, DataSet& dataSet, int& status);
+int FTextHeaderDatasetInfo(std::FILE* file, FTextHeaderStart start, FTextHeaderReader readHeader,
+                           DatasetInfo& info, int& status);
+
 // ---- ADSC ----------------------------------------------------------------------------------
 // Key/value lines up to the one whose first non-blank character is '}'. Without
 // "HEADER_BYTES" the pixels start at byte 512; without "BYTE_ORDER" they are high byte first.
