@@ -30,6 +30,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -273,11 +275,12 @@ bool NameTooLong(const unsigned char* p) {
 // The library dereferences a null pointer on a save frame that stands before any data block
 // and holds a loop ("save_a loop_ _b", a fuzzed file). CIF allows only comments and blanks
 // before the first data block, so a file whose first token is anything but "data_..." is
-// refused before the library reads it. The first MiB is looked at; the file is rewound.
+// refused before the library reads it. The first 4 KiB are looked at (a save frame further on
+// is refused by the search of the whole file); the file is rewound.
 int BeginsWithDataBlock(std::FILE* stream, const char* routine, const std::string& fileName,
                         int& status) {
-  std::vector<char> head(1 << 20);
-  const std::size_t got = std::fread(head.data(), 1, head.size(), stream);
+  char head[4096];
+  const std::size_t got = std::fread(head, 1, sizeof head, stream);
   std::rewind(stream);
   std::size_t i = 0;
   while (i < got) {
@@ -335,7 +338,9 @@ int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& f
   // search runs at the speed of reading.
   constexpr std::size_t kChunk = 1 << 16;
   constexpr std::size_t kBlock = 16;
-  std::vector<unsigned char> buffer(kChunk + 2 * kLongestName + kBlock);
+  constexpr std::size_t kBufferSize = kChunk + 2 * kLongestName + kBlock;
+  const auto storage = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
+  const std::span<unsigned char> buffer(storage.get(), kBufferSize);
   // A blank stands before the file's first byte.
   buffer[0] = '\n';
   std::size_t have = 1;   // bytes carried from the previous chunk
