@@ -816,21 +816,27 @@ int FiltersSound(const char* routine, hid_t dataset, const Part& part, int rank,
     return kFalse;
   }
 
+  const auto unreadable = [&] {
+    IWarning(IFormat("%s: The data-set %s has a chunk layout that cannot be checked", routine,
+                     part.path.c_str()),
+             status);
+    return kFalse;
+  };
   hsize_t chunk[3] = {0, 0, 0};
   Handle type(H5Dget_type(dataset), H5Tclose);
   const std::size_t typeSize = type ? H5Tget_size(type.get()) : 0;
-  if (H5Pget_chunk(plist.get(), rank, chunk) != rank || typeSize == 0) return kFalse;
+  if (H5Pget_chunk(plist.get(), rank, chunk) != rank || typeSize == 0) return unreadable();
   std::int64_t chunkBytes = static_cast<std::int64_t>(typeSize);
   for (int k = 0; k < rank; ++k) {
     if (chunk[k] == 0 || chunk[k] > static_cast<hsize_t>(INT32_MAX) ||
         chunkBytes > (std::int64_t{1} << 40) / static_cast<std::int64_t>(chunk[k])) {
-      return kFalse;
+      return unreadable();
     }
     chunkBytes *= static_cast<std::int64_t>(chunk[k]);
   }
   Handle file(H5Iget_file_id(dataset), H5Fclose);
   hsize_t fileSize = 0;
-  if (!file || H5Fget_filesize(file.get(), &fileSize) < 0) return kFalse;
+  if (!file || H5Fget_filesize(file.get(), &fileSize) < 0) return unreadable();
 
   // The chunks the frame lies in.
   const hsize_t* plane = rank == 3 ? chunk + 1 : chunk;
