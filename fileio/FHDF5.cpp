@@ -9,11 +9,7 @@
 // data-set's stored bytes can back, one frame allocated at a time.
 #include <dlfcn.h>
 #include <hdf5.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -22,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
-#include <cerrno>
 #include <limits>
 #include <type_traits>
 #include <atomic>
@@ -31,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "core/child.h"
 #include "core/status.h"
 #include "fileio/FReaders.h"
 
@@ -1264,39 +1260,17 @@ bool SurvivesTrial(const char* routine, const std::string& fileName, const struc
     return false;
   };
   for (const Verdict& v : gVerdicts) {
-    if (SameFile(v.info, info) && v.info.st_dev == info.st_dev) {
+    if (SameFile(v.info, info)) {
       return v.sound || refuse("fails");
     }
   }
-  const pid_t child = fork();
-  if (child < 0) return true;  // no child to be had: the file is read here all the same
-  if (child == 0) {
-    TrialRead(fileName);
-    _exit(0);
-  }
   // The child ends within a minute, else it is stopped and the file refused.
-  int how = 0;
-  bool ended = false;
-  long pause = 200000;  // ns, doubling to 50 ms
-  for (double waited = 0.0; waited < 60.0 && !ended;) {
-    const pid_t got = waitpid(child, &how, WNOHANG);
-    if (got == child || (got < 0 && errno != EINTR)) {
-      ended = true;
-      break;
-    }
-    const timespec nap{0, pause};
-    nanosleep(&nap, nullptr);
-    waited += static_cast<double>(pause) * 1e-9;
-    pause = std::min(pause * 2, 50000000L);
-  }
-  if (!ended) {
-    kill(child, SIGKILL);
-    waitpid(child, &how, 0);
-  }
-  const bool sound = ended && WIFEXITED(how) && WEXITSTATUS(how) == 0;
+  const IChildEnd end = IRunInChild([&] { TrialRead(fileName); }, 60.0);
+  if (end == IChildEnd::kNoChild) return true;  // the file is read here all the same
+  const bool sound = end == IChildEnd::kNormally;
   if (gVerdicts.size() >= 256) gVerdicts.erase(gVerdicts.begin());
   gVerdicts.push_back({info, sound});
-  if (!sound) return refuse(ended ? "fails" : "does not finish");
+  if (!sound) return refuse(end == IChildEnd::kTooLong ? "does not finish" : "fails");
   return true;
 }
 
