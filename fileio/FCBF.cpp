@@ -16,6 +16,8 @@
 // dimensions and an MD5 digest: what detectors write, so every CBF reader takes it. (An image
 // whose neighbouring values lie exactly 2^31 apart is written uncompressed: the library's
 // byte-offset coder cannot express that step.)
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,6 +41,7 @@
 #include "core/outputfile.h"
 #include "core/status.h"
 #include "fileio/FCBF.h"
+#include "fileio/FCBFSections.h"
 #include "fileio/FReaders.h"
 #include "maths/MConvert.h"
 
@@ -385,6 +388,38 @@ int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& f
   return kTrue;
 }
 
+// Refuses a file in which the library could take a text field for a binary section without a
+// MIME header (FCBFSections.cpp). The file is mapped for the search, or read where it cannot be.
+int SectionsFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
+                       int& status) {
+  struct stat info {};
+  const int descriptor = fileno(stream);
+  if (descriptor < 0 || fstat(descriptor, &info) != 0 || info.st_size <= 0) return kTrue;
+  const auto length = static_cast<std::size_t>(info.st_size);
+  bool headerless = false;
+  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  if (mapped != MAP_FAILED) {
+    headerless = FCBFHeaderlessBinary({static_cast<const unsigned char*>(mapped), length});
+    munmap(mapped, length);
+  } else {
+    std::vector<unsigned char> bytes;
+    unsigned char block[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, stream)) > 0)
+      bytes.insert(bytes.end(), block, block + got);
+    std::rewind(stream);
+    headerless = FCBFHeaderlessBinary(bytes);
+  }
+  if (headerless) {
+    IWarning(IFormat("%s: The file %s holds a binary section without a MIME header (an old or "
+                     "damaged CBF), which is not read here",
+                     routine, fileName.c_str()),
+             status);
+    return kFalse;
+  }
+  return kTrue;
+}
+
 // Reads the file (the library takes over `stream` and closes it; `digest` says whether the
 // message digest is checked when the binary section is read) and describes its image array: the handle is left at the binary section. Every size is checked against the file's
 // length before anything is allocated for it.
@@ -399,7 +434,8 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
     return kFalse;
   }
   if (!BeginsWithDataBlock(stream, routine, fileName, status) ||
-      !NamesFitLibrary(stream, routine, fileName, status)) {
+      !NamesFitLibrary(stream, routine, fileName, status) ||
+      !SectionsFitLibrary(stream, routine, fileName, status)) {
     std::fclose(stream);
     return kFalse;
   }

@@ -192,6 +192,77 @@ TEST(FuzzFindings, CBFNameBehindADamagedBinaryBoundaryIsRefused) {
   EXPECT_EQ(d.dimX, 3);
 }
 
+// A text field in which a control byte 4 or 26 comes before its closing line or a MIME
+// boundary is read by the library as a binary section without a MIME header, with values it
+// never set (a fuzzed file: ";\x04\xd5" and NULs). Such fields are refused wherever the library
+// would meet them: in the file's own text, behind a damaged boundary, after a binary section
+// whose stated size ends early, after a NUL that hides the boundary from one library version.
+// Sections the library passes over are not searched: our own file and one whose padding holds
+// the line end (as fabio writes it) are read.
+TEST(FuzzFindings, CBFTextFieldsTakenForBinarySectionsWithoutHeaderAreRefused) {
+  ResetCoreState();
+  ScratchDir dir;
+  RecordingSink sink;
+  DataSet image;
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(40, 30, image, status));
+  IDefineWholeImage(image, 40, 30);
+  image.dataDefined = kTrue;
+  // Steps of 4 and 26 put the control bytes into the data, and line ends with ';' after them.
+  for (int i = 0; i < 1200; ++i) image.data[i] = static_cast<float>((i * 4) % 26 + 59 * (i % 3));
+  const std::string ours = dir.File("ours.cbf");
+  ASSERT_TRUE(FOutputCBF(ours, image, status));
+  const std::string good = ReadFile(ours);
+  const std::string opening = "\r\n--CIF-BINARY-FORMAT-SECTION--\r\n";
+  const std::size_t boundary = good.find(opening);
+  const std::size_t marker = good.find("\x0c\x1a\x04\xd5");
+  const std::size_t sizeAt = good.find("X-Binary-Size: ");
+  ASSERT_NE(boundary, std::string::npos);
+  ASSERT_NE(marker, std::string::npos);
+  ASSERT_NE(sizeAt, std::string::npos);
+  const std::size_t sizeEnd = good.find("\r\n", sizeAt);
+
+  std::string damagedBoundary = good;
+  damagedBoundary.replace(boundary, opening.size(), "\r\n--CIF-BINARY-FORMAT-SECTIO N--\r\n");
+  // The size says 2: the library looks for the closing line from the third byte of data on and
+  // finds one that was put there, then a field that opens with a control byte.
+  std::string shortSize = good;
+  shortSize.insert(marker + 6, "\r\n; \r\n;\x1a\xd5 \r\n;\r\n");
+  shortSize.replace(sizeAt, sizeEnd - sizeAt, "X-Binary-Size: 2");
+  std::string nulBeforeBoundary = good;
+  nulBeforeBoundary.insert(boundary + 2, std::string(1, '\0'));
+
+  const std::string message = "holds a binary section without a MIME header (an old or damaged";
+  const std::string cases[] = {
+      std::string("###CBF: VERSION 1.5\r\ndata_\n;\x04\xd5") + std::string(26, '\0') + "\n;",
+      "###CBF: VERSION 1.5\r\ndata_x\r\n_a.b\r\n;\r\ntext\x1a\r\n;\r\n",
+      damagedBoundary, shortSize, nulBeforeBoundary};
+  const std::string path = dir.File("field.cbf");
+  for (const std::string& text : cases) {
+    WriteFile(path, text);
+    sink.lines.clear();
+    sink.boxes.clear();
+    DataSet d;
+    FillStore(d);
+    EXPECT_FALSE(OpenAsProgramDoes(path, d));
+    EXPECT_TRUE(AnyLineHas(sink, message)) << text.substr(0, 40);
+    EXPECT_EQ(d.dimX, 3);
+  }
+
+  // The same steps read back whole, with the data's chance ';' lines and control bytes passed
+  // over; padding that holds the line end before the closing boundary (fabio's) too.
+  std::string padded = good;
+  padded.insert(sizeEnd, "\r\nX-Binary-Size-Padding: 1");
+  for (const std::string& text : {good, padded}) {
+    WriteFile(path, text);
+    sink.lines.clear();
+    DataSet back;
+    ASSERT_TRUE(OpenAsProgramDoes(path, back)) << (sink.lines.empty() ? "" : sink.lines.back());
+    ASSERT_EQ(back.dimX, 40);
+    for (int i = 0; i < 1200; ++i) ASSERT_EQ(back.data[i], image.data[i]) << i;
+  }
+}
+
 // The search covers binary sections too: an image whose byte-offset stream is 2000 bytes of
 // '_' (every step +95) after a blank is refused, the price of never handing the library a
 // name it cannot hold; an ordinary image is read whole.
