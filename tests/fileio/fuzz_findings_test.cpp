@@ -4,6 +4,7 @@
 // checks that the file is refused with a message and the store is left as it was.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -25,13 +26,18 @@ bool AnyLineHas(const RecordingSink& sink, const std::string& part) {
   return false;
 }
 
+// An image of `w` x `h` pixels whose pixel i holds value(i).
+void FillImage(DataSet& d, int w, int h, const std::function<float(int)>& value) {
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(w, h, d, status));
+  IDefineWholeImage(d, w, h);
+  d.dataDefined = kTrue;
+  for (int i = 0; i < w * h; ++i) d.data[i] = value(i);
+}
+
 // A store holding a 3 x 2 image, to see that a refused file leaves it alone.
 void FillStore(DataSet& d) {
-  int status = kStatusGood;
-  ASSERT_TRUE(IAllocateData(3, 2, d, status));
-  IDefineWholeImage(d, 3, 2);
-  d.dataDefined = kTrue;
-  for (int i = 0; i < 6; ++i) d.data[i] = static_cast<float>(i + 1);
+  FillImage(d, 3, 2, [](int i) { return static_cast<float>(i + 1); });
 }
 
 // Runs the path of Open_File on a named file; false when any step refuses it.
@@ -42,6 +48,23 @@ bool OpenAsProgramDoes(const std::string& path, DataSet& d) {
   DatasetInfo dataset;
   if (!FGetDatasetInfo(path, info.format, 1, dataset, status)) return false;
   return FInputImage(path, info.format, 1, 1, kFalse, d, status) == kTrue;
+}
+
+// `text` written to `path` is refused, by the program's open and by the reader itself, with
+// `message`, and the store it was to go to keeps its image.
+void ExpectCBFRefused(const std::string& path, const std::string& text, RecordingSink& sink,
+                      const std::string& message) {
+  WriteFile(path, text);
+  sink.lines.clear();
+  sink.boxes.clear();
+  DataSet d;
+  FillStore(d);
+  EXPECT_FALSE(OpenAsProgramDoes(path, d));
+  int status = kStatusGood;
+  DataSet direct;
+  EXPECT_FALSE(FInputCBF(path, direct, status));
+  EXPECT_TRUE(AnyLineHas(sink, message)) << text.substr(0, 60);
+  EXPECT_EQ(d.dimX, 3);
 }
 
 std::string CBFWithName(const std::string& name) {
@@ -136,19 +159,7 @@ TEST(FuzzFindings, CBFWithoutALeadingDataBlockIsRefused) {
       {"###CBF: VERSION 1.5\r\ndata_\rsave_x\rloop__U", saveFrame},
       {"###CBF: VERSION 1.5\r\ndata_x\nsave_a\nloop_\n_U\n", saveFrame},
       {"###CBF: VERSION 1.5\r\ndata_x\r\n_a.b 1\r\nSAVE_b\r\nloop_ _U 1\r\n", saveFrame}};
-  for (const auto& [text, message] : cases) {
-    WriteFile(path, text);
-    sink.lines.clear();
-    sink.boxes.clear();
-    DataSet d;
-    FillStore(d);
-    EXPECT_FALSE(OpenAsProgramDoes(path, d));
-    int status = kStatusGood;
-    DataSet direct;
-    EXPECT_FALSE(FInputCBF(path, direct, status));
-    EXPECT_TRUE(AnyLineHas(sink, message)) << text;
-    EXPECT_EQ(d.dimX, 3);
-  }
+  for (const auto& [text, message] : cases) ExpectCBFRefused(path, text, sink, message);
   // Comments and blank lines before "DATA_" (any case) are CIF: the library reads the file (and
   // refuses it for its missing image, not for its beginning).
   WriteFile(path, "###CBF: VERSION 1.5\r\n# a comment\r\n\r\n\tDATA_x\r\n_a.b 1\r\n");
@@ -169,12 +180,9 @@ TEST(FuzzFindings, CBFNameBehindADamagedBinaryBoundaryIsRefused) {
   ResetCoreState();
   ScratchDir dir;
   RecordingSink sink;
-  DataSet image;
   int status = kStatusGood;
-  ASSERT_TRUE(IAllocateData(4, 3, image, status));
-  IDefineWholeImage(image, 4, 3);
-  image.dataDefined = kTrue;
-  for (int i = 0; i < 12; ++i) image.data[i] = static_cast<float>(7 * i);
+  DataSet image;
+  FillImage(image, 4, 3, [](int i) { return static_cast<float>(7 * i); });
   const std::string path = dir.File("damaged.cbf");
   ASSERT_TRUE(FOutputCBF(path, image, status));
   std::string file = ReadFile(path);
@@ -203,13 +211,10 @@ TEST(FuzzFindings, CBFTextFieldsTakenForBinarySectionsWithoutHeaderAreRefused) {
   ResetCoreState();
   ScratchDir dir;
   RecordingSink sink;
-  DataSet image;
   int status = kStatusGood;
-  ASSERT_TRUE(IAllocateData(40, 30, image, status));
-  IDefineWholeImage(image, 40, 30);
-  image.dataDefined = kTrue;
+  DataSet image;
   // Steps of 4 and 26 put the control bytes into the data, and line ends with ';' after them.
-  for (int i = 0; i < 1200; ++i) image.data[i] = static_cast<float>((i * 4) % 26 + 59 * (i % 3));
+  FillImage(image, 40, 30, [](int i) { return static_cast<float>((i * 4) % 26 + 59 * (i % 3)); });
   const std::string ours = dir.File("ours.cbf");
   ASSERT_TRUE(FOutputCBF(ours, image, status));
   const std::string good = ReadFile(ours);
@@ -238,16 +243,7 @@ TEST(FuzzFindings, CBFTextFieldsTakenForBinarySectionsWithoutHeaderAreRefused) {
       "###CBF: VERSION 1.5\r\ndata_x\r\n_a.b\r\n;\r\ntext\x1a\r\n;\r\n",
       damagedBoundary, shortSize, nulBeforeBoundary};
   const std::string path = dir.File("field.cbf");
-  for (const std::string& text : cases) {
-    WriteFile(path, text);
-    sink.lines.clear();
-    sink.boxes.clear();
-    DataSet d;
-    FillStore(d);
-    EXPECT_FALSE(OpenAsProgramDoes(path, d));
-    EXPECT_TRUE(AnyLineHas(sink, message)) << text.substr(0, 40);
-    EXPECT_EQ(d.dimX, 3);
-  }
+  for (const std::string& text : cases) ExpectCBFRefused(path, text, sink, message);
 
   // The same steps read back whole, with the data's chance ';' lines and control bytes passed
   // over; padding that holds the line end before the closing boundary (fabio's) too.
@@ -270,12 +266,9 @@ TEST(FuzzFindings, CBFBinarySectionsAreSearchedToo) {
   ResetCoreState();
   ScratchDir dir;
   RecordingSink sink;
-  DataSet image;
   int status = kStatusGood;
-  ASSERT_TRUE(IAllocateData(2000, 1, image, status));
-  IDefineWholeImage(image, 2000, 1);
-  image.dataDefined = kTrue;
-  for (int i = 0; i < 2000; ++i) image.data[i] = 32.0f + 95.0f * static_cast<float>(i);
+  DataSet image;
+  FillImage(image, 2000, 1, [](int i) { return 32.0f + 95.0f * static_cast<float>(i); });
   const std::string steps = dir.File("steps.cbf");
   ASSERT_TRUE(FOutputCBF(steps, image, status));
   ASSERT_NE(ReadFile(steps).find(std::string(1500, '_')), std::string::npos);
