@@ -50,38 +50,62 @@ namespace {
 // The library's messages (it writes them to a FILE) gathered in memory, so that they reach
 // the information window and the log instead of the terminal, after the warning of a call
 // that failed. The remarks it makes on files it reads well (a first line longer than the
-// syntax allows, as many writers make it) are not shown.
+// syntax allows, as many writers make it) are not shown. A damaged file can make it write a
+// line per byte ("invalid character"): the first 64 KiB are kept and the first 20 lines shown,
+// the rest counted.
 class LibraryLog {
  public:
-  LibraryLog() : stream_(open_memstream(&text_, &size_)) {}
+  LibraryLog() {
+    const cookie_io_functions_t io{nullptr, &LibraryLog::Take, nullptr, nullptr};
+    stream_ = fopencookie(this, "w", io);
+  }
   ~LibraryLog() {
     if (stream_) std::fclose(stream_);
-    std::free(text_);
   }
   LibraryLog(const LibraryLog&) = delete;
   LibraryLog& operator=(const LibraryLog&) = delete;
   std::FILE* Stream() const { return stream_; }
   // Every line written so far goes to the information window and the log.
   void Report(int& status) {
-    if (!stream_ || std::fflush(stream_) != 0 || !text_) return;
-    std::string line;
-    for (std::size_t i = reported_; i < size_; ++i) {
-      const char c = text_[i];
-      if (c == '\n' || c == '\r') {
-        if (!line.empty()) IWrite(line.substr(0, kLineLength), status);
-        line.clear();
-      } else {
-        line.push_back(c);
+    if (!stream_ || std::fflush(stream_) != 0) return;
+    std::size_t more = dropped_;
+    std::size_t begin = reported_;
+    while (begin < text_.size()) {
+      std::size_t end = text_.find_first_of("\r\n", begin);
+      if (end == std::string::npos) end = text_.size();
+      if (end > begin) {
+        if (shown_ < kShownLines) {
+          IWrite(text_.substr(begin, std::min(end - begin, kLineLength)), status);
+          ++shown_;
+        } else {
+          ++more;
+        }
       }
+      begin = end + 1;
     }
-    if (!line.empty()) IWrite(line.substr(0, kLineLength), status);
-    reported_ = size_;
+    if (more > 0) {
+      IWrite(IFormat("(%zu more lines of the CBF library not shown)", more), status);
+    }
+    reported_ = text_.size();
+    dropped_ = 0;
   }
 
  private:
-  char* text_ = nullptr;
-  std::size_t size_ = 0;
+  static ssize_t Take(void* cookie, const char* data, std::size_t size) {
+    auto* log = static_cast<LibraryLog*>(cookie);
+    const std::size_t room = kKept - std::min(kKept, log->text_.size());
+    const std::size_t kept = std::min(room, size);
+    log->text_.append(data, kept);
+    log->dropped_ += static_cast<std::size_t>(std::count(data + kept, data + size, '\n'));
+    return static_cast<ssize_t>(size);
+  }
+
+  static constexpr std::size_t kKept = 64 << 10;
+  static constexpr int kShownLines = 20;
+  std::string text_;
   std::size_t reported_ = 0;
+  std::size_t dropped_ = 0;
+  int shown_ = 0;
   std::FILE* stream_ = nullptr;
 };
 

@@ -458,6 +458,26 @@ TEST_F(CBFFiles, BrokenFilesAreRefusedWithAReasonAndTheImageKept) {
   }
 }
 
+// A damaged file can make the library write a line per byte; the warning of the failed call
+// is followed by its first 20 lines and a count of the rest, not by thousands of lines.
+TEST_F(CBFFiles, AFloodOfLibraryRemarksIsCutToTwentyLinesAndACount) {
+  const auto values = DetectorLikeValues(20, 10, 3);
+  std::string text = MinimalCBF(20, 10, values, {.padding = 0});
+  text = text.substr(0, text.size() - 120);  // the binary section cut short: the read fails
+  const std::size_t item = text.find("\r\n_");
+  ASSERT_NE(item, std::string::npos);
+  text.insert(item, "\r\n_flood.text\r\n;\r\n" + std::string(20000, '\x80') + "\r\n;");
+  const std::string name = dir.File("flood.cbf");
+  WriteFile(name, text);
+  DataSet store;
+  FillStore(store);
+  EXPECT_FALSE(FInputImage(name, kFormatCBF, 1, 1, kFalse, store, status));
+  ExpectStoreKept(store);
+  EXPECT_TRUE(AnyLineHas(sink, "CBF library error"));
+  EXPECT_TRUE(AnyLineHas(sink, "more lines of the CBF library not shown"));
+  EXPECT_LT(sink.lines.size(), 40u);
+}
+
 TEST_F(CBFFiles, DamagedBinaryFailsItsMessageDigest) {
   DataSet d;
   MakeImage(50, 40, d);
