@@ -16,7 +16,6 @@
 // dimensions and an MD5 digest: what detectors write, so every CBF reader takes it. (An image
 // whose neighbouring values lie exactly 2^31 apart is written uncompressed: the library's
 // byte-offset coder cannot express that step.)
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__SSE2__)
@@ -33,6 +32,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <utility>
@@ -413,28 +413,25 @@ int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& f
 }
 
 // Refuses a file in which the library could take a text field for a binary section without a
-// MIME header (FCBFSections.cpp). The file is mapped for the search, or read where it cannot be.
+// MIME header (FCBFSections.cpp). The file is read whole for the search (not mapped: a file
+// cut short while it is read must not end the program).
 int SectionsFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
                        int& status) {
   struct stat info {};
   const int descriptor = fileno(stream);
   if (descriptor < 0 || fstat(descriptor, &info) != 0 || info.st_size <= 0) return kTrue;
   const auto length = static_cast<std::size_t>(info.st_size);
-  bool headerless = false;
-  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, descriptor, 0);
-  if (mapped != MAP_FAILED) {
-    headerless = FCBFHeaderlessBinary({static_cast<const unsigned char*>(mapped), length});
-    munmap(mapped, length);
-  } else {
-    std::vector<unsigned char> bytes;
-    unsigned char block[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, stream)) > 0)
-      bytes.insert(bytes.end(), block, block + got);
-    std::rewind(stream);
-    headerless = FCBFHeaderlessBinary(bytes);
+  // The image it holds takes more memory than the file: a file that does not fit cannot be read.
+  const std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[length]);
+  if (!bytes) {
+    IWarning(IFormat("%s: Not enough memory to read the file %s (%lld bytes)", routine,
+                     fileName.c_str(), static_cast<long long>(length)),
+             status);
+    return kFalse;
   }
-  if (headerless) {
+  const std::size_t got = std::fread(bytes.get(), 1, length, stream);
+  std::rewind(stream);
+  if (FCBFHeaderlessBinary({bytes.get(), got})) {
     IWarning(IFormat("%s: The file %s holds a binary section without a MIME header (an old or "
                      "damaged CBF), which is not read here",
                      routine, fileName.c_str()),
