@@ -254,7 +254,7 @@ int MDatasetsDivide(const DataSet& operand, DataSet& target, std::int64_t& zeroD
           const bool zero = o[i] == 0.0f;
           const float q = Held(v / (zero ? 1.0f : o[i]));
           // By the target's sign; 0 (and NaN) kept as they are.
-          const float z = (v != 0.0f) & (v == v) ? std::copysign(kMHuge, v) : v;
+          const float z = ((v != 0.0f) & (v == v)) ? std::copysign(kMHuge, v) : v;
           t[i] = zero ? z : q;
         }
         // Zero divisors are rare: a second pass only counts and masks them.
