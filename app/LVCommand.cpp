@@ -9,6 +9,7 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "data/Experiment.h"
 #include "platform/Platform.h"
 #include "ui/WInfo.h"
 
@@ -220,8 +221,13 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
     }
     DataSet* chosen = chosenIndex >= 0 ? &stores.stores[static_cast<std::size_t>(chosenIndex)]
                                        : nullptr;
-    LVCommandCall call{event, stores, stores.Main(), chosen, chosenIndex, status};
+    DataSet& main = stores.Main();
+    const auto geometryBefore = IGeometryValues(main);
+    LVCommandCall call{event, stores, main, chosen, chosenIndex, status};
     result = spec->work(call);
+    if (result && spec->setsGeometry) IExperimentTakeChanges(geometryBefore, main);
+    // An output store now holds a result nobody saved; a later read into it says so.
+    if (result && chosen && spec->choose == LVChoose::kOutput) chosen->resultUnsaved = kTrue;
     if (call.skipReport) report = false;
     nothingToDo = call.nothingToDo;
     if (chooses && chosen &&

@@ -124,5 +124,5 @@ void LVRegisterCoreCommands() {
                        return kTrue;
                      }});
 
-  LVRegisterCommand({.name = "Set_Beam_Centre", .work = SetBeamCentre});
+  LVRegisterCommand({.name = "Set_Beam_Centre", .work = SetBeamCentre, .setsGeometry = true});
 }

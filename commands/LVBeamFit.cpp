@@ -471,7 +471,10 @@ void LVRegisterBeamFitCommands() {
   auto onMain = [](int (*routine)(DataSet&, int&)) {
     return [routine](LVCommandCall& call) { return routine(call.main, call.status); };
   };
-  LVRegisterCommand({.name = "Beam_Fit_Circle", .work = onMain(LVBeamFitCircle)});
-  LVRegisterCommand({.name = "Beam_Fit_Ellipse", .work = onMain(LVBeamFitEllipse)});
-  LVRegisterCommand({.name = "Beam_Fit_Powder", .work = onMain(LVBeamFitPowder)});
+  LVRegisterCommand(
+      {.name = "Beam_Fit_Circle", .work = onMain(LVBeamFitCircle), .setsGeometry = true});
+  LVRegisterCommand(
+      {.name = "Beam_Fit_Ellipse", .work = onMain(LVBeamFitEllipse), .setsGeometry = true});
+  LVRegisterCommand(
+      {.name = "Beam_Fit_Powder", .work = onMain(LVBeamFitPowder), .setsGeometry = true});
 }

@@ -411,7 +411,9 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
 }
 
 void LVRegisterCalibrantCommands() {
-  LVRegisterCommand({.name = "Fit_Calibrant", .work = [](LVCommandCall& call) {
+  LVRegisterCommand({.name = "Fit_Calibrant",
+                     .work = [](LVCommandCall& call) {
                        return LVFitCalibrant(call.event.value, call.main, call.status);
-                     }});
+                     },
+                     .setsGeometry = true});
 }

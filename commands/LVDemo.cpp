@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/status.h"
+#include "data/Experiment.h"
 #include "maths/MGeometry.h"
 #include "maths/MSimulate.h"
 
@@ -30,6 +31,12 @@ int LVMakeDemoImage(DataSet& d, int& status) {
   if (!MSimulatePowder(d, simulation, status)) return kFalse;
   ISetText(d.title, "Simulated powder pattern of " + name);
   d.fileName = "demonstration";
+  // The geometry it was made with is the experiment's, as a header's would be.
+  d.headerGeometry = kGeometryPixelSizeX | kGeometryPixelSizeY | kGeometryDistance |
+                     kGeometryWavelength | kGeometryBeamCentreX | kGeometryBeamCentreY |
+                     kGeometryTiltAngle | kGeometryTiltAxis;
+  std::vector<std::string> said;
+  IExperimentApply(d, said);
   IInfo("Demonstration image: simulated powder pattern of " + name, status);
   return kTrue;
 }

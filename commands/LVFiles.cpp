@@ -4,6 +4,8 @@
 
 #include "core/status.h"
 #include "core/text.h"
+#include "data/DataStores.h"
+#include "data/Experiment.h"
 #include "fileio/FInput.h"
 #include "fileio/FScanFiles.h"
 #include "graphics/GDisplaySize.h"
@@ -34,6 +36,22 @@ int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status)
 
 int LVAfterFileInput(int result, DataSet& d, int& status) {
   if (result) {
+    // The geometry belongs to the experiment: the image takes it (or seeds it from its header
+    // while nothing was set), whatever the store held before.
+    std::vector<std::string> said;
+    IExperimentApply(d, said);
+    for (const std::string& line : said) IInfo(line, status);
+    if (d.resultUnsaved) {
+      const DataStores& stores = LVStores();
+      for (int i = 0; i < kNumStores; ++i) {
+        if (&stores.stores[static_cast<std::size_t>(i)] != &d) continue;
+        IInfo(IFormat("Store %i (\"%s\") held a result that had not been saved: it is "
+                      "replaced by %s",
+                      i + 1, d.name.c_str(), d.fileName.c_str()),
+              status);
+      }
+      d.resultUnsaved = kFalse;
+    }
     LVAutosetMagnification(d, status);
   } else {
     IWarning("Failed to input data from file", status);
@@ -151,6 +169,7 @@ int Save(const SaveCommand& command, const std::string& argument, DataSet& d, in
   }
 
   if (FOutputData(fileName, command.format, d, status)) {
+    d.resultUnsaved = kFalse;
     IInfo("Data saved to file:", status);
     IWrite(fileName, status);
     return kTrue;

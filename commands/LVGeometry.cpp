@@ -7,6 +7,8 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "data/DataStores.h"
+#include "data/Experiment.h"
+#include "platform/Platform.h"
 #include "graphics/GCoordinates.h"
 #include "maths/MGeometry.h"
 #include "ui/WDialogs.h"
@@ -232,21 +234,52 @@ int LVDistance(DataSet& d, int& status) {
   return kTrue;
 }
 
+int LVCheckGeometrySet(const char* routine, const DataSet& d, int& status) {
+  static bool accepted = false;  // asked once a run
+  if (status != kStatusGood) return kFalse;
+  if (IExperiment().origin != IGeometryOrigin::kStart || !IGeometryNeverSet(d) || accepted) {
+    return kTrue;
+  }
+  if (!PCurrentBackend().Interactive()) {
+    IWarning(IFormat("%s: The geometry was never set (beam centre 0, 0, distance 300 mm, "
+                     "wavelength 1 Angstrom): set it, fit a calibrant or load a PONI file first",
+                     routine),
+             status);
+    return kFalse;
+  }
+  int goOn = kFalse;
+  if (!WGetBoolean({"THE GEOMETRY WAS NEVER SET (BEAM CENTRE 0, 0; DISTANCE 0.3 M; WAVELENGTH 1 "
+                    "A): GO ON WITH IT ?",
+                    kTrue, goOn, status}) ||
+      !goOn) {
+    return kFalse;
+  }
+  accepted = true;
+  return kTrue;
+}
+
 void LVRegisterGeometryCommands() {
   auto onMain = [](int (*routine)(DataSet&, int&)) {
     return [routine](LVCommandCall& call) { return routine(call.main, call.status); };
   };
-  LVRegisterCommand({.name = "Set_Distance", .work = onMain(LVSetDistance)});
-  LVRegisterCommand({.name = "Set_Energy", .work = onMain(LVSetEnergy)});
-  LVRegisterCommand({.name = "Set_Wavelength", .work = onMain(LVSetWavelength)});
-  LVRegisterCommand({.name = "Set_Pixel_Sizes", .work = onMain(LVSetPixelSizes)});
-  LVRegisterCommand({.name = "Set_Polarisation", .work = onMain(LVSetPolarisation)});
-  LVRegisterCommand({.name = "Set_Detector_Tilt", .work = onMain(LVSetDetectorTilt)});
+  auto setting = [&](const char* name, int (*routine)(DataSet&, int&)) {
+    LVRegisterCommand({.name = name, .work = onMain(routine), .setsGeometry = true});
+  };
+  setting("Set_Distance", LVSetDistance);
+  setting("Set_Energy", LVSetEnergy);
+  setting("Set_Wavelength", LVSetWavelength);
+  setting("Set_Pixel_Sizes", LVSetPixelSizes);
+  setting("Set_Polarisation", LVSetPolarisation);
+  setting("Set_Detector_Tilt", LVSetDetectorTilt);
   LVRegisterCommand({.name = "Distance", .work = onMain(LVDistance)});
-  LVRegisterCommand({.name = "Beam_Centre", .work = [](LVCommandCall& call) {
+  LVRegisterCommand({.name = "Beam_Centre",
+                     .work = [](LVCommandCall& call) {
                        return LVBeamCentre(call.event.value, call.main, call.status);
-                     }});
-  LVRegisterCommand({.name = "Detector_Rotation", .work = [](LVCommandCall& call) {
+                     },
+                     .setsGeometry = true});
+  LVRegisterCommand({.name = "Detector_Rotation",
+                     .work = [](LVCommandCall& call) {
                        return LVDetectorRotation(call.event.value, call.main, call.status);
-                     }});
+                     },
+                     .setsGeometry = true});
 }

@@ -36,4 +36,10 @@ int LVClickPoints(const char* routine, const std::string& prompt, int count, flo
 int LVAskReal(const char* routine, const std::string& prompt, float lower, float upper,
               float& value, int& status);
 
+// Before a command that needs the geometry: true when it was set (typed, fitted, loaded or
+// read from a header). The built-in start geometry (beam centre 0, 0, distance 0.3 m,
+// wavelength 1 Angstrom) makes a wrong result, so the window asks once a run whether to go on,
+// and a script is refused with a warning.
+int LVCheckGeometrySet(const char* routine, const DataSet& dataSet, int& status);
+
 void LVRegisterGeometryCommands();

@@ -103,6 +103,7 @@ int LVIntegrate(int scanType, DataSet& data, DataSet& result, int& status) {
     return IFail(kR, kStatusIntRange1, status);
   }
   if (!ICheckData("LVIntegrate:", data, status)) return kFalse;
+  if (!LVCheckGeometrySet(kR.name, data, status)) return kFalse;
 
   int oversampling = 1;
   IGetDBIntItem("Integration_Oversampling_Factor", oversampling, status);
@@ -142,6 +143,7 @@ int LVIntegrateRadially(DataSet& data, DataSet& result, int& status) {
     return kFalse;
   }
   if (!ICheckData("LVIntegrateRadially:", data, status)) return kFalse;
+  if (!LVCheckGeometrySet(kR.name, data, status)) return kFalse;
   int oversampling = 1;
   IGetDBIntItem("Radial_Integration_Oversampling_Factor", oversampling, status);
   if (!WGetInteger({"ENTER OVER-SAMPLING FACTOR FOR INTEGRATED DATA:", kTrue, kTrue, 1, 4,
@@ -242,7 +244,8 @@ int CheckedSource(const IRoutine& r, const DataSet& data, int& status) {
     IWarning(std::string(r.name) + "; Data is not defined", status);
     return kFalse;
   }
-  return ICheckData(std::string(r.name) + ":", data, status);
+  return ICheckData(std::string(r.name) + ":", data, status) &&
+         LVCheckGeometrySet(r.name, data, status);
 }
 
 // The source checked, the scan type from the pop-up, the over-sampling and, for d-spacings,

@@ -857,9 +857,11 @@ void LVRegisterPeakCommands() {
                      .choose = LVChoose::kOperand,
                      .prompt = "Select data-set for fitted model",
                      .then = LVThen::kMainIsChosenOnSuccess});
-  LVRegisterCommand({.name = "Beam_Fit_Gaussian", .work = [](LVCommandCall& call) {
+  LVRegisterCommand({.name = "Beam_Fit_Gaussian",
+                     .work = [](LVCommandCall& call) {
                        return LVBeamFitGaussian(call.main, call.status);
-                     }});
+                     },
+                     .setsGeometry = true});
   LVRegisterCommand({.name = "Model_Define",
                      .work = [](LVCommandCall& call) {
                        LVModelDescription().dataIndex = call.stores.mainIndex;

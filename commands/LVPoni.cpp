@@ -343,9 +343,11 @@ int LVSavePONI(const std::string& argument, DataSet& d, int& status) {
 }
 
 void LVRegisterPoniCommands() {
-  LVRegisterCommand({.name = "Load_PONI", .work = [](LVCommandCall& call) {
+  LVRegisterCommand({.name = "Load_PONI",
+                     .work = [](LVCommandCall& call) {
                        return LVLoadPONI(call.event.text, call.main, call.status);
-                     }});
+                     },
+                     .setsGeometry = true});
   LVRegisterCommand({.name = "Save_PONI", .work = [](LVCommandCall& call) {
                        return LVSavePONI(call.event.text, call.main, call.status);
                      }});

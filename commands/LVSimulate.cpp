@@ -271,7 +271,9 @@ void LVRegisterSimulationCommands() {
                              call.status);
                        return kTrue;
                      }});
-  LVRegisterCommand({.name = "Simulate_Powder", .work = [](LVCommandCall& call) {
+  // The image is simulated with the geometry as it stands: that is the geometry it has.
+  LVRegisterCommand({.name = "Simulate_Powder",
+                     .work = [](LVCommandCall& call) {
                        if (!LVSimulatePowder(call.event.value, call.main, call.status)) {
                          return kFalse;
                        }
@@ -280,5 +282,6 @@ void LVRegisterSimulationCommands() {
                          return kFalse;
                        }
                        return kTrue;
-                     }});
+                     },
+                     .setsGeometry = true});
 }

@@ -105,6 +105,8 @@ int IInitialiseData(DataSet& d, int& status) {
   d.tiltAngle = value * 0.017453292f;
   d.twoThetaAngle = 0.0f;
   d.rotationZ = 0.0f;
+  d.headerGeometry = 0;
+  d.resultUnsaved = 0;
   return kTrue;
 }
 

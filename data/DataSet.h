@@ -47,6 +47,11 @@ struct DataSet {
   float tiltAxisAngle = 0.0f;
   float rotationZ = 0.0f;
   float wavelength = 1.0e-10f;
+  // Which geometry fields the header of the file last read gave (data/Experiment.h bits;
+  // kGeometryOwnAxes for a scan read from a file). Set by the reader, used once after it.
+  unsigned headerGeometry = 0;
+  // A command's output that no save has written yet (cleared by a save and by a file read).
+  int resultUnsaved = 0;
 
   int displayStartX = 0, displayStartY = 0;
   int magnification = 1;  // >= 1 magnify; 0 reduced by `reduction`

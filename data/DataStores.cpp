@@ -1,5 +1,7 @@
 #include "data/DataStores.h"
 
+#include "data/Experiment.h"
+
 #include <string>
 
 #include "core/database.h"
@@ -43,6 +45,7 @@ int IInitialiseStores(DataStores& stores, int& status) {
     }
     store.name = IStoreInitialName(i);
   }
+  IStartExperiment(stores.stores[0]);
   stores.mainIndex = 0;
   stores.operandIndex = 1;
   stores.outputIndex = 2;

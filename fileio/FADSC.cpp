@@ -1,8 +1,11 @@
 // ADSC images: a "{ KEY=value; ... }" text header, padded to "HEADER_BYTES", followed by the
 // pixels.
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 
 #include "core/status.h"
+#include "data/Experiment.h"
 #include "core/text.h"
 #include "fileio/FReaders.h"
 #include "fileio/FTextHeaders.h"
@@ -41,6 +44,16 @@ int FADSCImageInfo(std::FILE* file, TextHeaderInfo& header, int& status) {
         header.elementType = kElementUI2;
       } else {
         IWarning("FADSCImageInfo; Unsupported or incorrect type: " + value, status);
+      }
+    } else if (IStringsEqual(key, "PIXEL_SIZE") || IStringsEqual(key, "DISTANCE") ||
+               IStringsEqual(key, "WAVELENGTH")) {
+      double v = 0.0;
+      char* end = nullptr;
+      v = std::strtod(value.c_str(), &end);
+      if (end != value.c_str() && std::isfinite(v) && v > 0.0) {
+        (IStringsEqual(key, "PIXEL_SIZE") ? header.pixelSizeMm
+         : IStringsEqual(key, "DISTANCE") ? header.distanceMm
+                                           : header.wavelength) = v;
       }
     } else if (IStringsEqual(key, "SIZE1")) {
       if (!IToken2Integer(value, header.columns, status)) {
@@ -89,5 +102,19 @@ int FInputADSC(const std::string& fileName, DataSet& dataSet, int& status) {
   }
   // The header has no title: the image is named after its file, never after an earlier one.
   FSetTitleFromFile(fileName, dataSet, false);
+  // Geometry the header gives, where it is plausible. The beam centre keys are left: their
+  // units (mm or pixels) and axes differ between the programs that write them.
+  if (header.pixelSizeMm >= 1.0e-3 && header.pixelSizeMm <= 10.0) {
+    dataSet.pixelSizeX = dataSet.pixelSizeY = static_cast<float>(header.pixelSizeMm * 1.0e-3);
+    dataSet.headerGeometry |= kGeometryPixelSizeX | kGeometryPixelSizeY;
+  }
+  if (header.distanceMm >= 1.0 && header.distanceMm <= 1.0e5) {
+    dataSet.distance = static_cast<float>(header.distanceMm * 1.0e-3);
+    dataSet.headerGeometry |= kGeometryDistance;
+  }
+  if (header.wavelength >= 0.01 && header.wavelength <= 100.0) {
+    dataSet.wavelength = static_cast<float>(header.wavelength * 1.0e-10);
+    dataSet.headerGeometry |= kGeometryWavelength;
+  }
   return kTrue;
 }

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "core/outputfile.h"
+#include "data/Experiment.h"
 #include "core/status.h"
 #include "fileio/FCBF.h"
 #include "fileio/FCBFSections.h"
@@ -682,6 +683,61 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetIn
   return kTrue;
 }
 
+void FPilatusHeaderGeometry(const std::string& text, DataSet& d) {
+  // Values outside what a detector can be are a damaged header, not a geometry.
+  auto inside = [](double v, double low, double high) { return std::isfinite(v) && v >= low && v <= high; };
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const std::size_t hash = line.find_first_not_of(" \t#");
+    if (hash == std::string::npos) continue;
+    line.erase(0, hash);
+    double a = 0.0, b = 0.0;
+    char unitA[16] = {0}, unitB[16] = {0};
+    if (std::sscanf(line.c_str(), "Pixel_size %lf %15s x %lf %15s", &a, unitA, &b, unitB) == 4 &&
+        std::strcmp(unitA, "m") == 0 && std::strcmp(unitB, "m") == 0 && inside(a, 1e-6, 1e-2) &&
+        inside(b, 1e-6, 1e-2)) {
+      d.pixelSizeX = static_cast<float>(a);
+      d.pixelSizeY = static_cast<float>(b);
+      d.headerGeometry |= kGeometryPixelSizeX | kGeometryPixelSizeY;
+    } else if (std::sscanf(line.c_str(), "Wavelength %lf %15s", &a, unitA) == 2 &&
+               (std::strcmp(unitA, "A") == 0 || std::strcmp(unitA, "Angstrom") == 0) &&
+               inside(a, 0.01, 100.0)) {
+      d.wavelength = static_cast<float>(a * 1.0e-10);
+      d.headerGeometry |= kGeometryWavelength;
+    } else if (std::sscanf(line.c_str(), "Detector_distance %lf %15s", &a, unitA) == 2 &&
+               std::strcmp(unitA, "m") == 0 && inside(a, 1e-3, 100.0)) {
+      d.distance = static_cast<float>(a);
+      d.headerGeometry |= kGeometryDistance;
+    } else if (std::sscanf(line.c_str(), "Beam_xy (%lf, %lf) %15s", &a, &b, unitA) == 3 &&
+               std::strncmp(unitA, "pixel", 5) == 0 && inside(a, -1e6, 1e6) &&
+               inside(b, -1e6, 1e6)) {
+      // Pixel coordinates from the corner of the first pixel, along the fast and slow axes:
+      // the columns and rows of the image as read.
+      d.beamCentreX = static_cast<float>(a);
+      d.beamCentreY = static_cast<float>(b);
+      d.headerGeometry |= kGeometryBeamCentreX | kGeometryBeamCentreY;
+    }
+  }
+}
+
+namespace {
+
+// The mini-header detectors write into "array_data.header_contents".
+void TakeMiniHeaderGeometry(cbf_handle h, DataSet& d) {
+  const char* value = nullptr;
+  if (cbf_find_category(h, "array_data") || cbf_find_column(h, "header_contents") ||
+      cbf_rewind_row(h) || cbf_get_value(h, &value) || !value) {
+    return;
+  }
+  FPilatusHeaderGeometry(value, d);
+}
+
+}  // namespace
+
 int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputCBF", "V0.5"};
   if (IBad(kR, status)) return kFalse;
@@ -696,6 +752,7 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
     return kFalse;
   }
   if (!ReadArray(handle.get(), a, fileName, log, d, status)) return kFalse;
+  TakeMiniHeaderGeometry(handle.get(), d);
   FSetTitleFromFile(fileName, d, true);
   return kTrue;
 }

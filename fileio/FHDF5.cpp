@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "core/child.h"
+#include "data/Experiment.h"
 #include "core/status.h"
 #include "fileio/FReaders.h"
 
@@ -950,25 +951,29 @@ void TakeGeometry(hid_t file, DataSet& d, int& status) {
   bool found = false;
   if (length(detector + "x_pixel_size", 1.0, sizeX)) {
     d.pixelSizeX = static_cast<float>(sizeX);
+    d.headerGeometry |= kGeometryPixelSizeX;
     found = true;
   }
   if (length(detector + "y_pixel_size", 1.0, sizeY)) {
     d.pixelSizeY = static_cast<float>(sizeY);
+    d.headerGeometry |= kGeometryPixelSizeY;
     found = true;
   }
   if (length(detector + "distance", 1.0, distance) ||
       length(detector + "detector_distance", 1.0, distance)) {
     d.distance = static_cast<float>(distance);
+    d.headerGeometry |= kGeometryDistance;
     found = true;
   }
   if (length("/entry/instrument/beam/incident_wavelength", 1.0e-10, wavelength) ||
       length("/entry/instrument/monochromator/wavelength", 1.0e-10, wavelength) ||
       length("/entry/sample/beam/incident_wavelength", 1.0e-10, wavelength)) {
     d.wavelength = static_cast<float>(wavelength);
+    d.headerGeometry |= kGeometryWavelength;
     found = true;
   }
   // The beam centre in pixels, or as a length on the detector.
-  auto centre = [&](const char* name, float pixel, float& target) {
+  auto centre = [&](const char* name, float pixel, unsigned bit, float& target) {
     if (!ReadScalar(file, detector + name, v, units)) return;
     const std::string u = Lower(units);
     double pixels = v;
@@ -979,11 +984,12 @@ void TakeGeometry(hid_t file, DataSet& d, int& status) {
     }
     if (std::isfinite(pixels) && std::fabs(pixels) < 1.0e7) {
       target = static_cast<float>(pixels);
+      d.headerGeometry |= bit;
       found = true;
     }
   };
-  centre("beam_center_x", d.pixelSizeX, d.beamCentreX);
-  centre("beam_center_y", d.pixelSizeY, d.beamCentreY);
+  centre("beam_center_x", d.pixelSizeX, kGeometryBeamCentreX, d.beamCentreX);
+  centre("beam_center_y", d.pixelSizeY, kGeometryBeamCentreY, d.beamCentreY);
   if (!found) return;
   IInfo(IFormat("HDF5 geometry: pixels %g x %g microns, distance %g mm, wavelength %g Angstroms, "
                 "beam centre (%g, %g) pixels",

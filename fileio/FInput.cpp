@@ -1,6 +1,8 @@
 // Format detection and the input dispatcher.
 #include "fileio/FInput.h"
 
+#include "data/Experiment.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -301,6 +303,7 @@ void AdoptImage(DataSet& read, DataSet& d) {
     d.maskInUse = maskInUse;
   }
   IDescriptionCopy(read, d);
+  d.headerGeometry = read.headerGeometry;
 }
 
 }  // namespace
@@ -309,13 +312,23 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
                 DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputImage", "V0.7"};
   if (IBad(kR, status)) return kFalse;
-  // The reader fills a scratch data-set that starts with the store's description (geometry,
-  // labels, display placement, axis), so that a refused or broken file leaves the image, mask
-  // and geometry already loaded as they were. Readers give a title only to a data-set that has
-  // none, so the title of the data held before must not stick to the new image.
+  // The reader fills a scratch data-set, so that a refused or broken file leaves the image,
+  // mask and geometry already loaded as they were. It starts with the store's display
+  // placement and geometry (the command that read it then puts the experiment's geometry in,
+  // data/Experiment.h), but with an image's labels and axis: a store that held a scan must not
+  // lend its axis labels, start and step to the next image. Readers give a title only to a
+  // data-set that has none, so the title of the data held before must not stick either.
   DataSet read;
   IDescriptionCopy(d, read);
+  const DataSet fresh;
   read.title.clear();
+  read.xLabel = fresh.xLabel;
+  read.yLabel = fresh.yLabel;
+  read.zLabel = fresh.zLabel;
+  read.xAxisInPixels = kTrue;
+  read.xAxisStart = fresh.xAxisStart;
+  read.yAxisStart = fresh.yAxisStart;
+  read.headerGeometry = format == kFormatChiplot ? kGeometryOwnAxes : 0u;
   int result = kFalse;
   switch (format) {
     case kFormatBruker: result = FInputBruker(fileName, read, status); break;

@@ -28,6 +28,9 @@ struct TextHeaderInfo {
   int numOverflow = 0;       // Bruker "NOVERFL": records in the overflow table
   int slices = -1;           // volume "NUM_Z"
   std::string title;         // Klora "TITLE"; empty when the header has none
+  // ADSC geometry keys as written ("PIXEL_SIZE" and "DISTANCE" in mm, "WAVELENGTH" in
+  // Angstroms); 0 when absent or not a number.
+  double pixelSizeMm = 0.0, distanceMm = 0.0, wavelength = 0.0;
 };
 
 // An open file, closed on every path out of the routine that opened it.

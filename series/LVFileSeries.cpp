@@ -447,6 +447,7 @@ int LVFSIntegrate(DataSet& main, DataSet& output, int& status) {
     return kFalse;
   }
   if (!ICheckData("LVFSIntegrate:", main, status)) return kFalse;
+  if (!LVCheckGeometrySet(kR.name, main, status)) return kFalse;
   FileSeries series;
   if (!Select("FS_Integrate", kIntegrateFiles, series, status)) return kFalse;
   int scanType = kScan2Theta;

@@ -57,6 +57,9 @@ struct LVCommandSpec {
   // True for the commands that change no data (the redraw, the colour tables): they do not
   // move the data generation, so a repaint after them keeps the intensity range found before.
   bool keepsData = false;
+  // True for the commands that set, fit or load the experiment geometry on the main store:
+  // what they change there becomes the experiment's (data/Experiment.h).
+  bool setsGeometry = false;
 };
 
 void LVRegisterCommand(LVCommandSpec spec);

@@ -10,6 +10,7 @@
 
 #include "app/LVCommand.h"
 #include "core/status.h"
+#include "data/Experiment.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/TestSupport.h"
@@ -165,8 +166,10 @@ TEST_F(OpenFiles, ARefusedFileKeepsTheLoadedImage) {
   ASSERT_TRUE(IAllocateMask(main, status));
   main.mask[3] = 1;
   main.maskDefined = main.maskInUse = kTrue;
+  const auto before = IGeometryValues(main);
   main.beamCentreX = 12.5f;
   main.distance = 0.125f;
+  IExperimentTakeChanges(before, main);  // as a command that sets them does
   main.displayStartX = 1;
   const float pixelSizeY = main.pixelSizeY;
 
@@ -233,7 +236,8 @@ TEST_F(OpenFiles, ARefusedFileKeepsTheLoadedImage) {
   }
   EXPECT_EQ(status, kStatusGood);
 
-  // A file that opens replaces data, mask and title as before; the geometry stays.
+  // A file that opens replaces data, mask and title as before; the geometry is the
+  // experiment's.
   std::string other = "{\nHEADER_BYTES=  512;\nBYTE_ORDER=little_endian;\nTYPE=unsigned_short;\n"
                       "SIZE1=2;\nSIZE2=2;\n}\n";
   other.resize(512, ' ');

@@ -30,6 +30,11 @@ class FileSeriesTest : public HeadlessAppTest {
     HeadlessAppTest::SetUp();
     Run("Exit");  // the one-time initialisation
     LVFSSetReadAhead(true);
+    // The frames' beam centre, set as a user sets it before integrating.
+    CommandEvent centre;
+    centre.realX = 60.5f;
+    centre.realY = 50.25f;
+    LVCommand("Set_Beam_Centre", centre, status);
   }
   void TearDown() override {
     LVFSSetReadAhead(true);

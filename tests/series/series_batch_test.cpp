@@ -45,6 +45,7 @@ DataSet ReadBack(const std::string& path) {
 
 std::string Script(const std::string& list, const std::string& output) {
   return "Open_File f00.cbf\n"
+         "Set_Beam_Centre 30.5 20\n"
          "answer store 5\nanswer yes\nanswer @" + list + "\nanswer store 1\nanswer no\nanswer 1\n"
          "FS_Integrate\n"
          "Save_File " + output + "\n"
