@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/LVCommand.h"
 #include "app/LVFrame.h"
@@ -41,19 +43,32 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   WInstallMessageSink();
   LVRegisterAllCommands();
 
+  // Every prompt that found no answer since the last look is named with where the script
+  // stood; the script has then failed, though the prompt was cancelled as a "cancel" would.
+  std::size_t unansweredSeen = 0;
+  auto unanswered = [&](const std::string& where) {
+    const std::vector<std::string>& prompts = headless->Unanswered();
+    const bool any = prompts.size() > unansweredSeen;
+    for (; unansweredSeen < prompts.size(); ++unansweredSeen) {
+      ScriptNote("no answer queued for \"" + prompts[unansweredSeen] + "\" (" + where + ")");
+    }
+    return any;
+  };
+
   int status = kStatusGood;
   LVStartUp(status);
   LVCommandLine(image, status);
   IStatusReport(status);
   LVFirstPaint(status);
 
-  bool failed = false;
+  bool failed = unanswered("command line");
   if (!LVCommandLineFileOpened()) {
     ScriptNote("command failed: Open_File " + image + " (command line)");
     failed = true;
   }
   std::string raw;
   int lineNumber = 0;
+  auto here = [&lineNumber] { return "line " + std::to_string(lineNumber); };
   while (std::getline(script, raw)) {
     ++lineNumber;
     const LVScriptLine written = LVParseScriptLine(raw);
@@ -82,6 +97,7 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
         IWarning("Could not save the picture: " + arguments, local);
         saved = false;
       }
+      if (unanswered(here())) failed = true;
       if (!saved) {
         ScriptNote("command failed: " + line + " (line " + std::to_string(lineNumber) + ")");
         failed = true;
@@ -96,8 +112,10 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
     const std::size_t alarms = headless->Alarms();
     const int result = LVCommand(parsed.word, event, status);
     // A command fails when it leaves a bad status or its work was not done. A command that
-    // ended because a prompt was cancelled (an "answer cancel", or no answer queued) is no
-    // failure, unless an answer did not fit or a warning or error came with it.
+    // ended because the script cancelled a prompt ("answer cancel") is no failure, unless an
+    // answer did not fit or a warning or error came with it. A prompt that found no answer
+    // queued fails the script whatever the command made of it.
+    if (unanswered(here())) failed = true;
     const bool badStatus = LVLastCommandStatus() != kStatusGood;
     const bool cancelled = headless->Cancels() > cancels;
     const bool troubled = headless->Misfits() > misfits || headless->Alarms() > alarms;
@@ -116,6 +134,9 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   }
 
   LVShutDown(status);
+  // The shut-down's own prompt (the status report of a failure left standing) is asked just
+  // before the log closes: the backend's transcript line names it there.
+  if (headless->Unanswered().size() > unansweredSeen) failed = true;
   if (LVLastCommandStatus() != kStatusGood) failed = true;
   return failed ? 1 : 0;
 }

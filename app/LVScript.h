@@ -22,8 +22,10 @@ struct LVScriptOptions {
 
 // Runs the script; the exit code is 0 when every command did its work, 1 when any failed (a
 // bad status, or a work routine that could not do its work: an unknown command, a refused file,
-// a failed save) or the script cannot be read. A command ended by a cancelled prompt is no
-// failure unless an answer did not fit or a warning came with it. Each failed or cancelled
-// command is logged as "SCRIPT: command failed: ..." or "SCRIPT: command cancelled: ...".
+// a failed save), a prompt found no answer queued, or the script cannot be read. A command
+// ended by an "answer cancel" is no failure unless an answer did not fit or a warning came
+// with it. Each failed or cancelled command is logged as "SCRIPT: command failed: ..." or
+// "SCRIPT: command cancelled: ...", each prompt left without answer as
+// "SCRIPT: no answer queued for "PROMPT" (line N)".
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options);

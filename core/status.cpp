@@ -122,8 +122,12 @@ int IResetStatus(int& status) {
 int IStatusReport(int& status) {
   int local = kStatusGood;
   if (status == kStatusGood) {
+    // A routine that failed on a status of its own and let the caller's stay good leaves its
+    // trace behind. It is told once; kept, it would be told again after every command.
     if (!gTrace.empty()) {
-      IWarning("STATUS: The status value is correct, but error reported in: " + gTrace, local);
+      const std::string trace = gTrace;
+      gTrace.clear();
+      IWarning("STATUS: The status value is correct, but error reported in: " + trace, local);
     }
     return kTrue;
   }

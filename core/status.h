@@ -71,6 +71,9 @@ inline int IFail(const IRoutine& routine, int code, int& status) {
 const char* IStatusText(int code);
 
 int IResetStatus(int& status);
+// Ends every command. A bad status: an error with the trace and the code's message, then the
+// question whether to reset. A good status with a trace left behind: one warning naming it,
+// and the trace is cleared.
 int IStatusReport(int& status);
 // The last system error of the program's own failing system calls (the calls record it with
 // ISetSystemError). errno itself cannot serve: libraries set it on their successful paths.

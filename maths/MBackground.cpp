@@ -139,10 +139,13 @@ int MFitPolynomial2D(int orderX, int orderY, int maskFlag, int weighted, const D
   std::vector<float> rowWeights(static_cast<std::size_t>(rows), 0.0f);
   std::vector<float> weights(static_cast<std::size_t>(rw));
   const bool anyWeights = masked || weighted;
-  float minX = 0.0f, maxX = 1.0f;
+  // A row with fewer pixels that count than X coefficients cannot tell its coefficients (a
+  // wholly masked row has none at all): it weighs 0 in the Y fits and is counted, not fitted.
+  int leftOut = 0;
   for (int r = 0; r < rows; ++r) {
     const int y = d.startY + r;
     double total = 0.0;
+    int counted = 0;
     for (int i = 0; i < rw; ++i) {
       const std::size_t at = IIndex(d, d.startX + i, y);
       float w = 1.0f;
@@ -154,16 +157,34 @@ int MFitPolynomial2D(int orderX, int orderY, int maskFlag, int weighted, const D
       }
       weights[i] = w;
       total += w;
+      counted += w > 0.0f;
     }
-    int local = kStatusGood;
+    if (counted < nx) {
+      ++leftOut;
+      continue;
+    }
     float rms = 0.0f, lo = 0.0f, hi = 0.0f;
-    if (MFitPolynomial1D(orderX, anyWeights ? kTrue : kFalse, d.startX + 0.5f, 1.0f, rw,
-                         d.data.get() + IIndex(d, d.startX, y), weights.data(), lo, hi,
-                         rowCoefficients.data() + static_cast<std::size_t>(r) * nx, rms, local)) {
-      rowWeights[r] = static_cast<float>(total);
-      minX = lo, maxX = hi;
+    if (!MFitPolynomial1D(orderX, anyWeights ? kTrue : kFalse, d.startX + 0.5f, 1.0f, rw,
+                          d.data.get() + IIndex(d, d.startX, y), weights.data(), lo, hi,
+                          rowCoefficients.data() + static_cast<std::size_t>(r) * nx, rms,
+                          status)) {
+      return kFalse;
     }
+    rowWeights[r] = static_cast<float>(total);
   }
+  const char* pixels = weighted ? "unmasked pixels of positive variance" : "unmasked pixels";
+  if (leftOut == rows) {
+    IWarning(IFormat("MFitPolynomial2D: No row of the region has %i or more %s: nothing to fit",
+                     nx, pixels),
+             status);
+    return kFalse;
+  }
+  if (leftOut > 0) {
+    IInfo(IFormat("MFitPolynomial2D: %i of the %i rows have fewer than %i %s: left out of the fit",
+                  leftOut, rows, nx, pixels),
+          status);
+  }
+  const float minX = d.startX + 0.5f, maxX = static_cast<float>(d.startX + 0.5 + (rw - 1));
   poly.orderX = orderX;
   poly.minimumX = minX, poly.maximumX = maxX;
   poly.minimumY = d.startY + 0.5f, poly.maximumY = d.endY + 0.5f;

@@ -33,7 +33,9 @@ struct Polynomial2D {
 
 // Rows of the region fitted in X, each X coefficient then fitted across the rows in Y.
 // maskFlag: masked pixels weigh 0; weighted: pixels weigh 1 / sqrt(variance) (without
-// variances a note and an unweighted fit).
+// variances a note and an unweighted fit). Rows with fewer pixels of positive weight than
+// orderX + 1 are left out (one information line counts them); with none left, a warning and
+// false, the status untouched.
 int MFitPolynomial2D(int orderX, int orderY, int maskFlag, int weighted, const DataSet& data,
                      Polynomial2D& polynomial, int& status);
 // Adds the polynomial over the output's region.

@@ -88,10 +88,11 @@ void PHeadlessBackend::Misfit(const std::string& line) {
   ++misfits_;
 }
 
-bool PHeadlessBackend::TakeAnswer(const std::string& what, std::string& answer) {
+bool PHeadlessBackend::TakeAnswer(const std::string& what, const std::string& prompt,
+                                  std::string& answer) {
   if (answers_.empty()) {
     Note(what + ": no answer queued, cancelled");
-    ++cancels_;
+    unanswered_.push_back(prompt);
     return false;
   }
   answer = answers_.front();
@@ -113,7 +114,7 @@ PResult PHeadlessBackend::MessageBox(const std::string& text, const std::string&
   }
   const std::string what = "question " + Quoted(text);
   std::string answer;
-  if (!TakeAnswer(what, answer)) return PResult::kCancel;
+  if (!TakeAnswer(what, text, answer)) return PResult::kCancel;
   const std::string word = Lower(answer);
   PResult result = PResult::kCancel;
   if (word == "yes") {
@@ -136,7 +137,7 @@ PResult PHeadlessBackend::MessageBox(const std::string& text, const std::string&
 int PHeadlessBackend::PopupMenu(const PPopupMenu& menu, int, int) {
   const std::string what = "pop-up " + Quoted(menu.title);
   std::string answer;
-  if (!TakeAnswer(what, answer)) return 0;
+  if (!TakeAnswer(what, menu.title, answer)) return 0;
   if (Lower(answer) == "cancel") {
     Note(what + ": cancel");
     ++cancels_;
@@ -163,7 +164,7 @@ int PHeadlessBackend::PopupMenu(const PPopupMenu& menu, int, int) {
 bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path) {
   const std::string what = "file dialog " + Quoted(request.title);
   std::string answer;
-  if (!TakeAnswer(what, answer)) return false;
+  if (!TakeAnswer(what, request.title, answer)) return false;
   if (Lower(answer) == "cancel") {
     Note(what + ": cancel");
     ++cancels_;
@@ -315,7 +316,7 @@ bool PHeadlessBackend::ProgressWait(int milliseconds) {
 bool PHeadlessBackend::ValueDialog(const PValueRequest& request, std::string& answer) {
   const std::string what = "dialog " + Quoted(request.prompt);
   std::string text;
-  if (!TakeAnswer(what, text)) return false;
+  if (!TakeAnswer(what, request.prompt, text)) return false;
   if (Lower(text) == "cancel") {
     Note(what + ": cancel");
     ++cancels_;
@@ -348,7 +349,7 @@ std::string PHeadlessBackend::MenuItemText(int id) const {
 
 PCanvas* PHeadlessBackend::BeginPrint(PPrintPage& page) {
   std::string path;
-  if (!TakeAnswer("print dialog", path)) return nullptr;
+  if (!TakeAnswer("print dialog", "Print", path)) return nullptr;
   if (Lower(path) == "cancel") {
     Note("print dialog: cancel");
     ++cancels_;
@@ -379,7 +380,7 @@ bool PHeadlessBackend::ClickInput(PClickDialog& dialog, const PClickHandler& han
   for (;;) {
     std::string answer;
     PClickEvent event;
-    if (!TakeAnswer(what, answer)) {
+    if (!TakeAnswer(what, dialog.title, answer)) {
       // Nobody will answer: the input ends as if cancelled, whatever the handler says.
       event.kind = PClickKind::kButton;
       event.id = press("cancel");

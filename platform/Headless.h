@@ -1,7 +1,8 @@
 // The headless backend: no display. Answers to questions, value dialogs, store pop-ups and
 // file choices come from a queue of scripted answers, in order; a prompt with no answer
-// queued is cancelled. Boxes take their default answer. Everything asked or shown is handed
-// to the transcript callback, which the program points at its log.
+// queued is cancelled and remembered (a command script fails on it). Boxes take their
+// default answer. Everything asked or shown is handed to the transcript callback, which the
+// program points at its log.
 #pragma once
 
 #include <deque>
@@ -9,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/PCanvas.h"
 #include "platform/Platform.h"
@@ -33,13 +35,17 @@ class PHeadlessBackend : public PBackend {
     answer = answers_.front();
     return true;
   }
-  // Takes the next answer; false (and a transcript line naming `what`) when none is queued.
-  bool TakeAnswer(const std::string& what, std::string& answer);
+  // Takes the next answer; false (and a transcript line naming `what`) when none is queued,
+  // and `prompt` (the text the user would have been shown) joins Unanswered().
+  bool TakeAnswer(const std::string& what, const std::string& prompt, std::string& answer);
 
   // Running counts that let a batch run tell a cancelled command from a failed one: prompts
-  // cancelled (a "cancel" answer or none queued), answers that did not fit their prompt, and
-  // warning or error boxes shown.
+  // cancelled by a "cancel" answer, answers that did not fit their prompt, and warning or
+  // error boxes shown.
   std::size_t Cancels() const { return cancels_; }
+  // The prompts that found no answer queued, in order. They were cancelled too, but nobody
+  // asked for that: a script that leaves a prompt unanswered has not said what it wants.
+  const std::vector<std::string>& Unanswered() const { return unanswered_; }
   std::size_t Misfits() const { return misfits_; }
   std::size_t Alarms() const { return alarms_; }
 
@@ -111,6 +117,7 @@ class PHeadlessBackend : public PBackend {
   bool echo_ = false;
   bool busy_ = false;
   std::size_t cancels_ = 0, misfits_ = 0, alarms_ = 0;
+  std::vector<std::string> unanswered_;
   std::string title_;
   bool hasWindow_ = true;
   std::unique_ptr<class PPageJob> printJob_;

@@ -53,4 +53,28 @@ TEST(FilterScriptTest, MedianTopHatSobelRollingBallAndPolynomial) {
       << log;
 }
 
+// A masked row (here the first: the transposed ramp is 0 along it) is left out of the
+// background fit and said once; neither the fit nor any later command, redraw or the exit
+// warns of an error behind the good status.
+TEST(FilterScriptTest, PolynomialFitLeavesOutMaskedRowsAndSaysSoOnce) {
+  ScratchDir dir;
+  std::string log;
+  const int code = RunScript(dir,
+                             "Simulate_Data\n"
+                             "answer store 1\nData_Transpose\n"
+                             "answer yes\nanswer 0\nanswer no\nMask_Threshold\n"
+                             "answer store 3\nanswer 5\nanswer 5\nFit_Polynomial\n"
+                             "ROI_Full\nSet_Magnification 2\npicture fit.png\nSet_Magnification 1\n"
+                             "Exit\n",
+                             log);
+  EXPECT_EQ(code, 0) << log;
+  EXPECT_TRUE(Contains(log, "polynomial.minimumY = 0.5, polynomial.maximumY = 1099.5"));
+  const std::string leftOut =
+      "INFO: MFitPolynomial2D: 1 of the 1100 rows have fewer than 6 unmasked pixels: left out of "
+      "the fit";
+  EXPECT_TRUE(Contains(log, leftOut)) << log;
+  EXPECT_EQ(log.find(leftOut), log.rfind(leftOut)) << log;  // once
+  EXPECT_FALSE(Contains(log, "STATUS: The status value is correct")) << log;
+}
+
 }  // namespace

@@ -59,10 +59,48 @@ TEST(ScriptTest, AnswersAreConsumedInOrderAndSettingsPersist) {
 TEST(ScriptTest, UnansweredPromptIsCancelledAndLogged) {
   ScratchDir dir;
   const ScriptRun run = RunScript(dir, "Change_Title\nanswer unused\n");
-  EXPECT_EQ(run.exitCode, 0);  // a cancel is not a failure
+  EXPECT_EQ(run.exitCode, 1);  // the script did not say what it wanted there
   EXPECT_TRUE(Contains(run.log,
                        "SCRIPT: dialog \"Enter text for data-set title\": no answer queued, cancelled"));
+  EXPECT_TRUE(
+      Contains(run.log, "SCRIPT: no answer queued for \"Enter text for data-set title\" (line 1)"));
   EXPECT_TRUE(Contains(run.log, "SCRIPT: 1 answer(s) left unused"));
+}
+
+// A prompt the script answers, or cancels on purpose, leaves the run good; one that finds no
+// answer queued is named with its command's line and fails the run, whatever kind it is.
+TEST(ScriptTest, OnlyAPromptLeftWithoutAnswerFailsTheRun) {
+  struct Case {
+    const char* name;
+    const char* script;
+    int exitCode;
+    const char* unanswered;  // the line naming it, or none
+  };
+  const Case cases[] = {
+      {"value dialog, unanswered", "Change_Title\n", 1,
+       "SCRIPT: no answer queued for \"Enter text for data-set title\" (line 1)"},
+      {"file dialog, unanswered", "answer New title\nChange_Title\nOpen_File ?\n", 1,
+       "SCRIPT: no answer queued for \"SELECT INPUT FILE CONTAINING DATA IMAGE\" (line 3)"},
+      {"question, unanswered", "# a mask\n\nSimulate_Data\nMask_Threshold\n", 1,
+       "SCRIPT: no answer queued for \"MASK ELEMENTS BELOW A THRESHOLD\" (line 4)"},
+      {"answer cancel", "answer cancel\nChange_Title\nanswer cancel\nOpen_File ?\n", 0, nullptr},
+      {"answered", "answer New title\nChange_Title\n", 0, nullptr},
+      {"answer yes before Load_PONI", "Simulate_Data\nanswer yes\nLoad_PONI geometry.poni\n", 0,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    WriteFile(dir.File("scan.chi"), "Scan\nX\nI\n3\n1 5\n2 6\n3 7\n");
+    WriteFile(dir.File("geometry.poni"), "PixelSize1: 1e-4\nPixelSize2: 1e-4\nDistance: 0.1\n"
+                                         "Poni1: 0.03\nPoni2: 0.05\n");
+    const ScriptRun run = RunScript(dir, c.script, "scan.chi");
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.name << "\n" << run.log;
+    if (c.unanswered) {
+      EXPECT_TRUE(Contains(run.log, c.unanswered)) << c.name << "\n" << run.log;
+    } else {
+      EXPECT_FALSE(Contains(run.log, "SCRIPT: no answer queued for")) << c.name << "\n" << run.log;
+    }
+  }
 }
 
 TEST(ScriptTest, FailuresGiveExitCodeOne) {
@@ -127,21 +165,21 @@ TEST(ScriptTest, RefusedOpensAndFailedSavesGiveExitCodeOne) {
   EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Open_File junk.dat (command line)"));
 }
 
-// A cancel the script asks for, or a prompt left unanswered, ends the command without failing
-// the run; an answer that does not fit, or a setting already in place, is told apart.
+// A cancel the script asks for ends the command without failing the run; an answer that does
+// not fit, or a setting already in place, is told apart.
 TEST(ScriptTest, CancelsAreNotFailuresButMisfittingAnswersAre) {
   ScratchDir dir;
   WriteFile(dir.File("scan.chi"), "Scan\nX\nI\n3\n1 5\n2 6\n3 7\n");
   ScriptRun run = RunScript(dir,
                             "answer cancel\nSave_Chiplot ?\n"
                             "answer cancel\nData_Copy\n"
-                            "Open_File ?\n"
+                            "answer cancel\nOpen_File ?\n"
                             "Set_Magnification 2\nSet_Magnification 2\n",
                             "scan.chi");
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Save_Chiplot ? (line 2)"));
   EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Data_Copy (line 4)"));
-  EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Open_File ? (line 5)"));
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: command cancelled: Open_File ? (line 6)"));
   EXPECT_FALSE(Contains(run.log, "Set_Magnification 2 (line"));
 
   // Store 0 is the main store, greyed in the pop-up.

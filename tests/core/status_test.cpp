@@ -70,15 +70,21 @@ TEST_F(StatusTest, AnsweringNoKeepsTheFailureForEveryLaterReport) {
   for (const auto& line : sink.lines) EXPECT_NE(line, "INFO: never shown");
 }
 
-TEST_F(StatusTest, GoodStatusWithTraceWarnsAndKeepsTheTrace) {
+// A trace left behind a good status is told once: the reports of later commands are silent.
+TEST_F(StatusTest, GoodStatusWithTraceWarnsOnceAndClearsTheTrace) {
   int status = kStatusGood;
   IErrorTrace("FRead", "V0.2");
-  IStatusReport(status);
+  for (int report = 0; report < 3; ++report) IStatusReport(status);
   ASSERT_EQ(sink.boxes.size(), 1u);
   EXPECT_EQ(sink.boxes[0].text, "STATUS: The status value is correct, but error reported in: FRead V0.2");
   EXPECT_EQ(sink.boxes[0].caption, "WARNING:");
-  EXPECT_EQ(IErrorTraceText(), "FRead V0.2");
+  EXPECT_TRUE(IErrorTraceText().empty());
   EXPECT_TRUE(sink.questions.empty());
+  EXPECT_EQ(status, kStatusGood);
+
+  // A later failure is traced afresh.
+  Outer(status);
+  EXPECT_EQ(IErrorTraceText(), "MInner V0.21");
 }
 
 TEST_F(StatusTest, EscapeGivesOnlyTheNoteLine) {

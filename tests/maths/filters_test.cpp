@@ -299,6 +299,31 @@ TEST(PolynomialTest, TwoDimensionalFitReproducesASurface) {
   for (int y = d.startY; y <= d.endY; ++y)
     for (int x = d.startX; x <= d.endX; ++x) EXPECT_NEAR(At(m, x, y), At(d, x, y), 2e-3);
   EXPECT_EQ(At(m, 0, 0), 0.0f);
+
+  // Rows with fewer unmasked pixels than X coefficients (two left, none) are left out and
+  // counted in one line; the others still give the surface, and no trace is left behind.
+  ResetCoreState();
+  RecordingSink sink;
+  ASSERT_TRUE(IAllocateMask(d, status));
+  for (int x = d.startX; x <= d.endX; ++x) {
+    d.mask[IIndex(d, x, 4)] = x >= d.startX + 2 ? 1 : 0;
+    d.mask[IIndex(d, x, 9)] = 1;
+    d.mask[IIndex(d, x, 12)] = x >= d.startX + 3 ? 1 : 0;  // three are enough
+  }
+  ASSERT_TRUE(MFitPolynomial2D(2, 2, kTrue, kFalse, d, p, status));
+  std::fill(m.data.get(), m.data.get() + IElementCount(m), 0.0f);
+  ASSERT_TRUE(MPolynomial2D(p, m, status));
+  for (int y = d.startY; y <= d.endY; ++y)
+    for (int x = d.startX; x <= d.endX; ++x) EXPECT_NEAR(At(m, x, y), At(d, x, y), 2e-3);
+  EXPECT_EQ(sink.lines, std::vector<std::string>{"INFO: MFitPolynomial2D: 2 of the 16 rows have "
+                                                 "fewer than 3 unmasked pixels: left out of the fit"});
+  EXPECT_TRUE(IErrorTraceText().empty()) << IErrorTraceText();
+  // No row left: a warning, nothing fitted, the status still good.
+  std::fill(d.mask.get(), d.mask.get() + IElementCount(d), 1);
+  EXPECT_FALSE(MFitPolynomial2D(2, 2, kTrue, kFalse, d, p, status));
+  EXPECT_EQ(status, kStatusGood);
+  EXPECT_EQ(sink.lines.back(), "WARNING: MFitPolynomial2D: No row of the region has 3 or more "
+                               "unmasked pixels: nothing to fit");
 }
 
 TEST(EllipticalTest, PlaneAndConstantProfile) {
