@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "app/LVCommand.h"
+#include "commands/LVCalibrant.h"
 #include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
@@ -125,6 +126,7 @@ int LVInitialise(int& status) {
   int poisson = kFalse;
   IGetDBBooleanItem("Integrate_Poisson_Errors", poisson, status);
   backend.SetMenuItemChecked(558, poisson != 0);
+  backend.SetMenuItemChecked(449, LVCalibrantRingsShown());
 
   int linearity = kLinear;
   // A stored value other than the two methods is not used.

@@ -143,6 +143,8 @@ std::vector<LVMenu> BuildTable() {
   for (int id = 440; id <= 448; ++id) {
     calibrants.items.push_back(Item(id, kCalibrants[id - 440], "Fit_Calibrant", id - 140, "", false));
   }
+  calibrants.items.push_back(Separator());
+  calibrants.items.push_back(Check(Item(449, "Show Calibrant &Rings", "Calibrant_Rings")));
   table.push_back(calibrants);
 
   table.push_back({"&ROI", {Item(500, "&Set ROI", "ROI_Set"), Item(501, "&Full ROI", "ROI_Full")}});

@@ -9,11 +9,14 @@
 #include <fstream>
 #include <sstream>
 
+#include <QImage>
+
 #include "data/DataStores.h"
 #include "data/Experiment.h"
 #include "fileio/FCBF.h"
 #include "fileio/FReaders.h"
 #include "fileio/FScanFiles.h"
+#include "maths/MGeometry.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/ScriptRun.h"
 
@@ -171,6 +174,54 @@ TEST(PilatusHeader, PlausibleValuesAreTakenAndMarked) {
       EXPECT_FLOAT_EQ(d.distance, 0.351f);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The predicted rings over the image: drawn while the toggle is on, in their own colour, and
+// only on the image; each point of a ring lies at the ring's 2-theta.
+TEST(CalibrantRings, TheToggleDrawsTheRingsTheGeometryPredicts) {
+  ScratchDir dir;
+  WriteRingFrame(dir.File("frame.cbf"));
+  const ScriptRun run = RunProgramScript(
+      dir, std::string("Open_File frame.cbf\n") + kSetGeometry +
+               "picture off.png\nCalibrant_Rings\npicture on.png\nExit\n");
+  ASSERT_EQ(run.exitCode, 0) << run.log;
+  auto ringPixels = [&](const char* name) {
+    QImage picture(QString::fromStdString(dir.File(name)));
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x)
+        if (picture.pixel(x, y) == qRgb(255, 64, 200)) ++count;
+    return count;
+  };
+  EXPECT_EQ(ringPixels("off.png"), 0);
+  EXPECT_GT(ringPixels("on.png"), 100);  // the 111 ring of CeO2, 38 pixels about the centre
+
+  DataSet d;
+  d.beamCentreX = 60.5f;
+  d.beamCentreY = 50.25f;
+  d.distance = 0.05f;
+  d.pixelSizeX = d.pixelSizeY = 172e-6f;
+  d.wavelength = 0.4066e-10f;
+  d.tiltAngle = 0.05f;
+  d.tiltAxisAngle = 0.7f;
+  MDetectorTransform t;
+  MSetDetectorTransform(d, t);
+  for (double twoTheta : {0.05, 0.3, 1.2}) {
+    for (double direction = 0.0; direction < 6.28; direction += 0.5) {
+      double x = 0.0, y = 0.0;
+      ASSERT_TRUE(MRingPoint(t, twoTheta, direction, x, y));
+      PixelGeometry g;
+      int status = kStatusGood;
+      ASSERT_TRUE(MDetector2DSpacing(d, static_cast<float>(x - 0.5), static_cast<float>(y - 0.5), g, status));
+      EXPECT_NEAR(g.twoTheta, twoTheta, 2e-6);
+    }
+  }
+  double x = 0.0, y = 0.0;
+  EXPECT_FALSE(MRingPoint(t, M_PI / 2.0, 0.0, x, y));
 }
 
 }  // namespace
