@@ -225,3 +225,52 @@ TEST(CalibrantRings, TheToggleDrawsTheRingsTheGeometryPredicts) {
 }
 
 }  // namespace
+
+namespace {
+
+// An SMV frame cut short opens in the window with a warning, but a script that opened it fails;
+// the whole frame opens in both.
+TEST(RealFileLoop, AScriptThatOpenedACutShortImageFails) {
+  std::string smv = "{\nHEADER_BYTES=  512;\nDIM=2;\nBYTE_ORDER=little_endian;\n"
+                    "TYPE=unsigned_short;\nSIZE1=64;\nSIZE2=64;\n}\n";
+  smv.resize(512, ' ');
+  const std::string pixels(64 * 64 * 2, '\x07');
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole ? "whole" : "cut short");
+    ScratchDir dir;
+    WriteFile(dir.File("frame.img"), smv + pixels.substr(0, whole ? pixels.size() : 3000));
+    const ScriptRun run = RunProgramScript(dir, "Open_File frame.img\nExit\n");
+    EXPECT_EQ(run.exitCode, whole ? 0 : 1) << run.log;
+    EXPECT_EQ(run.log.find("is shorter than its header says") == std::string::npos, whole);
+  }
+}
+
+// The gaps (-1) and bad pixels (-2) a Pilatus frame marks open masked, as many as an
+// independent reader finds; turned off, the frame opens unmasked.
+TEST_F(DailyLoopStores, DetectorMarksOpenMaskedUnlessTurnedOff) {
+  const auto frame = SharedData() / "thau_3_2_0001.cbf";
+  if (SharedData().empty() || !std::filesystem::exists(frame)) GTEST_SKIP() << "no Pilatus CBF";
+  const std::string count = dir.File("count.txt");
+  const std::string command =
+      "/usr/bin/python3 -c \"import fabio,sys; d=fabio.open(sys.argv[1]).data; "
+      "print(int((d==-1).sum()), int((d==-2).sum()))\" '" + frame.string() + "' > '" + count +
+      "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "fabio is not installed";
+  long long gaps = 0, bad = 0;
+  std::istringstream(ReadFile(count)) >> gaps >> bad;
+  ASSERT_GT(gaps, 0);
+  ASSERT_TRUE(Run("Open_File", frame.string()));
+  const DataSet& image = LVStores().Main();
+  ASSERT_TRUE(image.maskInUse);
+  long long masked = 0;
+  for (std::size_t i = 0; i < IElementCount(image); ++i) masked += image.mask[i] != 0;
+  EXPECT_EQ(masked, gaps + bad);
+  EXPECT_TRUE(InfoHas(IFormat("INFO: Masked %lld module-gap pixel(s) (-1) and %lld bad pixel(s) "
+                              "(-2) the detector marks",
+                              gaps, bad)));
+  ASSERT_TRUE(Run("Mask_Detector_Marks"));
+  ASSERT_TRUE(Run("Open_File", frame.string()));
+  EXPECT_FALSE(LVStores().Main().maskInUse);
+}
+
+}  // namespace
