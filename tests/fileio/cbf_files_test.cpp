@@ -554,7 +554,7 @@ std::vector<std::int32_t> ReadInt32(const std::string& path) {
 }
 
 TEST_F(CBFFiles, FilesWrittenByFabioReadAsFabioReadsThem) {
-  if (!FabioAvailable()) GTEST_SKIP() << "python3-fabio is not installed";
+  if (!FabioAvailable()) LV_REFERENCE_MISSING("python3-fabio is not installed");
   const int width = 97, height = 53;
   // (fabio's own coder mishandles steps beyond 2^31, so the values stay within 2^29.)
   auto values = DetectorLikeValues(width, height, 23);
@@ -588,7 +588,7 @@ TEST_F(CBFFiles, FilesWrittenByFabioReadAsFabioReadsThem) {
 }
 
 TEST_F(CBFFiles, UnsignedElementsOfFabioFilesKeepTheirValues) {
-  if (!FabioAvailable()) GTEST_SKIP() << "python3-fabio is not installed";
+  if (!FabioAvailable()) LV_REFERENCE_MISSING("python3-fabio is not installed");
   ASSERT_EQ(Python(dir,
                    "import numpy, fabio.cbfimage\n"
                    "i = numpy.arange(60 * 40).reshape(40, 60)\n"
@@ -612,7 +612,7 @@ TEST_F(CBFFiles, UnsignedElementsOfFabioFilesKeepTheirValues) {
 }
 
 TEST_F(CBFFiles, OurFilesOpenInFabioWithTheirValuesAndGeometry) {
-  if (!FabioAvailable()) GTEST_SKIP() << "python3-fabio is not installed";
+  if (!FabioAvailable()) LV_REFERENCE_MISSING("python3-fabio is not installed");
   const int width = 300, height = 200;  // large enough for fabio's digest check to apply
   const auto values = DetectorLikeValues(width, height, 29);
   DataSet d;
@@ -653,7 +653,7 @@ TEST_F(CBFFiles, OurFilesOpenInFabioWithTheirValuesAndGeometry) {
 TEST_F(CBFFiles, TheRealPilatusImageThroughFabioReadsAsTheTIFF) {
   const auto data = SharedData();
   if (data.empty()) GTEST_SKIP() << "no shared data";
-  if (!FabioAvailable()) GTEST_SKIP() << "python3-fabio is not installed";
+  if (!FabioAvailable()) LV_REFERENCE_MISSING("python3-fabio is not installed");
   const std::string tiff = (data / "CeO2_Pilatus1M.tif").string();
   ASSERT_EQ(Python(dir,
                    "import sys, numpy, fabio, fabio.cbfimage\n"
@@ -685,7 +685,7 @@ TEST_F(CBFFiles, TheRealPilatusImageThroughFabioReadsAsTheTIFF) {
 
 TEST_F(CBFFiles, TheLibrarysOwnConverterReadsOurFilesAndItsPackedFilesReadBack) {
   if (std::system("command -v cif2cbf > /dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "cif2cbf (cbflib-bin) is not installed";
+    LV_REFERENCE_MISSING("cif2cbf (cbflib-bin) is not installed");
   }
   const int width = 64, height = 48;
   const auto values = DetectorLikeValues(width, height, 31);
@@ -722,7 +722,7 @@ TEST_F(CBFFiles, APackedMultiPanelFrameOpensAsTheLibraryReadsIt) {
   EXPECT_EQ(d.numX, 388);
   EXPECT_EQ(d.numY, 8 * 185);
   if (std::system("command -v cif2cbf > /dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "cif2cbf (cbflib-bin) is not installed";
+    LV_REFERENCE_MISSING("cif2cbf (cbflib-bin) is not installed");
   }
   const std::string command = "cd '" + dir.path().string() + "' && cif2cbf -c none -i '" +
                               packed.string() + "' -o plain.cbf > cif2cbf.txt 2>&1";

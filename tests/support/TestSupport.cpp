@@ -79,3 +79,8 @@ void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary);
   out << contents;
 }
+
+bool InContinuousIntegration() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string(ci) == "true";
+}
