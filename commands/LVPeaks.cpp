@@ -498,7 +498,7 @@ int LVFitGaussian(DataSet& d, DataSet& model, int& status) {
   if (!IAllocateData(d.numX, d.numY, fitted, status)) return kFalse;
   GaussianFitReport report;
   const auto start = std::chrono::steady_clock::now();
-  const int ok = MFit2DGaussian(d, scales, background, peak, fitted, status, &report);
+  const int ok = MFitGaussian2D(d, scales, background, peak, fitted, status, &report);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   IInfo(IFormat("Number of function calls = %i, result status = %i", report.result.evaluations,

@@ -1,6 +1,8 @@
 // Polynomial and elliptical background models.
 #include "maths/MBackground.h"
 
+#include "maths/MPeaks.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -303,25 +305,20 @@ int MAddTwinPolarGaussian(float x, float y, float intensity, float radialSigma,
   static constexpr IRoutine kR{"MAddTwinPolarGaussian", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   if (!m.data) return IFail(kR, kStatusNotAllocated, status);
-  const double sr = std::max(radialSigma, 1.0e-4f), sa = std::max(angularSigma, 1.0e-4f);
-  const double r0 = std::hypot(x - m.beamCentreX, y - m.beamCentreY);
-  const double a0 = std::atan2(y - m.beamCentreY, x - m.beamCentreX);
-  for (int yy = m.startY; yy <= m.endY; ++yy) {
-    float* row = m.data.get() + IIndex(m, 0, yy);
-    for (int xx = m.startX; xx <= m.endX; ++xx) {
-      const double dx = xx + 0.5 - m.beamCentreX, dy = yy + 0.5 - m.beamCentreY;
-      const double dr = (std::hypot(dx, dy) - r0) / sr;
-      if (std::fabs(dr) > 5.0) continue;
-      const double angle = std::atan2(dy, dx);
-      double sum = 0.0;
-      for (double centre : {a0, a0 + kPi}) {
-        double da = std::remainder(angle - centre, 2.0 * kPi) / sa;
-        if (std::fabs(da) <= 5.0) sum += std::exp(-0.5 * (dr * dr + da * da));
-      }
-      row[xx] = Held(row[xx] + intensity * sum);
-    }
-  }
-  return kTrue;
+  // The peak and its twin at the opposite azimuth, both as strong, about the beam centre.
+  PolarGaussianPeak peak;
+  peak.symmetryX = m.beamCentreX;
+  peak.symmetryY = m.beamCentreY;
+  peak.centreX = x;
+  peak.centreY = y;
+  peak.intensity = intensity;
+  peak.radialSigma = std::max(radialSigma, 1.0e-4f);
+  peak.azimuthalSigma = std::max(angularSigma, 1.0e-4f);
+  peak.twin = kTrue;
+  peak.twinRatio = 1.0f;
+  peak.maxSigmas = 5;
+  peak.method = kGaussianExact;
+  return MPolarGaussian2D(peak, m, status);
 }
 
 int MObFunPlaneEllipse(const DataSet& data, const ModelParameters& p, DataSet& m, int& status) {

@@ -386,10 +386,10 @@ int MDiz2IGaussian(const DataSet& data, float& background, Gaussian2DPeak& peak,
   static constexpr IRoutine kR{"MDiz2IGaussian", "V0.3"};
   if (IBad(kR, status)) return kFalse;
   static constexpr float kScales[7] = {5.0f, 0.5f, 0.5f, 5.0f, 0.3141593f, 0.5f, 0.5f};
-  return MFit2DGaussian(data, kScales, background, peak, model, status, report);
+  return MFitGaussian2D(data, kScales, background, peak, model, status, report);
 }
 
-int MFit2DGaussian(const DataSet& data, const float scales[7], float& background,
+int MFitGaussian2D(const DataSet& data, const float scales[7], float& background,
                    Gaussian2DPeak& peak, DataSet& model, int& status, GaussianFitReport* report) {
   static constexpr IRoutine kR{"MDiz2IGaussian", "V0.3"};
   if (IBad(kR, status)) return kFalse;

@@ -86,7 +86,7 @@ int MDiz2IGaussian(const DataSet& data, float& background, Gaussian2DPeak& peak,
 
 // MDiz2IGaussian with the parameters' scales given (background, centre X, centre Y,
 // intensity, angle, sigma 1, sigma 2).
-int MFit2DGaussian(const DataSet& data, const float scales[7], float& background,
+int MFitGaussian2D(const DataSet& data, const float scales[7], float& background,
                    Gaussian2DPeak& peak, DataSet& model, int& status,
                    GaussianFitReport* report = nullptr);
 

@@ -36,7 +36,8 @@ TEST_F(PoniTest, RealPilatusCalibrationGivesTheKnownCentreTiltAndAngles) {
 
   double beamX, beamY, distance, tilt, axis;
   FPoniToBeamGeometry(poni, poni.pixel1, poni.pixel2, beamX, beamY, distance, tilt, axis);
-  // The classic parameters that pyFAI 0.21 derives from the same file (getFit2D).
+  // The classic beam-centre and tilt parameters an independent integrator (pyFAI 0.21) derives
+  // from the same file.
   EXPECT_NEAR(beamX, 487.2590056623345, 1e-9);
   EXPECT_NEAR(beamY, 512.5483498574525, 1e-9);
   EXPECT_NEAR(distance, 0.20868865485844006, 1e-12);

@@ -162,7 +162,7 @@ TEST(PolarGaussian, TwinAtTheOppositeAzimuthWithRatio) {
   EXPECT_EQ(status, kStatusGood);
 }
 
-class Fit2D : public ::testing::Test {
+class Gaussian2DFit : public ::testing::Test {
  protected:
   RecordingSink sink;
   DataSet data, model;
@@ -174,7 +174,7 @@ class Fit2D : public ::testing::Test {
   }
 };
 
-TEST_F(Fit2D, NoiseFreePeakIsRecovered) {
+TEST_F(Gaussian2DFit, NoiseFreePeakIsRecovered) {
   float background = 10.0f;
   Gaussian2DPeak p = Peak(60.0f, 50.0f, 350.0f, 0.3f, 5.0f, 4.0f, 5);
   GaussianFitReport report;
@@ -192,7 +192,7 @@ TEST_F(Fit2D, NoiseFreePeakIsRecovered) {
   EXPECT_NEAR(model.data[IIndex(model, 61, 48)], data.data[IIndex(data, 61, 48)], 1.0f);
 }
 
-TEST_F(Fit2D, StartFromTheEstimate) {
+TEST_F(Gaussian2DFit, StartFromTheEstimate) {
   PixelRegion region;
   float background = 0.0f;
   Gaussian2DPeak p;
@@ -208,7 +208,7 @@ TEST_F(Fit2D, StartFromTheEstimate) {
   EXPECT_NEAR(p.centreY, 48.62f, 0.01f);
 }
 
-TEST_F(Fit2D, EstimateRefusesFlatDataAndOutsidePixels) {
+TEST_F(Gaussian2DFit, EstimateRefusesFlatDataAndOutsidePixels) {
   DataSet flat;
   Flat(flat, 40, 40, 3.0f);
   PixelRegion region;
@@ -220,7 +220,7 @@ TEST_F(Fit2D, EstimateRefusesFlatDataAndOutsidePixels) {
   EXPECT_EQ(status, kStatusGood);
 }
 
-TEST_F(Fit2D, ModelMustBeAllocatedAndLargeEnough) {
+TEST_F(Gaussian2DFit, ModelMustBeAllocatedAndLargeEnough) {
   float background = 10.0f;
   Gaussian2DPeak p = Peak(60.0f, 50.0f, 350.0f, 0.3f, 5.0f, 4.0f, 5);
   DataSet none;
@@ -233,7 +233,7 @@ TEST_F(Fit2D, ModelMustBeAllocatedAndLargeEnough) {
   EXPECT_EQ(status, 1014);
 }
 
-TEST_F(Fit2D, AFitThatCannotRunChangesNothing) {
+TEST_F(Gaussian2DFit, AFitThatCannotRunChangesNothing) {
   data.data[IIndex(data, 30, 30)] = std::numeric_limits<float>::quiet_NaN();
   for (std::size_t i = 0; i < IElementCount(model); ++i) model.data[i] = -7.0f;
   model.dataDefined = kTrue;
@@ -254,7 +254,7 @@ TEST_F(Fit2D, AFitThatCannotRunChangesNothing) {
 // Eight noise realisations from the fixed seed: every parameter lies within 3.5 reported
 // standard errors of the truth, and the deviations measured in reported errors have an RMS
 // near 1 (the errors are neither too small nor too large).
-TEST(Fit2DPoisson, DeviationsMatchTheReportedErrors) {
+TEST(Gaussian2DFitPoisson, DeviationsMatchTheReportedErrors) {
   RecordingSink sink;
   MRandomRestart();
   const float truth[7] = {12.0f, 61.37f, 48.62f, 400.0f, 0.45f, 6.0f, 3.5f};
