@@ -48,7 +48,7 @@ std::vector<LVMenu> BuildTable() {
                     FileItem(103, "Save as &CBF", "Save_CBF"),
                     FileItem(104, "Save as C&hiplot", "Save_Chiplot"),
                     FileItem(105, "Save Display as &JPEG", "Save_JPEG"), Separator(),
-                    FileItem(107, "Load PONI &Geometry", "Load_PONI"),
+                    FileItem(107, "Load PONI &Geometry", "Load_PONI", "", true),
                     FileItem(108, "Save PONI G&eometry", "Save_PONI"), Separator(),
                     FileItem(109, "Load &Dark Image", "Load_Dark"),
                     FileItem(110, "Load F&lat-Field Image", "Load_Flat"), Separator(),
