@@ -88,6 +88,7 @@ class Scanner {
 
   // The binary data passed over exactly (header read here, closing line agreed), in order.
   std::vector<std::pair<std::size_t, std::size_t>> skipped;
+  std::vector<FCBFSection> sections;  // the same sections: their data and recorded digest
 
   bool HeaderlessBinary() {
     enum class State { kTop, kField };
@@ -121,6 +122,7 @@ class Scanner {
             if (!closed) return Coarse(data->end);
             if (*closed >= f_.size()) return false;  // the library meets the end of the file
             skipped.emplace_back(data->start, *closed);
+            sections.push_back({data->start, data->end - data->start, data->md5});
             state = State::kTop;
             i = *closed;
             prevprev = ';';  // `i` is the blank after the closing ';'
@@ -184,6 +186,7 @@ class Scanner {
     std::size_t end;
     std::uint64_t padding;
     std::size_t start = 0;
+    std::string md5;  // "Content-MD5" as written, or empty
   };
   std::optional<Data> DataAfter(std::size_t boundaryEnd) const {
     // The library takes one more character (the boundary line's end), then reads lines.
@@ -197,6 +200,7 @@ class Scanner {
     enum class Value { kOther, kEncoding, kSize, kPadding };
     Value last = Value::kOther;
     bool raw = false;
+    std::string md5;
     std::uint64_t size = 0, padding = 0;
     std::string line;
     for (int count = 1;; ++count) {
@@ -228,6 +232,11 @@ class Scanner {
         const auto n = PlainNumber(value);
         if (!n) return std::nullopt;
         size = *n;
+      } else if (StartsWithNoCase(text, "Content-MD5:")) {
+        std::string_view v = value;
+        while (!v.empty() && Space(static_cast<unsigned char>(v.front()))) v.remove_prefix(1);
+        while (!v.empty() && Space(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
+        md5 = std::string(v);
       } else if (StartsWithNoCase(text, "X-Binary-Size-Padding:")) {
         last = Value::kPadding;
         const auto n = PlainNumber(value);
@@ -241,8 +250,8 @@ class Scanner {
       if (i >= f_.size() || f_[i] != m) return std::nullopt;
       ++i;
     }
-    if (size >= f_.size() - i) return Data{f_.size(), 0, i};
-    return Data{i + static_cast<std::size_t>(size), padding, i};
+    if (size >= f_.size() - i) return Data{f_.size(), 0, i, {}};
+    return Data{i + static_cast<std::size_t>(size), padding, i, md5};
   }
 
   // Where the library's search for the closing line of a binary section started at `from` ends:
@@ -309,26 +318,32 @@ class Scanner {
 
 }  // namespace
 
-bool FCBFHeaderlessBinary(std::span<const unsigned char> file) {
-  return Scanner(file, false).HeaderlessBinary() || Scanner(file, true).HeaderlessBinary();
-}
-
-std::vector<std::pair<std::size_t, std::size_t>> FCBFBinaryRanges(
-    std::span<const unsigned char> file) {
+FCBFLayout FCBFScan(std::span<const unsigned char> file) {
   Scanner plain(file, false), skipping(file, true);
-  // A scanner stops at what it cannot follow; the ranges it found before stand.
-  plain.HeaderlessBinary();
-  skipping.HeaderlessBinary();
+  FCBFLayout layout;
+  // Both scanners run whole: each stops at what it cannot follow, and what it found before
+  // stands.
+  const bool a = plain.HeaderlessBinary();
+  const bool b = skipping.HeaderlessBinary();
+  layout.headerlessBinary = a || b;
   // Only what both of the library's ways with NUL bytes pass over.
-  std::vector<std::pair<std::size_t, std::size_t>> both;
   std::size_t k = 0;
   for (const auto& [first, second] : plain.skipped) {
     while (k < skipping.skipped.size() && skipping.skipped[k].second <= first) ++k;
     for (std::size_t j = k; j < skipping.skipped.size() && skipping.skipped[j].first < second; ++j) {
-      const std::size_t a = std::max(first, skipping.skipped[j].first);
-      const std::size_t b = std::min(second, skipping.skipped[j].second);
-      if (a < b) both.emplace_back(a, b);
+      const std::size_t lo = std::max(first, skipping.skipped[j].first);
+      const std::size_t hi = std::min(second, skipping.skipped[j].second);
+      if (lo < hi) layout.binaryRanges.emplace_back(lo, hi);
     }
   }
-  return both;
+  for (const FCBFSection& x : plain.sections) {
+    for (const FCBFSection& y : skipping.sections) {
+      if (x.start == y.start && x.size == y.size && x.md5 == y.md5) layout.sections.push_back(x);
+    }
+  }
+  return layout;
+}
+
+bool FCBFHeaderlessBinary(std::span<const unsigned char> file) {
+  return FCBFScan(file).headerlessBinary;
 }
