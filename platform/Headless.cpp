@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
 #include <QPrinter>
 
@@ -59,6 +61,16 @@ void PHeadlessBackend::SetClientSize(int width, int height) {
   clientHeight_ = height > 0 ? height : 1;
   canvas_.reset();
   image_.reset();
+}
+
+bool PHeadlessBackend::CanvasPng(std::string& png) const {
+  png.clear();
+  if (!image_) return false;
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !image_->save(&buffer, "PNG")) return false;
+  png.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return true;
 }
 
 bool PHeadlessBackend::SaveCanvas(const std::string& path) {

@@ -88,7 +88,10 @@ class PHeadlessBackend : public PBackend {
   void ClientSize(int& width, int& height) const override;
   void SetClientSize(int width, int height);
   void Present() override {}
-  // The back-buffer as it stands (for saving pictures of a batch run).
+  // The back-buffer as it stands, as the bytes of a PNG file (pictures of a batch run, which
+  // the program writes as it writes every file); false before anything was drawn.
+  bool CanvasPng(std::string& png) const;
+  // The same picture straight into a file (pictures the tests keep for a look).
   bool SaveCanvas(const std::string& path);
 
   // Answers: "click X Y" (data coordinates, a left press), "right X Y", or a button's word

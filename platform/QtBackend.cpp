@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QEventLoop>
 #include <QPointer>
+#include <QBuffer>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -354,6 +356,16 @@ void PQtBackend::CloseMainWindow(bool asked) {
 }
 
 bool PQtBackend::GrabWindow(const std::string& path) {
+  std::string png;
+  if (!GrabWindowPng(png)) return false;
+  QFile file(Q(path));
+  return file.open(QIODevice::WriteOnly) &&
+         file.write(png.data(), static_cast<qint64>(png.size())) ==
+             static_cast<qint64>(png.size());
+}
+
+bool PQtBackend::GrabWindowPng(std::string& png) {
+  png.clear();
   if (!window_) return false;
   QImage picture = window_->grab().toImage();
   if (picture.isNull()) return false;
@@ -377,7 +389,11 @@ bool PQtBackend::GrabWindow(const std::string& path) {
       painter.drawImage(at, shot);
     }
   }
-  return picture.save(Q(path));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) return false;
+  png.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return true;
 }
 
 void PQtBackend::EndDialogs() {

@@ -84,8 +84,11 @@ class PQtBackend : public PBackend {
   // Closes the main window; asked: the user has already confirmed it, the close handler need
   // not ask again.
   void CloseMainWindow(bool asked = false);
-  // Saves a picture of the whole main window (menus, canvas, scroll bars), with the dialogs
-  // and message boxes open at the time drawn over it where they stand.
+  // A picture of the whole main window (menus, canvas, scroll bars), with the dialogs and
+  // message boxes open at the time drawn over it where they stand, as the bytes of a PNG file
+  // (the program writes it as it writes every file).
+  bool GrabWindowPng(std::string& png);
+  // The same picture straight into a file (pictures the tests keep for a look).
   bool GrabWindow(const std::string& path);
   // Ends every dialog, message box and click input now open (as cancelled) and answers any
   // later one at once, unseen, with its default: the program is on its way out.
