@@ -1,5 +1,9 @@
 #include "platform/Headless.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <algorithm>
@@ -263,8 +267,30 @@ bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
       }
     }
   }
-  std::FILE* file = std::fopen(listName.c_str(), "r");
+  // Opened without blocking and looked at through the descriptor, so that what is checked
+  // is what is read.
+  const int descriptor = open(listName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) {
+    reason = "cannot read the list " + listName;
+    return false;
+  }
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(descriptor);
+    reason = "the list " + listName + " is not a regular file";
+    return false;
+  }
+  if (info.st_size > kPListFileLimit) {
+    close(descriptor);
+    reason = "the list " + listName + " is longer than " + std::to_string(kPListFileLimit >> 20) +
+             " MiB";
+    return false;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = fdopen(descriptor, "r");
   if (!file) {
+    close(descriptor);
     reason = "cannot read the list " + listName;
     return false;
   }
@@ -272,12 +298,33 @@ bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
   const std::string folder = slash == std::string::npos ? "" : listName.substr(0, slash + 1);
   std::vector<std::string> names;
   std::string line;
+  long long lineNumber = 1, bytes = 0;
   int c = 0;
   while ((c = std::fgetc(file)) != EOF || !line.empty()) {
+    // A file that grows while it is read is held to the same bound.
+    if (c != EOF && ++bytes > kPListFileLimit) {
+      reason = "the list " + listName + " is longer than " + std::to_string(kPListFileLimit >> 20) +
+               " MiB";
+      std::fclose(file);
+      return false;
+    }
+    if (c == '\0') {
+      reason = "line " + std::to_string(lineNumber) + " of the list " + listName +
+               " holds a NUL character";
+      std::fclose(file);
+      return false;
+    }
     if (c != EOF && c != '\n') {
+      if (line.size() >= kPListLineLimit) {
+        reason = "line " + std::to_string(lineNumber) + " of the list " + listName +
+                 " is longer than " + std::to_string(kPListLineLimit) + " characters";
+        std::fclose(file);
+        return false;
+      }
       line.push_back(static_cast<char>(c));
       continue;
     }
+    ++lineNumber;
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.pop_back();
     std::size_t start = 0;

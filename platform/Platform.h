@@ -52,7 +52,11 @@ std::string PFileListAnswer(const std::vector<std::string>& paths);
 // folder), in name order; "@LIST:FIRST-LAST" takes only the FIRST-th to LAST-th of them
 // (counted from 1, LAST cut to the list's length), the chunk of a series that one job of a
 // batch runs. False with the reason when the list cannot be read or the range is empty or
-// malformed.
+// malformed. A list is a regular file of at most kPListFileLimit bytes with lines of at most
+// kPListLineLimit characters and no NUL: a pipe, a device or a folder is refused unread (a
+// pipe nobody writes would hold the run, /dev/zero would fill the memory with one line).
+inline constexpr long long kPListFileLimit = 64ll << 20;
+inline constexpr std::size_t kPListLineLimit = 64u << 10;
 bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
                    std::string& reason);
 
