@@ -98,10 +98,20 @@ class PQtBackend : public PBackend {
   // Single instance: true when another start already runs (the file, if any, was handed to
   // it); otherwise this process listens for later starts.
   // The file goes over as it is given: the caller makes it absolute.
+  //
+  // The socket `name` lies in a folder of this user's alone: $XDG_RUNTIME_DIR, or else
+  // "lumivane-<uid>" in the temporary folder, made 0700 and used only while it is a folder
+  // (not a link) of this user's with no rights for others. Both ends check that the other is
+  // a process of the same user (SO_PEERCRED) before anything is handed over. With no such
+  // folder each start runs on its own.
+  static std::string InstanceSocketPath(const std::string& name);
   static bool HandToRunningInstance(const std::string& name, const std::string& file);
   // Files handed over wait until no dialog, message box, pop-up menu, click input or busy work
-  // is active, and are then given to the anotherStart handler one at a time.
+  // is active, and are then given to the anotherStart handler one at a time. The socket is
+  // removed when the backend goes, at exit, and at once on SIGTERM or SIGINT (which then end
+  // the event loop with 128 + the signal's number, the program shutting down as on a close).
   void ListenForOtherStarts(const std::string& name);
+  void StopListening();
   // Whether a handed-over file may be opened now.
   bool FreeToOpenHandedFiles() const;
   std::size_t HandedFilesWaiting() const;
