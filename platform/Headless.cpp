@@ -14,7 +14,9 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
+#include <QTemporaryFile>
 #include <QPrinter>
 
 #include "platform/PPrint.h"
@@ -36,6 +38,19 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 PBackend& PCurrentBackend() { return *Installed(); }
+
+namespace {
+PFileWriter& InstalledWriter() {
+  static PFileWriter writer;
+  return writer;
+}
+}  // namespace
+
+void PSetFileWriter(PFileWriter writer) { InstalledWriter() = std::move(writer); }
+
+bool PWriteFile(const std::string& path, const std::string& bytes) {
+  return InstalledWriter() && InstalledWriter()(path, bytes);
+}
 
 void PInstallBackend(std::unique_ptr<PBackend> backend) {
   if (backend) Installed() = std::move(backend);
@@ -416,15 +431,31 @@ PCanvas* PHeadlessBackend::BeginPrint(PPrintPage& page) {
   }
   PEnsureApplication();
   Note("print dialog: " + path);
-  printJob_ = std::make_unique<PPageJob>(PPdfPrinter(path));
+  // The printer writes a private temporary file; the program's writer puts its bytes under
+  // the name asked for, as every save.
+  printFile_ = std::make_unique<QTemporaryFile>();
+  if (!printFile_->open()) {
+    printFile_.reset();
+    return nullptr;
+  }
+  printPath_ = path;
+  printJob_ = std::make_unique<PPageJob>(PPdfPrinter(printFile_->fileName().toStdString()));
   page = printJob_->Page();
   return printJob_->Canvas();
 }
 
 bool PHeadlessBackend::EndPrint() {
   if (!printJob_) return false;
-  const bool done = printJob_->Finish();
+  bool done = printJob_->Finish();
   printJob_.reset();
+  if (done) {
+    QFile printed(printFile_->fileName());
+    const QByteArray bytes = printed.open(QIODevice::ReadOnly) ? printed.readAll() : QByteArray();
+    done = !bytes.isEmpty() &&
+           PWriteFile(printPath_, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!done) Note("print dialog: could not write " + printPath_);
+  }
+  printFile_.reset();
   return done;
 }
 

@@ -76,7 +76,8 @@ class PHeadlessBackend : public PBackend {
   void CancelProgressAtStep(int step) { cancelAtStep_ = step; }
   bool Busy() const { return busy_; }
 
-  // The answer is the PDF file the page goes to ("cancel" or none: no printing).
+  // The answer is the PDF file the page goes to ("cancel" or none: no printing); it is
+  // written through PWriteFile.
   PCanvas* BeginPrint(PPrintPage& page) override;
   bool EndPrint() override;
 
@@ -124,6 +125,8 @@ class PHeadlessBackend : public PBackend {
   std::string title_;
   bool hasWindow_ = true;
   std::unique_ptr<class PPageJob> printJob_;
+  std::unique_ptr<class QTemporaryFile> printFile_;
+  std::string printPath_;
   int clientWidth_ = 800;
   int clientHeight_ = 600;
   std::unique_ptr<QImage> image_;

@@ -47,6 +47,13 @@ struct PFileRequest {
 // common, and each path below it.
 std::string PFileListAnswer(const std::vector<std::string>& paths);
 
+// Files the platform makes for the user (a page printed as PDF) are handed to the program's
+// own writer, which applies the rules of every save (what it may replace, no half-written
+// file); until one is installed they are not written. PWriteFile gives the writer's answer.
+using PFileWriter = std::function<bool(const std::string& path, const std::string& bytes)>;
+void PSetFileWriter(PFileWriter writer);
+bool PWriteFile(const std::string& path, const std::string& bytes);
+
 // A scripted selection of many files: "@LIST" names the files listed in the text file LIST,
 // one per line (blank lines and lines starting with '#' left out, names relative to LIST's
 // folder), in name order; "@LIST:FIRST-LAST" takes only the FIRST-th to LAST-th of them
