@@ -302,7 +302,10 @@ int LVRunWindow(int argc, char** argv, const std::string& argument) {
     });
   }
   // A screenshot taken during the start-up has already asked to quit.
-  const int code = gQuitting ? 0 : QApplication::exec();
+  // A SIGTERM or SIGINT taken during the start-up ends the run as one taken later does.
+  const int code = gQuitting                           ? 0
+                   : PQtBackend::TerminateRequested() ? PQtBackend::TerminateRequested()
+                                                      : QApplication::exec();
   LVStopWindow();
   return code;
 }

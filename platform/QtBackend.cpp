@@ -43,6 +43,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -427,6 +428,7 @@ char gInstancePath[sizeof(sockaddr_un::sun_path)] = {0};
 ino_t gInstanceInode = 0;
 int gInstanceDescriptor = -1;
 int gSignalPipe[2] = {-1, -1};
+int gTerminateCode = 0;
 
 // Safe in a signal handler: lstat and unlink only.
 void RemoveInstanceSocket() {
@@ -458,7 +460,9 @@ void HandleTerminateSignals() {
   QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
     char code = 0;
     if (read(gSignalPipe[0], &code, 1) != 1) return;
-    QCoreApplication::exit(128 + code);
+    // Remembered too: a signal taken before the event loop runs must still end it.
+    gTerminateCode = 128 + code;
+    QCoreApplication::exit(gTerminateCode);
   });
   struct sigaction action {};
   action.sa_handler = OnTerminateSignal;
@@ -488,6 +492,8 @@ bool PeerIsThisUser(int descriptor) {
 constexpr qint64 kHandedLineLimit = 64 * 1024;
 
 }  // namespace
+
+int PQtBackend::TerminateRequested() { return gTerminateCode; }
 
 std::string PQtBackend::InstanceSocketPath(const std::string& name) {
   // Only a folder no other user can enter: a socket under a predictable name in the shared
@@ -537,18 +543,31 @@ void PQtBackend::ListenForOtherStarts(const std::string& name) {
   // A socket left by a start that could not clean up (killed): nobody answered on it.
   struct stat left {};
   if (lstat(path.c_str(), &left) == 0 && S_ISSOCK(left.st_mode)) unlink(path.c_str());
+  // The handlers are in place before the socket exists, and a signal that comes while it is
+  // being made waits until it is recorded, so that no socket is left behind.
+  HandleTerminateSignals();
+  sigset_t terminate, previous;
+  sigemptyset(&terminate);
+  sigaddset(&terminate, SIGTERM);
+  sigaddset(&terminate, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &terminate, &previous);
   const mode_t mask = umask(0077);
   const bool bound = bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   umask(mask);
   struct stat info {};
-  if (!bound || listen(descriptor, 8) != 0 || lstat(path.c_str(), &info) != 0) {
+  const bool listening = bound && listen(descriptor, 8) == 0 && lstat(path.c_str(), &info) == 0;
+  if (listening) {
+    std::memcpy(gInstancePath, path.c_str(), path.size() + 1);
+    gInstanceInode = info.st_ino;
+    gInstanceDescriptor = descriptor;
+  } else if (bound) {
+    unlink(path.c_str());
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (!listening) {
     close(descriptor);
     return;
   }
-  std::memcpy(gInstancePath, path.c_str(), path.size() + 1);
-  gInstanceInode = info.st_ino;
-  gInstanceDescriptor = descriptor;
-  HandleTerminateSignals();
 
   PMainWindow* w = window_;
   w->instanceNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, w);

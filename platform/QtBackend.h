@@ -112,6 +112,8 @@ class PQtBackend : public PBackend {
   // the event loop with 128 + the signal's number, the program shutting down as on a close).
   void ListenForOtherStarts(const std::string& name);
   void StopListening();
+  // 128 + the signal's number once SIGTERM or SIGINT asked the program to end, else 0.
+  static int TerminateRequested();
   // Whether a handed-over file may be opened now.
   bool FreeToOpenHandedFiles() const;
   std::size_t HandedFilesWaiting() const;
