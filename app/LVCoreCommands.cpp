@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/LVCommand.h"
+#include "commands/LVOverlay.h"
 #include "ui/LVDataStores.h"
 #include "ui/LVMenus.h"
 #include "core/database.h"
@@ -41,6 +42,10 @@ int SetMagnification(LVCommandCall& call) {
 }
 
 int SetBeamCentre(LVCommandCall& call) {
+  if (!LVBeamCentreAcceptable("Set_Beam_Centre", call.event.realX, call.event.realY,
+                              call.status)) {
+    return kFalse;
+  }
   call.main.beamCentreX = call.event.realX;
   call.main.beamCentreY = call.event.realY;
   ISetDBRealItem("Beam_CentreX", call.main.beamCentreX, call.status);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +9,10 @@
 #include "app/LVCommand.h"
 #include "app/LVFrame.h"
 #include "app/LVScriptLine.h"
+#include "core/outputfile.h"
 #include "core/status.h"
 #include "core/text.h"
+#include "fileio/FRawData.h"
 #include "platform/Headless.h"
 #include "ui/WMessageSink.h"
 
@@ -22,13 +23,46 @@ void ScriptNote(const std::string& line) {
   IWriteLogFile("SCRIPT: " + line, local);
 }
 
+// One line of the script, without its newline; false at the end of the file. A line over the
+// limit is read to its end but not kept (`tooLong`), so that no line, however long, fills
+// the memory; `nul` tells that the line held a NUL character. `bytes` counts what was read.
+bool ReadScriptLine(std::FILE* file, std::string& line, bool& tooLong, bool& nul,
+                    long long& bytes) {
+  line.clear();
+  tooLong = nul = false;
+  int c = 0;
+  bool any = false;
+  while (bytes <= kLVScriptFileLimit && (c = std::fgetc(file)) != EOF) {
+    ++bytes;
+    any = true;
+    if (c == '\n') return true;
+    if (c == '\0') nul = true;
+    if (line.size() < kLVScriptLineLimit) {
+      line.push_back(static_cast<char>(c));
+    } else {
+      tooLong = true;
+    }
+  }
+  return any;
+}
+
 }  // namespace
 
 int LVRunScript(const std::string& scriptPath, const std::string& image,
                 const LVScriptOptions& options) {
-  std::ifstream script(scriptPath);
+  bool notRegular = false;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> script(
+      FOpenRegularFile(scriptPath, "r", notRegular), &std::fclose);
   if (!script) {
-    std::fprintf(stderr, "lumivane: cannot read the command script %s\n", scriptPath.c_str());
+    std::fprintf(stderr,
+                 notRegular ? "lumivane: the command script %s is not a regular file\n"
+                            : "lumivane: cannot read the command script %s\n",
+                 scriptPath.c_str());
+    return 1;
+  }
+  if (FFileLength(script.get()) > kLVScriptFileLimit) {
+    std::fprintf(stderr, "lumivane: the command script %s is longer than %lld MiB\n",
+                 scriptPath.c_str(), kLVScriptFileLimit >> 20);
     return 1;
   }
 
@@ -69,8 +103,17 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   std::string raw;
   int lineNumber = 0;
   auto here = [&lineNumber] { return "line " + std::to_string(lineNumber); };
-  while (std::getline(script, raw)) {
+  bool tooLong = false, nul = false;
+  long long bytes = 0;
+  while (ReadScriptLine(script.get(), raw, tooLong, nul, bytes)) {
     ++lineNumber;
+    if (tooLong || nul) {
+      ScriptNote("command failed: " + here() +
+                 (tooLong ? " is longer than " + std::to_string(kLVScriptLineLimit) + " characters"
+                          : " holds a NUL character"));
+      failed = true;
+      continue;
+    }
     const LVScriptLine written = LVParseScriptLine(raw);
     if (written.kind == LVScriptLineKind::kNothing) continue;
     std::string expanded = written.line;
@@ -92,7 +135,9 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
       // Paints the display as it stands and keeps it as a PNG picture.
       LVRedraw(status);
       bool saved = LVLastCommandStatus() == kStatusGood;
-      if (!headless->SaveCanvas(arguments)) {
+      // Written as every save is: a device, a pipe or a read-only file is not replaced.
+      std::string png;
+      if (!headless->CanvasPng(png) || !IWriteFileContents(arguments, png)) {
         int local = kStatusGood;
         IWarning("Could not save the picture: " + arguments, local);
         saved = false;
@@ -126,6 +171,12 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
                  " (line " + std::to_string(lineNumber) + ")");
     }
     if (commandFailed) failed = true;
+  }
+  if (bytes > kLVScriptFileLimit) {
+    // The file grew past the limit while it was read.
+    ScriptNote(IFormat("the script is longer than %lld MiB; the rest is not read",
+                       kLVScriptFileLimit >> 20));
+    failed = true;
   }
   if (headless->PendingAnswers() > 0) {
     int local = kStatusGood;

@@ -10,11 +10,19 @@
 //
 // The run performs the program's start-up and shut-down (log "lumivane.log" and data-base
 // "Lumivane.idb" in the current directory).
+//
+// A script is a regular file of at most kLVScriptFileLimit bytes; anything else (a folder, a
+// pipe, a device) is refused before the run starts, and the exit code is 1. A line longer
+// than kLVScriptLineLimit characters, or holding a NUL character (the command would see only
+// the text before it), is a failed line: it is logged and skipped, and the run ends with 1.
 #pragma once
 
 #include <string>
 
 #include "app/LVScriptLine.h"  // the line parser and LVScriptEvent
+
+inline constexpr long long kLVScriptFileLimit = 64ll << 20;
+inline constexpr std::size_t kLVScriptLineLimit = 64u << 10;
 
 struct LVScriptOptions {
   bool echo = true;  // information lines to standard output

@@ -14,6 +14,7 @@
 #include "app/LVFrame.h"
 #include "app/LVMenus.h"
 #include "core/database.h"
+#include "core/outputfile.h"
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GSpyGlass.h"
@@ -164,7 +165,10 @@ void ScreenshotAndQuit() {
     FirstPaintAndRedraw();
     QApplication::processEvents();
   }
-  if (!gHooks.screenshot.empty()) backend->GrabWindow(gHooks.screenshot);
+  std::string png;
+  if (!gHooks.screenshot.empty() && backend->GrabWindowPng(png)) {
+    IWriteFileContents(gHooks.screenshot, png);
+  }
   backend->EndDialogs();
   backend->CloseMainWindow();
   QCoreApplication::exit(0);
@@ -298,7 +302,10 @@ int LVRunWindow(int argc, char** argv, const std::string& argument) {
     });
   }
   // A screenshot taken during the start-up has already asked to quit.
-  const int code = gQuitting ? 0 : QApplication::exec();
+  // A SIGTERM or SIGINT taken during the start-up ends the run as one taken later does.
+  const int code = gQuitting                           ? 0
+                   : PQtBackend::TerminateRequested() ? PQtBackend::TerminateRequested()
+                                                      : QApplication::exec();
   LVStopWindow();
   return code;
 }

@@ -1,5 +1,7 @@
 #include "commands/LVOverlay.h"
 
+#include <cmath>
+
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GGraphics.h"
@@ -36,7 +38,17 @@ void LVOverlayMarkers(const DataSet& d, int points, const float x[], const float
   LVOverlayPresent();
 }
 
+bool LVBeamCentreAcceptable(const char* routine, double x, double y, int& status) {
+  if (std::fabs(x) <= kBeamCentreLimit && std::fabs(y) <= kBeamCentreLimit) return true;
+  IWarning(IFormat("%s: The beam centre (%g, %g) must be finite and within 10^6 pixels; nothing "
+                   "changed",
+                   routine, x, y),
+           status);
+  return false;
+}
+
 int LVSetBeamCentre(DataSet& d, float x, float y, int& status) {
+  if (!LVBeamCentreAcceptable("LVSetBeamCentre", x, y, status)) return kFalse;
   d.beamCentreX = x;
   d.beamCentreY = y;
   ISetDBRealItem("Beam_CentreX", x, status);

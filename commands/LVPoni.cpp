@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ui/LVCommandRegistry.h"
+#include "commands/LVOverlay.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "fileio/FPoni.h"
@@ -249,6 +250,16 @@ int LVLoadPONI(const std::string& argument, DataSet& d, int& status) {
   g.pixelX = pixel2;
   g.pixelY = pixel1;
   FPoniToBeamGeometry(poni, pixel1, pixel2, g.beamX, g.beamY, g.distance, g.tilt, g.tiltAxis);
+  // The pixel sizes may be the data-set's own: the beam centre they give is checked as a
+  // beam centre typed in would be, before anything is asked or changed.
+  if (!(std::fabs(g.beamX) <= kBeamCentreLimit) || !(std::fabs(g.beamY) <= kBeamCentreLimit)) {
+    IWarning(IFormat("LVLoadPONI: Bad value for %s in %s: the beam centre (%g, %g) lies beyond "
+                     "10^6 pixels",
+                     std::fabs(g.beamX) <= kBeamCentreLimit ? "Poni1" : "Poni2",
+                     fileName.c_str(), g.beamX, g.beamY),
+             status);
+    return IFail(kR, kStatusBadGeometry, status);
+  }
   int turned = kFalse;
   if (!ChooseRowsTurned(d, g, turned, status)) return kFalse;
   const int rows = d.dataDefined ? d.numY : poni.rows;

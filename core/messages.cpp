@@ -7,6 +7,8 @@
 
 #include "core/status.h"
 
+#include "core/outputfile.h"
+
 namespace {
 
 IMessageSink* gSink = nullptr;
@@ -153,7 +155,9 @@ int IOpenLogFile(const std::string& path, int& status) {
     std::fclose(gLog);
     gLog = nullptr;
   }
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  // The log is written as any save is (a device, a pipe or a read-only file under its name is
+  // left alone, and the program runs without a log).
+  std::FILE* file = IOpenOutputStream(path);
   if (!file) return IFail(kIOpenLogFile, kStatusFileOpen, status);
   const std::string header = "Quorvel: Log File: " + path + "\n\n";
   if (std::fputs(header.c_str(), file) < 0 || std::fflush(file) != 0) {

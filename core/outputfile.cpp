@@ -14,6 +14,68 @@ bool IWritableFile(const std::string& path, const struct stat& info) {
   return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
+bool IOutputTarget(const std::string& path, std::string& target) {
+  target = path;
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  struct stat link {};
+  if (lstat(path.c_str(), &link) != 0) {
+    // A new name: whether its folder takes a file is for the creation to tell.
+    return errno == ENOENT;
+  }
+  struct stat info = link;
+  if (S_ISLNK(link.st_mode)) {
+    // Written through: the file at the link's end is replaced and the link stays. A link
+    // that leads nowhere is refused rather than replaced by a file of its own.
+    if (stat(path.c_str(), &info) != 0) {
+      errno = ENOENT;
+      return false;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return false;
+    target = resolved;
+    std::free(resolved);
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (!IWritableFile(target, info)) {
+    errno = EACCES;
+    return false;
+  }
+  return true;
+}
+
+std::FILE* IOpenOutputStream(const std::string& path) {
+  std::string target;
+  if (!IOutputTarget(path, target)) return nullptr;
+  const int descriptor =
+      open(target.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (descriptor < 0) return nullptr;
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(descriptor);
+    errno = EINVAL;
+    return nullptr;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (ftruncate(descriptor, 0) != 0 || flags < 0 ||
+      fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(descriptor);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(descriptor, "w");
+  if (!file) close(descriptor);
+  return file;
+}
+
 IOutputFile::~IOutputFile() { Discard(); }
 
 void IOutputFile::Discard() {
@@ -29,24 +91,9 @@ bool IOutputFile::Open(const std::string& path) {
   Discard();
   finished_ = published_ = false;
   target_ = path;
-  if (char* resolved = realpath(path.c_str(), nullptr)) {
-    target_ = resolved;
-    std::free(resolved);
-  }
-  struct stat info {};
-  const bool exists = stat(target_.c_str(), &info) == 0;
-  // Renaming over a file needs only the folder's permission: a file the user may not write
-  // (made read-only to keep it) is refused as opening it for writing would be.
-  if (exists && S_ISREG(info.st_mode) && !IWritableFile(target_, info)) {
-    errno = EACCES;
-    return false;
-  }
-  if (exists && !S_ISREG(info.st_mode)) {
-    file_ = std::fopen(target_.c_str(), "w");
-    return file_ != nullptr;
-  }
+  if (!IOutputTarget(path, target_)) return false;
   std::string temporary = target_ + ".XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
+  const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
   if (descriptor < 0) return false;
   file_ = fdopen(descriptor, "w");
   if (!file_) {
@@ -62,7 +109,7 @@ bool IOutputFile::Finish() {
   if (!file_) return finished_;
   bool good = !std::ferror(file_);
   good = std::fflush(file_) == 0 && good;
-  if (!temporary_.empty()) good = fsync(fileno(file_)) == 0 && good;
+  good = fsync(fileno(file_)) == 0 && good;
   good = std::fclose(file_) == 0 && good;
   file_ = nullptr;
   finished_ = good;
@@ -72,7 +119,6 @@ bool IOutputFile::Finish() {
 
 bool IOutputFile::Publish() {
   if (!finished_) return false;
-  if (temporary_.empty()) return true;  // written in place
   // mkstemp creates 0600: an existing file keeps its mode, a new one gets the usual one.
   struct stat info {};
   mode_t mode = 0;
@@ -92,4 +138,13 @@ bool IOutputFile::Publish() {
   temporary_.clear();
   errno = 0;
   return true;
+}
+
+bool IWriteFileContents(const std::string& path, const std::string& bytes) {
+  IOutputFile out;
+  if (!out.Open(path)) return false;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.File()) != bytes.size()) {
+    return false;
+  }
+  return out.Commit();
 }

@@ -113,6 +113,17 @@ int FBSLImageInfo(std::FILE* file, const std::string& fileName, int dataset, BSL
     if (!IReadLine(file, kLineCapacity, line)) return kFalse;
   }
   if (!FBSLFileHeader(file, h, status)) return kFalse;
+  // The binary file lies beside its header: the header names it, it does not point anywhere
+  // else. A name with a folder in it (a header naming ../../etc/hostname) is refused.
+  const std::string& name = h.binaryName;
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of("/\\") != std::string::npos) {
+    IWarning(IFormat("FBSLImageInfo: The header names its binary file \"%s\": only a plain "
+                     "name in the header's own folder is read",
+                     name.c_str()),
+             status);
+    return kFalse;
+  }
   std::string directory;
   IGetFileDirectory(fileName, directory, status);
   h.binaryPath = directory + h.binaryName;

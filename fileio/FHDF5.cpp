@@ -383,6 +383,38 @@ int Locate(const char* routine, hid_t file, const std::string& fileName, Source&
                          status);
 }
 
+// The first external link of a file whose target file is not a plain name (a link to
+// "../../etc/x.h5" or "/data/other.h5"); empty when every one is plain. A master file's data
+// files lie beside it: the file names them, it does not point anywhere else. Links are only
+// listed here, never followed.
+struct ExternalLinks {
+  std::string refused;
+  std::int64_t visits = 0;
+};
+
+herr_t CheckExternalLink(hid_t group, const char* name, const H5L_info_t* info, void* data) {
+  auto& links = *static_cast<ExternalLinks*>(data);
+  if (++links.visits > 1000000) return 1;  // enough: no file of frames has that many
+  if (info->type != H5L_TYPE_EXTERNAL) return 0;
+  std::vector<char> value(info->u.val_size + 1, '\0');
+  unsigned flags = 0;
+  const char* target = nullptr;
+  const char* object = nullptr;
+  if (H5Lget_val(group, name, value.data(), info->u.val_size, H5P_DEFAULT) < 0 ||
+      H5Lunpack_elink_val(value.data(), info->u.val_size, &flags, &target, &object) < 0 ||
+      !target) {
+    links.refused = name;
+    return 1;
+  }
+  const std::string file = target;
+  if (file.empty() || file == "." || file == ".." ||
+      file.find_first_of("/\\") != std::string::npos) {
+    links.refused = file;
+    return 1;
+  }
+  return 0;
+}
+
 // An open file: regular files only (a device or pipe is refused as the other readers refuse
 // it), opened read-only.
 int OpenFile(const char* routine, const std::string& fileName, Handle& file, int& status) {
@@ -399,6 +431,16 @@ int OpenFile(const char* routine, const std::string& fileName, Handle& file, int
   if (!file) {
     IWarning(IFormat("%s: The HDF5 library cannot open the file: %s", routine, fileName.c_str()),
              status);
+    return kFalse;
+  }
+  ExternalLinks links;
+  H5Lvisit(file.get(), H5_INDEX_NAME, H5_ITER_NATIVE, CheckExternalLink, &links);
+  if (!links.refused.empty()) {
+    IWarning(IFormat("%s: The file links to data in \"%s\": only a plain file name beside it "
+                     "is read: %s",
+                     routine, links.refused.c_str(), fileName.c_str()),
+             status);
+    file = Handle();
     return kFalse;
   }
   return kTrue;

@@ -43,30 +43,40 @@ bool ParseReal(const std::string& text, double& value) {
   return true;
 }
 
-// The number after "key": in the detector configuration (a small JSON object); false when the
-// key is absent or its value is not a number (null).
-bool ConfigReal(const std::string& config, const char* key, double& value) {
+// The value after "key": in the detector configuration (a small JSON object). kAbsent when the
+// key is not there, kNumber with the value, kNull for null, kJunk for anything else.
+enum class ConfigItem { kAbsent, kNumber, kNull, kJunk };
+ConfigItem ConfigReal(const std::string& config, const char* key, double& value) {
   const std::string quoted = std::string("\"") + key + "\"";
   const std::size_t at = config.find(quoted);
-  if (at == std::string::npos) return false;
-  std::size_t colon = config.find(':', at + quoted.size());
-  if (colon == std::string::npos) return false;
+  if (at == std::string::npos) return ConfigItem::kAbsent;
+  std::size_t colon = config.find_first_not_of(" \t", at + quoted.size());
+  if (colon == std::string::npos || config[colon] != ':') return ConfigItem::kJunk;
+  const std::size_t first = config.find_first_not_of(" \t", colon + 1);
+  if (first != std::string::npos && config.compare(first, 4, "null") == 0) return ConfigItem::kNull;
   const char* begin = config.c_str() + colon + 1;
   errno = 0;
   char* end = nullptr;
   const double v = std::strtod(begin, &end);
-  if (end == begin || errno == ERANGE || !std::isfinite(v)) {
+  // The number must end where the item does.
+  const std::size_t after = config.find_first_not_of(" \t", static_cast<std::size_t>(end - config.c_str()));
+  const bool ends = after != std::string::npos && (config[after] == ',' || config[after] == '}');
+  if (end == begin || errno == ERANGE || !std::isfinite(v) || !ends) {
     errno = 0;
-    return false;
+    return ConfigItem::kJunk;
   }
   value = v;
-  return true;
+  return ConfigItem::kNumber;
 }
 
-// "max_shape": [rows, columns]
+// "max_shape": [rows, columns]; true also when the key is absent or null (no shape given).
 bool ConfigShape(const std::string& config, int& rows, int& columns) {
   const std::size_t at = config.find("\"max_shape\"");
-  if (at == std::string::npos) return false;
+  if (at == std::string::npos) return true;
+  const std::size_t colon = config.find(':', at);
+  const std::size_t first =
+      colon == std::string::npos ? colon : config.find_first_not_of(" \t", colon + 1);
+  if (first != std::string::npos && config.compare(first, 4, "null") == 0) return true;
   const std::size_t open = config.find('[', at);
   const std::size_t close = config.find(']', at);
   if (open == std::string::npos || close == std::string::npos || close < open) return false;
@@ -79,10 +89,23 @@ bool ConfigShape(const std::string& config, int& rows, int& columns) {
 }
 
 int BadValue(const IRoutine& r, const std::string& what, const std::string& fileName,
-             int& status) {
-  IWarning(IFormat("FReadPoni: Bad value for %s in %s", what.c_str(), fileName.c_str()), status);
+             int& status, const char* expected = nullptr) {
+  std::string line = IFormat("FReadPoni: Bad value for %s in %s", what.c_str(), fileName.c_str());
+  if (expected) line += IFormat(" (%s expected)", expected);
+  IWarning(line, status);
   return IFail(r, kStatusBadFileData, status);
 }
+
+// What a detector can be: a value outside these is a broken file, not an experiment, and
+// taken as it stands it overflows a 32-bit real (a distance of 1e300 m becomes infinite, a
+// wavelength of 1e-300 m zero) or asks an integration for gigabytes.
+constexpr double kDistanceLow = 1.0e-3, kDistanceHigh = 100.0;     // metres
+constexpr double kWavelengthLow = 1.0e-12, kWavelengthHigh = 1.0e-8;  // 0.01 to 100 Angstroms
+constexpr double kPixelLow = 1.0e-6, kPixelHigh = 1.0e-2;           // 1 micron to 10 mm
+constexpr double kBeamPixels = 1.0e6;  // the point of normal incidence, in pixels
+constexpr double kRotationLimit = 2.0 * M_PI;
+
+bool Within(double value, double low, double high) { return value >= low && value <= high; }
 
 // One axis, two senses: the axis is kept in [0, pi] and the tilt turns with it.
 void NormaliseAxis(double& tilt, double& axis) {
@@ -122,8 +145,17 @@ int FReadPoni(const std::string& fileName, PoniGeometry& poni, int& status) {
     return BadValue(kR, "poni_version", fileName, status);
   }
   const std::string config = items.count("detector_config") ? items["detector_config"] : "";
+  // The configuration is a JSON object; anything else is a broken file, not one without it.
+  if (items.count("detector_config") &&
+      (config.size() < 2 || config.front() != '{' || config.back() != '}')) {
+    return BadValue(kR, "Detector_config", fileName, status);
+  }
   double orientation = 3.0;
-  const bool oriented = ConfigReal(config, "orientation", orientation);
+  const ConfigItem orientationItem = ConfigReal(config, "orientation", orientation);
+  if (orientationItem == ConfigItem::kJunk) {
+    return BadValue(kR, "orientation in Detector_config", fileName, status);
+  }
+  const bool oriented = orientationItem == ConfigItem::kNumber;
   // 2.1 adds the detector's orientation; the classic one (3) is what versions 1 and 2 mean.
   const bool known = p.version == 1.0 || p.version == 2.0 ||
                      (p.version == 2.1 && (!oriented || orientation == 3.0));
@@ -152,21 +184,37 @@ int FReadPoni(const std::string& fileName, PoniGeometry& poni, int& status) {
     }
   } else {
     double pixel1 = 0.0, pixel2 = 0.0;
-    if (ConfigReal(config, "pixel1", pixel1) && ConfigReal(config, "pixel2", pixel2)) {
+    // null says as much as leaving the size out.
+    ConfigItem item1 = ConfigReal(config, "pixel1", pixel1);
+    ConfigItem item2 = ConfigReal(config, "pixel2", pixel2);
+    if (item1 == ConfigItem::kNull) item1 = ConfigItem::kAbsent;
+    if (item2 == ConfigItem::kNull) item2 = ConfigItem::kAbsent;
+    if (item1 == ConfigItem::kJunk) {
+      return BadValue(kR, "pixel1 in Detector_config", fileName, status);
+    }
+    if (item2 == ConfigItem::kJunk) {
+      return BadValue(kR, "pixel2 in Detector_config", fileName, status);
+    }
+    if (item1 != item2) return BadValue(kR, "the pixel sizes in Detector_config", fileName, status);
+    if (item1 == ConfigItem::kNumber) {
       p.pixel1 = pixel1;
       p.pixel2 = pixel2;
       p.pixelSizesGiven = true;
     }
-    ConfigShape(config, p.rows, p.columns);
+    if (!ConfigShape(config, p.rows, p.columns)) {
+      return BadValue(kR, "max_shape in Detector_config", fileName, status);
+    }
   }
-  if (p.pixelSizesGiven && !(p.pixel1 > 0.0 && p.pixel2 > 0.0)) {
-    return BadValue(kR, "the pixel sizes", fileName, status);
+  if (p.pixelSizesGiven && !(Within(p.pixel1, kPixelLow, kPixelHigh) &&
+                             Within(p.pixel2, kPixelLow, kPixelHigh))) {
+    return BadValue(kR, p.version == 1.0 ? "PixelSize1 or PixelSize2" : "the pixel sizes",
+                    fileName, status, "1 micron to 10 mm");
   }
 
   const char* distanceKey = items.count("distance") ? "distance" : "dist";
   if (!items.count(distanceKey) || !ParseReal(items[distanceKey], p.distance) ||
-      !(p.distance > 0.0)) {
-    return BadValue(kR, "Distance", fileName, status);
+      !Within(p.distance, kDistanceLow, kDistanceHigh)) {
+    return BadValue(kR, "Distance", fileName, status, "1 mm to 100 m");
   }
   const struct {
     const char* key;
@@ -180,9 +228,26 @@ int FReadPoni(const std::string& fileName, PoniGeometry& poni, int& status) {
       return BadValue(kR, item.name, fileName, status);
     }
   }
+  // The point of normal incidence within a million pixels of the corner (the largest pixel
+  // when the file gives none), the rotations within a turn.
+  const double pixel1 = p.pixelSizesGiven ? p.pixel1 : kPixelHigh;
+  const double pixel2 = p.pixelSizesGiven ? p.pixel2 : kPixelHigh;
+  if (!(std::fabs(p.poni1) <= kBeamPixels * pixel1)) {
+    return BadValue(kR, "Poni1", fileName, status, "a point within 10^6 pixels");
+  }
+  if (!(std::fabs(p.poni2) <= kBeamPixels * pixel2)) {
+    return BadValue(kR, "Poni2", fileName, status, "a point within 10^6 pixels");
+  }
+  for (const auto& item : angles) {
+    if (item.value == &p.poni1 || item.value == &p.poni2) continue;
+    if (!(std::fabs(*item.value) <= kRotationLimit)) {
+      return BadValue(kR, item.name, fileName, status, "an angle within one turn");
+    }
+  }
   if (items.count("wavelength")) {
-    if (!ParseReal(items["wavelength"], p.wavelength) || !(p.wavelength > 0.0)) {
-      return BadValue(kR, "Wavelength", fileName, status);
+    if (!ParseReal(items["wavelength"], p.wavelength) ||
+        !Within(p.wavelength, kWavelengthLow, kWavelengthHigh)) {
+      return BadValue(kR, "Wavelength", fileName, status, "0.01 to 100 Angstroms");
     }
     p.wavelengthGiven = true;
   }
@@ -193,18 +258,14 @@ int FReadPoni(const std::string& fileName, PoniGeometry& poni, int& status) {
 int FWritePoni(const std::string& fileName, const PoniGeometry& p, int& status) {
   static constexpr IRoutine kR{"FWritePoni", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  // Written beside the target and renamed over it only when complete.
-  // A read-only file is not replaced behind the user's back.
-  struct stat info {};
-  const bool readOnly = stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-                        !IWritableFile(fileName, info);
-  const std::string temporary = fileName + ".partial";
-  std::FILE* file = readOnly ? nullptr : std::fopen(temporary.c_str(), "w");
-  if (!file) {
+  // Replaced only when complete, and only where a save may write (core/outputfile).
+  IOutputFile out;
+  if (!out.Open(fileName)) {
     errno = 0;
     IWarning(IFormat("FWritePoni: Could not open %s for writing", fileName.c_str()), status);
     return IFail(kR, kStatusFileOpen, status);
   }
+  std::FILE* file = out.File();
   std::string now;
   int local = kStatusGood;
   IDateTime(now, local);
@@ -225,9 +286,7 @@ int FWritePoni(const std::string& fileName, const PoniGeometry& p, int& status) 
   ok = ok && std::fprintf(file, "Rot2: %.17g\n", p.rot2) > 0;
   ok = ok && std::fprintf(file, "Rot3: %.17g\n", p.rot3) > 0;
   if (p.wavelengthGiven) ok = ok && std::fprintf(file, "Wavelength: %.17g\n", p.wavelength) > 0;
-  ok = (std::fclose(file) == 0) && ok;
-  if (!ok || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-    std::remove(temporary.c_str());
+  if (!ok || !out.Commit()) {
     errno = 0;
     IWarning(IFormat("FWritePoni: Could not write %s", fileName.c_str()), status);
     return IFail(kR, kStatusWrite, status);

@@ -1,5 +1,9 @@
 #include "platform/Headless.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <algorithm>
@@ -8,7 +12,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
 #include <QImage>
+#include <QTemporaryFile>
 #include <QPrinter>
 
 #include "platform/PPrint.h"
@@ -30,6 +38,19 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 PBackend& PCurrentBackend() { return *Installed(); }
+
+namespace {
+PFileWriter& InstalledWriter() {
+  static PFileWriter writer;
+  return writer;
+}
+}  // namespace
+
+void PSetFileWriter(PFileWriter writer) { InstalledWriter() = std::move(writer); }
+
+bool PWriteFile(const std::string& path, const std::string& bytes) {
+  return InstalledWriter() && InstalledWriter()(path, bytes);
+}
 
 void PInstallBackend(std::unique_ptr<PBackend> backend) {
   if (backend) Installed() = std::move(backend);
@@ -59,6 +80,16 @@ void PHeadlessBackend::SetClientSize(int width, int height) {
   clientHeight_ = height > 0 ? height : 1;
   canvas_.reset();
   image_.reset();
+}
+
+bool PHeadlessBackend::CanvasPng(std::string& png) const {
+  png.clear();
+  if (!image_) return false;
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !image_->save(&buffer, "PNG")) return false;
+  png.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return true;
 }
 
 bool PHeadlessBackend::SaveCanvas(const std::string& path) {
@@ -251,8 +282,30 @@ bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
       }
     }
   }
-  std::FILE* file = std::fopen(listName.c_str(), "r");
+  // Opened without blocking and looked at through the descriptor, so that what is checked
+  // is what is read.
+  const int descriptor = open(listName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) {
+    reason = "cannot read the list " + listName;
+    return false;
+  }
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(descriptor);
+    reason = "the list " + listName + " is not a regular file";
+    return false;
+  }
+  if (info.st_size > kPListFileLimit) {
+    close(descriptor);
+    reason = "the list " + listName + " is longer than " + std::to_string(kPListFileLimit >> 20) +
+             " MiB";
+    return false;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = fdopen(descriptor, "r");
   if (!file) {
+    close(descriptor);
     reason = "cannot read the list " + listName;
     return false;
   }
@@ -260,12 +313,33 @@ bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
   const std::string folder = slash == std::string::npos ? "" : listName.substr(0, slash + 1);
   std::vector<std::string> names;
   std::string line;
+  long long lineNumber = 1, bytes = 0;
   int c = 0;
   while ((c = std::fgetc(file)) != EOF || !line.empty()) {
+    // A file that grows while it is read is held to the same bound.
+    if (c != EOF && ++bytes > kPListFileLimit) {
+      reason = "the list " + listName + " is longer than " + std::to_string(kPListFileLimit >> 20) +
+               " MiB";
+      std::fclose(file);
+      return false;
+    }
+    if (c == '\0') {
+      reason = "line " + std::to_string(lineNumber) + " of the list " + listName +
+               " holds a NUL character";
+      std::fclose(file);
+      return false;
+    }
     if (c != EOF && c != '\n') {
+      if (line.size() >= kPListLineLimit) {
+        reason = "line " + std::to_string(lineNumber) + " of the list " + listName +
+                 " is longer than " + std::to_string(kPListLineLimit) + " characters";
+        std::fclose(file);
+        return false;
+      }
       line.push_back(static_cast<char>(c));
       continue;
     }
+    ++lineNumber;
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.pop_back();
     std::size_t start = 0;
@@ -357,15 +431,31 @@ PCanvas* PHeadlessBackend::BeginPrint(PPrintPage& page) {
   }
   PEnsureApplication();
   Note("print dialog: " + path);
-  printJob_ = std::make_unique<PPageJob>(PPdfPrinter(path));
+  // The printer writes a private temporary file; the program's writer puts its bytes under
+  // the name asked for, as every save.
+  printFile_ = std::make_unique<QTemporaryFile>();
+  if (!printFile_->open()) {
+    printFile_.reset();
+    return nullptr;
+  }
+  printPath_ = path;
+  printJob_ = std::make_unique<PPageJob>(PPdfPrinter(printFile_->fileName().toStdString()));
   page = printJob_->Page();
   return printJob_->Canvas();
 }
 
 bool PHeadlessBackend::EndPrint() {
   if (!printJob_) return false;
-  const bool done = printJob_->Finish();
+  bool done = printJob_->Finish();
   printJob_.reset();
+  if (done) {
+    QFile printed(printFile_->fileName());
+    const QByteArray bytes = printed.open(QIODevice::ReadOnly) ? printed.readAll() : QByteArray();
+    done = !bytes.isEmpty() &&
+           PWriteFile(printPath_, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!done) Note("print dialog: could not write " + printPath_);
+  }
+  printFile_.reset();
   return done;
 }
 

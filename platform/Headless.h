@@ -76,7 +76,8 @@ class PHeadlessBackend : public PBackend {
   void CancelProgressAtStep(int step) { cancelAtStep_ = step; }
   bool Busy() const { return busy_; }
 
-  // The answer is the PDF file the page goes to ("cancel" or none: no printing).
+  // The answer is the PDF file the page goes to ("cancel" or none: no printing); it is
+  // written through PWriteFile.
   PCanvas* BeginPrint(PPrintPage& page) override;
   bool EndPrint() override;
 
@@ -88,7 +89,10 @@ class PHeadlessBackend : public PBackend {
   void ClientSize(int& width, int& height) const override;
   void SetClientSize(int width, int height);
   void Present() override {}
-  // The back-buffer as it stands (for saving pictures of a batch run).
+  // The back-buffer as it stands, as the bytes of a PNG file (pictures of a batch run, which
+  // the program writes as it writes every file); false before anything was drawn.
+  bool CanvasPng(std::string& png) const;
+  // The same picture straight into a file (pictures the tests keep for a look).
   bool SaveCanvas(const std::string& path);
 
   // Answers: "click X Y" (data coordinates, a left press), "right X Y", or a button's word
@@ -121,6 +125,8 @@ class PHeadlessBackend : public PBackend {
   std::string title_;
   bool hasWindow_ = true;
   std::unique_ptr<class PPageJob> printJob_;
+  std::unique_ptr<class QTemporaryFile> printFile_;
+  std::string printPath_;
   int clientWidth_ = 800;
   int clientHeight_ = 600;
   std::unique_ptr<QImage> image_;

@@ -47,12 +47,23 @@ struct PFileRequest {
 // common, and each path below it.
 std::string PFileListAnswer(const std::vector<std::string>& paths);
 
+// Files the platform makes for the user (a page printed as PDF) are handed to the program's
+// own writer, which applies the rules of every save (what it may replace, no half-written
+// file); until one is installed they are not written. PWriteFile gives the writer's answer.
+using PFileWriter = std::function<bool(const std::string& path, const std::string& bytes)>;
+void PSetFileWriter(PFileWriter writer);
+bool PWriteFile(const std::string& path, const std::string& bytes);
+
 // A scripted selection of many files: "@LIST" names the files listed in the text file LIST,
 // one per line (blank lines and lines starting with '#' left out, names relative to LIST's
 // folder), in name order; "@LIST:FIRST-LAST" takes only the FIRST-th to LAST-th of them
 // (counted from 1, LAST cut to the list's length), the chunk of a series that one job of a
 // batch runs. False with the reason when the list cannot be read or the range is empty or
-// malformed.
+// malformed. A list is a regular file of at most kPListFileLimit bytes with lines of at most
+// kPListLineLimit characters and no NUL: a pipe, a device or a folder is refused unread (a
+// pipe nobody writes would hold the run, /dev/zero would fill the memory with one line).
+inline constexpr long long kPListFileLimit = 64ll << 20;
+inline constexpr std::size_t kPListLineLimit = 64u << 10;
 bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
                    std::string& reason);
 

@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QEventLoop>
 #include <QPointer>
+#include <QBuffer>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -17,7 +19,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocalServer>
+#include <QDir>
 #include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
@@ -34,13 +36,24 @@
 #include <QStyle>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QProgressDialog>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWidget>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <deque>
@@ -90,7 +103,7 @@ class PMainWindow : public QMainWindow {
   ScrollState scroll[2];  // as the program set them: horizontal, vertical
   bool exposePending = false;
   bool updatingBars = false;
-  QLocalServer* server = nullptr;
+  QSocketNotifier* instanceNotifier = nullptr;  // later starts knocking
   bool closeAsked = false;  // the close under way was confirmed by the program already
   std::deque<std::string> handedFiles;
   bool handRetryPending = false;
@@ -222,6 +235,7 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 PQtBackend::PQtBackend() { PEnsureApplication(); }
 
 PQtBackend::~PQtBackend() {
+  StopListening();
   if (window_) {
     window_->handlers = PWindowHandlers{};
     delete window_;
@@ -389,6 +403,16 @@ void PQtBackend::CloseMainWindow(bool asked) {
 }
 
 bool PQtBackend::GrabWindow(const std::string& path) {
+  std::string png;
+  if (!GrabWindowPng(png)) return false;
+  QFile file(Q(path));
+  return file.open(QIODevice::WriteOnly) &&
+         file.write(png.data(), static_cast<qint64>(png.size())) ==
+             static_cast<qint64>(png.size());
+}
+
+bool PQtBackend::GrabWindowPng(std::string& png) {
+  png.clear();
   if (!window_) return false;
   QImage picture = window_->grab().toImage();
   if (picture.isNull()) return false;
@@ -412,7 +436,11 @@ bool PQtBackend::GrabWindow(const std::string& path) {
       painter.drawImage(at, shot);
     }
   }
-  return picture.save(Q(path));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) return false;
+  png.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return true;
 }
 
 void PQtBackend::EndDialogs() {
@@ -427,10 +455,110 @@ void PQtBackend::EndDialogs() {
   }
 }
 
+namespace {
+
+// The instance socket of this process: its path and inode, so that only the socket this
+// process made is ever removed (a later start may have made one of its own under the name).
+char gInstancePath[sizeof(sockaddr_un::sun_path)] = {0};
+ino_t gInstanceInode = 0;
+int gInstanceDescriptor = -1;
+int gSignalPipe[2] = {-1, -1};
+int gTerminateCode = 0;
+
+// Safe in a signal handler: lstat and unlink only.
+void RemoveInstanceSocket() {
+  if (gInstancePath[0] == '\0') return;
+  struct stat info {};
+  if (lstat(gInstancePath, &info) == 0 && S_ISSOCK(info.st_mode) && info.st_ino == gInstanceInode)
+    unlink(gInstancePath);
+  gInstancePath[0] = '\0';
+}
+
+// SIGTERM and SIGINT: the socket goes at once, then the program is asked to end through its
+// event loop (the data-base is saved as on a normal exit). A second signal ends it outright.
+void OnTerminateSignal(int signal) {
+  const int saved = errno;
+  RemoveInstanceSocket();
+  const char code = static_cast<char>(signal);
+  if (gSignalPipe[1] >= 0 && write(gSignalPipe[1], &code, 1) < 0) {
+    // Nothing more can be done in a handler.
+  }
+  errno = saved;
+}
+
+void HandleTerminateSignals() {
+  static bool installed = false;
+  if (installed) return;
+  if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  installed = true;
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+    char code = 0;
+    if (read(gSignalPipe[0], &code, 1) != 1) return;
+    // Remembered too: a signal taken before the event loop runs must still end it.
+    gTerminateCode = 128 + code;
+    QCoreApplication::exit(gTerminateCode);
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminateSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  std::atexit(RemoveInstanceSocket);
+}
+
+bool OwnPrivateFolder(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
+         (info.st_mode & 077) == 0;
+}
+
+// The user of the process at the other end of a connected socket is this user.
+bool PeerIsThisUser(int descriptor) {
+  ucred credentials {};
+  socklen_t length = sizeof credentials;
+  return descriptor >= 0 &&
+         getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+         credentials.uid == getuid();
+}
+
+// A handed-over line is a file name; anything longer is no start of this program.
+constexpr qint64 kHandedLineLimit = 64 * 1024;
+
+}  // namespace
+
+int PQtBackend::TerminateRequested() { return gTerminateCode; }
+
+std::string PQtBackend::InstanceSocketPath(const std::string& name) {
+  // Only a folder no other user can enter: a socket under a predictable name in the shared
+  // temporary folder can be bound first by anyone, who then receives the files of every
+  // later start.
+  std::string folder;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/' && OwnPrivateFolder(runtime)) {
+    folder = runtime;
+  } else {
+    folder = QDir::tempPath().toStdString() + "/lumivane-" + std::to_string(getuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+    if (!OwnPrivateFolder(folder)) return std::string();
+  }
+  const std::string path = folder + "/" + name;
+  if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::string();
+  return path;
+}
+
 bool PQtBackend::HandToRunningInstance(const std::string& name, const std::string& file) {
+  const std::string path = InstanceSocketPath(name);
+  if (path.empty()) return false;
   QLocalSocket socket;
-  socket.connectToServer(Q(name));
+  socket.connectToServer(Q(path));
   if (!socket.waitForConnected(300)) return false;
+  // The listener must be this user's own program, whatever the folder's rights say.
+  if (!PeerIsThisUser(static_cast<int>(socket.socketDescriptor()))) {
+    socket.abort();
+    return false;
+  }
   socket.write((file + "\n").c_str());
   socket.flush();
   socket.waitForBytesWritten(1000);
@@ -439,17 +567,69 @@ bool PQtBackend::HandToRunningInstance(const std::string& name, const std::strin
 }
 
 void PQtBackend::ListenForOtherStarts(const std::string& name) {
-  if (!window_) return;
-  QLocalServer::removeServer(Q(name));
-  window_->server = new QLocalServer(window_);
-  if (!window_->server->listen(Q(name))) return;
+  if (!window_ || gInstanceDescriptor >= 0) return;
+  const std::string path = InstanceSocketPath(name);
+  if (path.empty()) return;  // no private folder: this start stays on its own
+  const int descriptor = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (descriptor < 0) return;
+  sockaddr_un address {};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  // A socket left by a start that could not clean up (killed): nobody answered on it.
+  struct stat left {};
+  if (lstat(path.c_str(), &left) == 0 && S_ISSOCK(left.st_mode)) unlink(path.c_str());
+  // The handlers are in place before the socket exists, and a signal that comes while it is
+  // being made waits until it is recorded, so that no socket is left behind.
+  HandleTerminateSignals();
+  sigset_t terminate, previous;
+  sigemptyset(&terminate);
+  sigaddset(&terminate, SIGTERM);
+  sigaddset(&terminate, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &terminate, &previous);
+  const mode_t mask = umask(0077);
+  const bool bound = bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  umask(mask);
+  struct stat info {};
+  const bool listening = bound && listen(descriptor, 8) == 0 && lstat(path.c_str(), &info) == 0;
+  if (listening) {
+    std::memcpy(gInstancePath, path.c_str(), path.size() + 1);
+    gInstanceInode = info.st_ino;
+    gInstanceDescriptor = descriptor;
+  } else if (bound) {
+    unlink(path.c_str());
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (!listening) {
+    close(descriptor);
+    return;
+  }
+
   PMainWindow* w = window_;
-  QObject::connect(w->server, &QLocalServer::newConnection, w, [this, w] {
-    QLocalSocket* socket = w->server->nextPendingConnection();
-    if (!socket) return;
+  w->instanceNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, w);
+  QObject::connect(w->instanceNotifier, &QSocketNotifier::activated, w, [this, w, descriptor] {
+    const int client = accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (client < 0) return;
+    // Files are taken only from this user's own starts.
+    if (!PeerIsThisUser(client)) {
+      close(client);
+      return;
+    }
+    auto* socket = new QLocalSocket(w);
+    if (!socket->setSocketDescriptor(client)) {
+      close(client);
+      socket->deleteLater();
+      return;
+    }
     QObject::connect(socket, &QLocalSocket::readyRead, w, [this, w, socket] {
-      if (!socket->canReadLine()) return;
-      const std::string file = socket->readLine().trimmed().toStdString();
+      if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > kHandedLineLimit) {
+          socket->abort();
+          socket->deleteLater();
+        }
+        return;
+      }
+      const std::string file = socket->readLine(kHandedLineLimit).trimmed().toStdString();
+      socket->disconnectFromServer();
       socket->deleteLater();
       if (w->isMinimized()) w->showNormal();
       w->raise();
@@ -458,7 +638,20 @@ void PQtBackend::ListenForOtherStarts(const std::string& name) {
       w->handedFiles.push_back(file);
       DeliverHandedFiles();
     });
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
   });
+}
+
+void PQtBackend::StopListening() {
+  if (window_ && window_->instanceNotifier) {
+    delete window_->instanceNotifier;
+    window_->instanceNotifier = nullptr;
+  }
+  RemoveInstanceSocket();
+  if (gInstanceDescriptor >= 0) {
+    close(gInstanceDescriptor);
+    gInstanceDescriptor = -1;
+  }
 }
 
 bool PQtBackend::FreeToOpenHandedFiles() const {

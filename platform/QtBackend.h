@@ -87,8 +87,11 @@ class PQtBackend : public PBackend {
   // Closes the main window; asked: the user has already confirmed it, the close handler need
   // not ask again.
   void CloseMainWindow(bool asked = false);
-  // Saves a picture of the whole main window (menus, canvas, scroll bars), with the dialogs
-  // and message boxes open at the time drawn over it where they stand.
+  // A picture of the whole main window (menus, canvas, scroll bars), with the dialogs and
+  // message boxes open at the time drawn over it where they stand, as the bytes of a PNG file
+  // (the program writes it as it writes every file).
+  bool GrabWindowPng(std::string& png);
+  // The same picture straight into a file (pictures the tests keep for a look).
   bool GrabWindow(const std::string& path);
   // Ends every dialog, message box and click input now open (as cancelled) and answers any
   // later one at once, unseen, with its default: the program is on its way out.
@@ -98,10 +101,22 @@ class PQtBackend : public PBackend {
   // Single instance: true when another start already runs (the file, if any, was handed to
   // it); otherwise this process listens for later starts.
   // The file goes over as it is given: the caller makes it absolute.
+  //
+  // The socket `name` lies in a folder of this user's alone: $XDG_RUNTIME_DIR, or else
+  // "lumivane-<uid>" in the temporary folder, made 0700 and used only while it is a folder
+  // (not a link) of this user's with no rights for others. Both ends check that the other is
+  // a process of the same user (SO_PEERCRED) before anything is handed over. With no such
+  // folder each start runs on its own.
+  static std::string InstanceSocketPath(const std::string& name);
   static bool HandToRunningInstance(const std::string& name, const std::string& file);
   // Files handed over wait until no dialog, message box, pop-up menu, click input or busy work
-  // is active, and are then given to the anotherStart handler one at a time.
+  // is active, and are then given to the anotherStart handler one at a time. The socket is
+  // removed when the backend goes, at exit, and at once on SIGTERM or SIGINT (which then end
+  // the event loop with 128 + the signal's number, the program shutting down as on a close).
   void ListenForOtherStarts(const std::string& name);
+  void StopListening();
+  // 128 + the signal's number once SIGTERM or SIGINT asked the program to end, else 0.
+  static int TerminateRequested();
   // Whether a handed-over file may be opened now.
   bool FreeToOpenHandedFiles() const;
   std::size_t HandedFilesWaiting() const;

@@ -107,6 +107,7 @@ struct SeriesLoop {
   // Seconds to show each file (the movie).
   double dwell = 0.0;
   std::size_t done = 0;   // files handed to work
+  std::size_t read = 0;   // of them, files read (and corrected) without fault
   bool cancelled = false;
 };
 
@@ -180,6 +181,7 @@ int RunSeries(SeriesLoop& loop, int& status) {
     if (ok && loop.mask) loop.mask->PutBack(*loop.main, status);
     // A frame the chosen corrections do not fit is reported and left out.
     if (ok && loop.darkFlat && !LVApplyDarkFlat(*loop.main, status)) ok = kFalse;
+    if (ok) ++loop.read;
     int local = kStatusGood;
     const int go = loop.work(f, ok != kFalse, local);
     if (local != kStatusGood) {
@@ -204,6 +206,13 @@ int RunSeries(SeriesLoop& loop, int& status) {
     IInfo(IFormat("%s: cancelled after %i of %i files", loop.command,
                   static_cast<int>(loop.done), static_cast<int>(n)),
           status);
+  }
+  // Every file missing or refused: the series did nothing, though each file was only warned of.
+  if (!loop.cancelled && loop.done > 0 && loop.read == 0 && status == kStatusGood) {
+    IWarning(IFormat("%s: None of the %i file(s) of the series could be read", loop.command,
+                     static_cast<int>(loop.done)),
+             status);
+    return kFalse;
   }
   return status == kStatusGood ? kTrue : kFalse;
 }
@@ -306,11 +315,11 @@ int LVFSInput1D(DataSet& main, DataSet& output, int& status) {
               output.data.get() + static_cast<std::size_t>(f) * output.dimX);
     return kTrue;
   };
-  RunSeries(loop, status);
+  const int anyRead = RunSeries(loop, status);
   DefineRows(output, width, static_cast<int>(loop.done));
   FileRows(output, status);
   IDataChanged();
-  return status == kStatusGood ? kTrue : kFalse;
+  return anyRead && status == kStatusGood ? kTrue : kFalse;
 }
 
 // ---- Composite ----------------------------------------------------------------------------------
@@ -396,14 +405,14 @@ int LVFSComposite(DataSet& main, DataSet& output, int& status) {
     MROIRebin(factor, factor, main, outX, outY, output, st);
     return kTrue;
   };
-  RunSeries(loop, status);
+  const int anyRead = RunSeries(loop, status);
   IDescriptionCopy(main, output);
   ISetText(output.title, "Composite Image");
   output.pixelSizeX = main.pixelSizeX * static_cast<float>(factor);
   output.pixelSizeY = main.pixelSizeY * static_cast<float>(factor);
   DefineRows(output, static_cast<int>(width), static_cast<int>(height));
   IDataChanged();
-  return status == kStatusGood ? kTrue : kFalse;
+  return anyRead && status == kStatusGood ? kTrue : kFalse;
 }
 
 // ---- Movie --------------------------------------------------------------------------------------
@@ -428,10 +437,10 @@ int LVFSMovie(DataSet& main, int& status) {
   loop.main = &main;
   loop.dwell = 0.5;
   loop.work = [](std::size_t, bool, int&) { return kTrue; };
-  RunSeries(loop, status);
+  const int anyRead = RunSeries(loop, status);
   if (glass) GSpyGlassCreate(left, top, width, height, status);
   Redraw(status);
-  return status == kStatusGood ? kTrue : kFalse;
+  return anyRead && status == kStatusGood ? kTrue : kFalse;
 }
 
 // ---- Integration --------------------------------------------------------------------------------
@@ -541,12 +550,12 @@ int LVFSIntegrate(DataSet& main, DataSet& output, int& status) {
     }
     return kTrue;
   };
-  RunSeries(loop, status);
+  const int anyRead = RunSeries(loop, status);
   DefineRows(output, p.bins, static_cast<int>(loop.done));
   output.variancesDefined = p.variances ? kTrue : kFalse;
   FileRows(output, status);
   IDataChanged();
-  return status == kStatusGood ? kTrue : kFalse;
+  return anyRead && status == kStatusGood ? kTrue : kFalse;
 }
 
 // ---- Projection ---------------------------------------------------------------------------------
@@ -587,11 +596,11 @@ int LVFSProjection(DataSet& main, DataSet& output, int& status) {
     }
     return kTrue;
   };
-  RunSeries(loop, status);
+  const int anyRead = RunSeries(loop, status);
   DefineRows(output, p.bins, static_cast<int>(loop.done));
   FileRows(output, status);
   IDataChanged();
-  return status == kStatusGood ? kTrue : kFalse;
+  return anyRead && status == kStatusGood ? kTrue : kFalse;
 }
 
 // ---- Following a peak ---------------------------------------------------------------------------
@@ -668,7 +677,7 @@ int LVFSDiz2IGaussian(DataSet& main, DataSet& output, int& status) {
     for (int row = 0; row < 8; ++row) output.data[IIndex(output, static_cast<int>(f), row)] = values[row];
     return kTrue;
   };
-  RunSeries(loop, status);
+  const int anyRead = RunSeries(loop, status);
   // Column f is file f: the columns of the files done.
   output.numX = std::max(1, static_cast<int>(loop.done));
   output.numY = 8;
@@ -684,7 +693,7 @@ int LVFSDiz2IGaussian(DataSet& main, DataSet& output, int& status) {
            "Integrated Intensity");
   ISetText(output.zLabel, intensityLabel);
   IDataChanged();
-  return status == kStatusGood ? kTrue : kFalse;
+  return anyRead && status == kStatusGood ? kTrue : kFalse;
 }
 
 // ---- Merging the chunks of a series ---------------------------------------------------------------

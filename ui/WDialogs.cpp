@@ -1,6 +1,7 @@
 #include "ui/WDialogs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "core/status.h"
@@ -47,11 +48,13 @@ int WGetReal(const RealPrompt& p) {
     request.defaultText = buffer;
   }
   // Text that does not read as a number keeps the dialog open: it is simply asked again.
+  // So do "nan", "inf" and numbers beyond the range of a real (read as infinite): no value
+  // of this system is meant to be one, and taken they spread through every sum.
   std::string answer;
   while (PCurrentBackend().ValueDialog(request, answer)) {
     float value = 0.0f;
     int local = kStatusGood;
-    if (IToken2Real(answer, value, local)) {
+    if (IToken2Real(answer, value, local) && std::isfinite(value)) {
       p.value = value;
       return kTrue;
     }

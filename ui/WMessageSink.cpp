@@ -1,5 +1,7 @@
 #include "ui/WMessageSink.h"
 
+#include "core/outputfile.h"
+
 #include "core/status.h"
 #include "platform/Platform.h"
 #include "ui/WDialogs.h"
@@ -42,4 +44,6 @@ class WMessageSink final : public IMessageSink {
 void WInstallMessageSink() {
   static WMessageSink sink;
   IInstallMessageSink(&sink);
+  // What the platform writes for the user follows the rules of every save.
+  PSetFileWriter(IWriteFileContents);
 }

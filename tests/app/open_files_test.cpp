@@ -3,6 +3,8 @@
 // command line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -150,6 +152,20 @@ TEST_F(OpenFiles, PrintingAnImageWritesAPdfPage) {
   EXPECT_FALSE(LVCommand("Print_Data", event, status));
   EXPECT_TRUE(Saw("WARNING: Printing not possible as no data is defined"));
   EXPECT_FALSE(std::filesystem::exists(dir.File("none.pdf")));
+
+  // The page is written as every save: a pipe or a read-only file under the name is refused
+  // and left as it was.
+  LVCommand("Set_Main_Dataset", CommandEvent{.value = 0}, status);
+  headless->ClearAnswers();  // the answer the refused print left
+  ASSERT_EQ(mkfifo(dir.File("pipe.pdf").c_str(), 0600), 0);
+  WriteFile(dir.File("kept.pdf"), "kept");
+  chmod(dir.File("kept.pdf").c_str(), 0444);
+  for (const char* name : {"pipe.pdf", "kept.pdf"}) {
+    headless->QueueAnswer(dir.File(name));
+    EXPECT_FALSE(LVCommand("Print_Data", event, status)) << name;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe.pdf")));
+  EXPECT_EQ(ReadFile(dir.File("kept.pdf")), "kept");
 }
 
 // A refused file leaves the image already loaded as it was: data, mask, geometry, title and

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "tests/support/ScriptRun.h"
@@ -285,6 +286,73 @@ TEST(ScriptTest, NotoSansMonoAloneGivesAnUprightInformationWindowWithoutWarning)
   for (int y = picture.height() - 40; y < picture.height() - 8; ++y)
     for (int x = 120; x < 300; ++x) rightInk += qGray(picture.pixel(x, y)) < 100;
   EXPECT_GT(rightInk, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// The exit code of the program run on `script` in `dir`, held to 20 seconds (124 when held).
+int RunTimed(const ScratchDir& dir, const std::string& script) {
+  const std::string command = "cd '" + dir.path().string() + "' && timeout 20 '" LV_PROGRAM
+                              "' --script '" + script + "' > /dev/null 2>&1";
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Scripts that are no regular file, lines that cannot be what they say, and values no
+// experiment has fail the run at once; nothing hangs and nothing is taken.
+TEST(ScriptTest, HostileScriptsAndValuesFailTheRun) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.File("pipe.lvs").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.File("folder.lvs"));
+  for (const char* script : {"pipe.lvs", "folder.lvs", "/dev/zero"}) {
+    EXPECT_EQ(RunTimed(dir, script), 1) << script;
+  }
+
+  WriteFile(dir.File("scan.chi"), "Scan\nX\nI\n3\n1 5\n2 6\n3 7\n");
+  const struct {
+    std::string script;
+    const char* logged;  // null: the run succeeds
+  } rows[] = {
+      {std::string("Open_File scan.chi\0junk\n", 24), "SCRIPT: command failed: line 1 holds a NUL"},
+      {"Open_File " + std::string(70000, 'x') + "\n",
+       "SCRIPT: command failed: line 1 is longer than 65536 characters"},
+      {"Set_Beam_Centre nan inf\n", "must be finite and within 10^6 pixels; nothing changed"},
+      {"Set_Beam_Centre 1e38 -1e38\n", "must be finite and within 10^6 pixels; nothing changed"},
+      {"Set_Beam_Centre 1000000 -999999\n", nullptr},
+      {"answer inf\nBeam_Centre 854\n", "SCRIPT: no answer queued"},
+  };
+  for (const auto& row : rows) {
+    const ScriptRun run = RunScript(dir, row.script);
+    EXPECT_EQ(run.exitCode, row.logged ? 1 : 0) << row.script.substr(0, 40);
+    if (row.logged) {
+      EXPECT_TRUE(Contains(run.log, row.logged)) << row.script.substr(0, 40);
+    }
+    EXPECT_EQ(Contains(run.log, "Beam centre set to"), !row.logged) << row.script.substr(0, 40);
+  }
+}
+
+// A picture is written as every save is: only over a regular file the user may write.
+TEST(ScriptTest, PicturesReplaceOnlyRegularFilesTheUserMayWrite) {
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.File("pipe.png").c_str(), 0600), 0);
+  WriteFile(dir.File("kept.png"), "kept");
+  chmod(dir.File("kept.png").c_str(), 0444);
+  std::filesystem::create_symlink(dir.File("nowhere.png"), dir.File("dangling.png"));
+  const struct {
+    const char* name;
+    int exitCode;
+  } rows[] = {{"pipe.png", 1}, {"kept.png", 1}, {"dangling.png", 1}, {"new.png", 0}};
+  for (const auto& row : rows) {
+    WriteFile(dir.File("shot.lvs"), std::string("picture ") + row.name + "\n");
+    EXPECT_EQ(RunTimed(dir, "shot.lvs"), row.exitCode) << row.name;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe.png")));
+  EXPECT_EQ(ReadFile(dir.File("kept.png")), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("dangling.png")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("nowhere.png")));
+  EXPECT_FALSE(QImage(QString::fromStdString(dir.File("new.png"))).isNull());
 }
 
 }  // namespace

@@ -17,7 +17,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <csignal>
+#include <thread>
 #include <unistd.h>
 
 #include "app/LVCommand.h"
@@ -522,6 +525,79 @@ TEST_F(Window, AStartOnAnotherDisplayIsNotHandedToThisWindow) {
   EXPECT_EQ(LVStores().Main().numX, 3);
   backend->CloseMainWindow();
   LVStopWindow();
+}
+
+// The single-instance socket lies in a folder of the user's alone (never under a name anyone
+// could bind first in the shared temporary folder), and goes when the program ends, a
+// SIGTERM included.
+TEST_F(Window, TheInstanceSocketIsPrivateAndGoesOnEveryExit) {
+  namespace fs = std::filesystem;
+  const std::string uid = std::to_string(getuid());
+  fs::create_directory(dir.File("runtime"));
+  fs::create_directory(dir.File("open"));
+  fs::create_directory(dir.File("tmp"));
+  chmod(dir.File("runtime").c_str(), 0700);
+  chmod(dir.File("open").c_str(), 0755);
+  ScopedEnvironment tmp("TMPDIR", dir.File("tmp").c_str());
+  ScopedEnvironment display("DISPLAY", OwnDisplay("-p").c_str());
+  const std::string name = LVInstanceName();
+  const struct {
+    const char* runtime;  // XDG_RUNTIME_DIR
+    std::function<void()> prepare;
+    std::string folder;  // empty: no private folder, no single instance
+  } rows[] = {
+      {"runtime", [] {}, dir.File("runtime")},
+      {"open", [] {}, dir.File("tmp/lumivane-" + uid)},
+      {nullptr, [] {}, dir.File("tmp/lumivane-" + uid)},
+      {"open", [&] { chmod(dir.File("tmp/lumivane-" + uid).c_str(), 0777); }, ""},
+      {"open",
+       [&] {
+         fs::remove(dir.File("tmp/lumivane-" + uid));
+         fs::create_directory_symlink(dir.File("runtime"), dir.File("tmp/lumivane-" + uid));
+       },
+       ""},
+  };
+  for (const auto& row : rows) {
+    ScopedEnvironment runtime("XDG_RUNTIME_DIR",
+                              row.runtime ? dir.File(row.runtime).c_str() : nullptr);
+    row.prepare();
+    const std::string path = PQtBackend::InstanceSocketPath(name);
+    EXPECT_EQ(path, row.folder.empty() ? "" : row.folder + "/" + name) << row.folder;
+    if (!row.folder.empty()) {
+      struct stat info {};
+      ASSERT_EQ(lstat(row.folder.c_str(), &info), 0);
+      EXPECT_EQ(info.st_mode & 0777, 0700u);
+    }
+  }
+
+  ScopedEnvironment runtime("XDG_RUNTIME_DIR", dir.File("runtime").c_str());
+  const std::string socketPath = dir.File("runtime") + "/" + name;
+  LVWindowTestHooks hooks;
+  hooks.closeWithoutAsking = true;
+  LVSetWindowTestHooks(hooks);
+  ASSERT_TRUE(LVStartWindow("", true));
+  backend = LVWindowBackend();
+  Settle();
+  struct stat info {};
+  ASSERT_EQ(lstat(socketPath.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 077, 0u);
+  backend->CloseMainWindow();
+  LVStopWindow();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(socketPath)));
+
+  // A program ended by SIGTERM takes its socket with it.
+  const std::string command = "QT_QPA_PLATFORM=offscreen timeout 30 '" LV_PROGRAM
+                              "' > term.txt 2>&1 & echo $! > term.pid; wait $!; echo $? > term.rc";
+  std::thread run([command] { std::system(command.c_str()); });
+  for (int i = 0; i < 200 && !fs::exists(fs::symlink_status(socketPath)); ++i) QTest::qWait(50);
+  EXPECT_TRUE(fs::exists(fs::symlink_status(socketPath)));
+  const pid_t pid = static_cast<pid_t>(std::atol(ReadFile(dir.File("term.pid")).c_str()));
+  ASSERT_GT(pid, 0);
+  kill(pid, SIGTERM);
+  run.join();
+  EXPECT_EQ(std::atoi(ReadFile(dir.File("term.rc")).c_str()), 128 + SIGTERM);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(socketPath)));
 }
 
 TEST_F(Window, AHandedOverFileWaitsUntilTheOpenDialogEnds) {

@@ -21,6 +21,7 @@
 #include "graphics/GRender.h"
 #include "platform/Headless.h"
 #include "tests/support/AppFixture.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ScriptRun.h"
 #include "tests/support/TestSupport.h"
 #include "ui/WInfo.h"
@@ -193,15 +194,26 @@ TEST_F(SaveImageCommands, MissingArgumentsAndFailedWritesAreReported) {
   EXPECT_TRUE(InfoHas("NOTE: LVSaveJPEG: Failed to save data to file: " +
                       dir.File("missing/picture.jpg")));
 
-  // A full disc: the library's write error comes back as the emergency exit.
-  if (std::filesystem::exists("/dev/full")) {
+  // A full disc: the library's write error comes back as the emergency exit, and the name
+  // is left as it was.
+  {
     const std::size_t alarms = headless->Alarms();
-    EXPECT_FALSE(Run("Save_JPEG", "/dev/full"));
+    FileSizeLimit full(64);
+    EXPECT_FALSE(Run("Save_JPEG", dir.File("full.jpg")));
     EXPECT_TRUE(TranscriptHas("box \"Message:\": FOutputJPEG: Emergency exit owing to input error"));
     EXPECT_GT(headless->Alarms(), alarms);
-    EXPECT_FALSE(Run("Save_CBF", "/dev/full"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("full.jpg")));
   }
   EXPECT_EQ(status, kStatusGood);
+
+  // A device is no file to replace: refused as one that cannot be opened.
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_FALSE(Run("Save_JPEG", "/dev/full"));
+    EXPECT_TRUE(InfoHas("WARNING: FOutputJPEG: File open failed: /dev/full"));
+    EXPECT_FALSE(Run("Save_CBF", "/dev/full"));
+    EXPECT_EQ(status, kStatusFileOpen);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+  }
 }
 
 TEST_F(SaveImageCommands, CBFFilesOpenByNameAndThroughTheDialogAndBrokenOnesKeepTheImage) {

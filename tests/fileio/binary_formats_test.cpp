@@ -618,6 +618,33 @@ TEST_F(BinaryFormat, BslHeaderLineProblems) {
   EXPECT_TRUE(Saw("WARNING: FBSLFileHeader; Problem inputting file name"));
 }
 
+// The binary file lies beside its header: a header naming any other place is refused unread.
+TEST_F(BinaryFormat, BslBinaryFileIsAPlainNameBesideTheHeader) {
+  std::string one;
+  Put(one, 7, 4, false);
+  Write("A01000.001", one);
+  std::filesystem::create_directory(dir.File("sub"));
+  WriteFile(dir.File("sub/A01000.001"), one);
+  const struct {
+    const char* name;
+    bool read;
+  } rows[] = {{"A01000.001", true},          {"../../../../etc/hostname", false},
+              {"/etc/hostname", false},      {"sub/A01000.001", false},
+              {"..", false},                 {"sub\\A01000.001", false}};
+  for (const auto& row : rows) {
+    sink.lines.clear();
+    const std::string header =
+        Write("A00000.000", std::string("t\nd\n1 1 1 1 4 0 0 0 0 0\n") + row.name + "\n");
+    EXPECT_EQ(FInputBSL(header, 1, 1, d, status) != 0, row.read) << row.name;
+    if (!row.read) {
+      EXPECT_TRUE(Saw(std::string("WARNING: FBSLImageInfo: The header names its binary file \"") +
+                      row.name + "\""))
+          << row.name;
+    }
+    status = kStatusGood;
+  }
+}
+
 // ---- Real files -----------------------------------------------------------------------------
 TEST_F(BinaryFormat, RealDetectorFiles) {
   if (SharedData().empty()) GTEST_SKIP() << "shared data absent";

@@ -24,6 +24,7 @@
 #include "fileio/FInput.h"
 #include "maths/MConvert.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -319,12 +320,31 @@ TEST_F(CBFFiles, FailedWritesReportAndKeepTheOldFile) {
   ResetCoreState();
   status = kStatusGood;
 
-  // A full disc fails the save instead of reporting success.
+  // A device is no file to replace: refused as a file that cannot be opened, left as it was.
   if (std::filesystem::exists("/dev/full")) {
     EXPECT_FALSE(FOutputCBF("/dev/full", d, status));
-    EXPECT_EQ(status, kStatusGood);
-    EXPECT_TRUE(AnyLineHas(sink, "FOutputCBF: Problem writing the file"));
+    EXPECT_EQ(status, kStatusFileOpen);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    ResetCoreState();
+    status = kStatusGood;
   }
+
+  // A full disc (a file-size limit stands in for it) fails the save instead of reporting
+  // success, and leaves nothing under the name.
+  const std::string full = dir.File("full.cbf");
+  const int code = RunInChild(
+      [&] {
+        FileSizeLimit limit(512);
+        RecordingSink inChild;
+        int st = kStatusGood;
+        const bool written = FOutputCBF(full, d, st);
+        return !written && st == kStatusGood && AnyLineHas(inChild, "FOutputCBF: Problem writing")
+                   ? 0
+                   : 1;
+      },
+      20);
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(std::filesystem::exists(full));
 
   // Data that is not defined is refused.
   DataSet empty;

@@ -497,6 +497,27 @@ TEST_F(Hdf5Input, MasterFileWithExternalLinksGeometryPixelMaskAndOverflow) {
   EXPECT_TRUE(Saw("WARNING: FHDF5DatasetInfo: The data-set /entry/data/data_000002 cannot be "
                   "opened"));
   EXPECT_EQ(status, kStatusGood);
+
+  // A master file linking to data anywhere but beside it is refused, the link not followed.
+  std::filesystem::create_directory(dir.path() / "sub");
+  std::filesystem::copy_file(dir.path() / "scan_data_000001.h5", dir.path() / "sub/frames.h5");
+  for (const char* target : {"../scan_data_000001.h5", "sub/frames.h5",
+                             "/etc/hostname"}) {
+    const std::string other = dir.File("sub/other_master.h5");
+    {
+      H5 file{H5Fcreate(other.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+      H5 data{Group(file.id, "/entry/data"), H5Gclose};
+      ASSERT_GE(H5Lcreate_external(target, "/entry/data/data", data.id, "data_000001",
+                                   H5P_DEFAULT, H5P_DEFAULT),
+                0);
+    }
+    sink.lines.clear();
+    EXPECT_FALSE(FGetDatasetInfo(other, kFormatHDF5, 1, info, status)) << target;
+    EXPECT_TRUE(Saw(std::string("WARNING: FHDF5DatasetInfo: The file links to data in \"") +
+                    target + "\""))
+        << target;
+    status = kStatusGood;
+  }
 }
 
 TEST_F(Hdf5Input, NxdataSignalAndTheFirstImageDatasetAndOtherTypes) {

@@ -150,6 +150,64 @@ TEST_F(PoniTest, VersionsDetectorsAndBadFiles) {
   EXPECT_EQ(status, kStatusFileOpen);
 }
 
+// Values no detector can have are refused by name, before they overflow a 32-bit real or size
+// an integration; the edges of what is possible are taken.
+TEST_F(PoniTest, ImpossibleValuesAreRefusedNamingTheField) {
+  const std::string v2 = "poni_version: 2\nDetector_config: {\"pixel1\": 1e-4, \"pixel2\": 1e-4}\n";
+  struct Row {
+    std::string text;
+    const char* field;  // null: read
+  };
+  const Row rows[] = {
+      {"Distance: 1e300\n", "Distance"},
+      {"Distance: 1e-300\n", "Distance"},
+      {"Distance: 0.001\n", nullptr},
+      {"Distance: 100\n", nullptr},
+      {"Distance: 100.5\n", "Distance"},
+      {"Distance: 0.1\nWavelength: 1e-300\n", "Wavelength"},
+      {"Distance: 0.1\nWavelength: 1e-7\n", "Wavelength"},
+      {"Distance: 0.1\nWavelength: 1e-12\n", nullptr},
+      {"PixelSize1: 1e-300\nPixelSize2: 1e-4\nDistance: 0.1\n", "PixelSize1 or PixelSize2"},
+      {"PixelSize1: 1e-4\nPixelSize2: 0.5\nDistance: 0.1\n", "PixelSize1 or PixelSize2"},
+      {v2 + "Distance: 0.1\nPoni1: 1e300\n", "Poni1"},
+      {v2 + "Distance: 0.1\nPoni2: -101\n", "Poni2"},
+      {v2 + "Distance: 0.1\nPoni2: -99\n", nullptr},
+      {v2 + "Distance: 0.1\nRot2: 1e10\n", "Rot2"},
+      {"poni_version: 2\nDetector_config: junk\nDistance: 0.1\n", "Detector_config"},
+      {"poni_version: 2\nDetector_config: {\"pixel1\": abc, \"pixel2\": 1e-4}\nDistance: 0.1\n",
+       "pixel1 in Detector_config"},
+      {"poni_version: 2\nDetector_config: {\"pixel1\": 1e-4}\nDistance: 0.1\n",
+       "the pixel sizes in Detector_config"},
+      {"poni_version: 2\nDetector_config: {\"max_shape\": [1, x]}\nDistance: 0.1\n",
+       "max_shape in Detector_config"},
+      {"poni_version: 2\nDetector_config: {\"pixel1\": null, \"pixel2\": null}\nDistance: 0.1\n",
+       nullptr},
+  };
+  const std::string file = dir.File("g.poni");
+  for (const Row& row : rows) {
+    RecordingSink sink;
+    WriteFile(file, row.text);
+    PoniGeometry p;
+    p.distance = 7.0;
+    const int read = FReadPoni(file, p, status);
+    if (!row.field) {
+      EXPECT_TRUE(read) << row.text;
+      EXPECT_EQ(status, kStatusGood) << row.text;
+      continue;
+    }
+    EXPECT_FALSE(read) << row.text;
+    EXPECT_EQ(status, kStatusBadFileData) << row.text;
+    EXPECT_EQ(p.distance, 7.0) << row.text;  // nothing taken from a refused file
+    ASSERT_EQ(sink.lines.size(), 1u) << row.text;
+    EXPECT_EQ(sink.lines[0].rfind(std::string("WARNING: FReadPoni: Bad value for ") + row.field +
+                                      " in " + file,
+                                  0),
+              0u)
+        << sink.lines[0];
+    IResetStatus(status);
+  }
+}
+
 TEST_F(PoniTest, ReadOnlyFileIsNotReplaced) {
   RecordingSink sink;
   const std::string path = dir.File("kept.poni");

@@ -2,6 +2,8 @@
 // here (CBF images, Chiplot scans), prompts answered from the queue.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -159,6 +161,48 @@ TEST_F(FileSeriesTest, FileListsAreNormalisedSortedAndCapped) {
   EXPECT_FALSE(PReadFileList("@" + list + ":5-9", paths, reason));
   EXPECT_FALSE(PReadFileList("@" + list + ":3-2", paths, reason));
   EXPECT_FALSE(PReadFileList("@" + dir.File("missing.txt"), paths, reason));
+}
+
+// A list is read only when it is a regular file of bounded lines: anything else is refused at
+// once, unread (a pipe would hold the run, /dev/zero would fill the memory with one line).
+TEST_F(FileSeriesTest, ListsThatAreNoBoundedRegularFilesAreRefusedUnread) {
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.File("folder"));
+  WriteFile(dir.File("nul.txt"), std::string("a.cbf\nb.cbf\0c.cbf\n", 18));
+  WriteFile(dir.File("long.txt"), "a.cbf\n" + std::string(kPListLineLimit + 1, 'x') + "\n");
+  const struct {
+    std::string list;
+    std::string reason;
+  } rows[] = {
+      {dir.File("pipe"), "the list " + dir.File("pipe") + " is not a regular file"},
+      {"/dev/zero", "the list /dev/zero is not a regular file"},
+      {dir.File("folder"), "the list " + dir.File("folder") + " is not a regular file"},
+      {dir.File("nul.txt"), "line 2 of the list " + dir.File("nul.txt") + " holds a NUL character"},
+      {dir.File("long.txt"), "line 2 of the list " + dir.File("long.txt") + " is longer than " +
+                                 std::to_string(kPListLineLimit) + " characters"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> paths;
+    std::string reason;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(PReadFileList("@" + row.list, paths, reason)) << row.list;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << row.list;
+    EXPECT_EQ(reason, row.reason);
+    EXPECT_TRUE(paths.empty());
+  }
+}
+
+// Every file of a series missing: each is warned of, and the series fails as a whole.
+TEST_F(FileSeriesTest, ASeriesInWhichNoFileWasReadFails) {
+  OpenFirstWithMask(WriteFrame("a.cbf", 0), false);
+  Answer({"store 5", "yes", dir.File("gone1.cbf") + ";" + dir.File("gone2.cbf"), "store 1", "no",
+          "1"});
+  EXPECT_FALSE(Run("FS_Integrate"));
+  EXPECT_TRUE(InfoContains("FS_Integrate: None of the 2 file(s) of the series could be read"));
+  // One file read is a series that did its work.
+  Answer({"store 5", "yes", dir.File("gone1.cbf") + ";" + dir.File("a.cbf"), "store 1", "no",
+          "1"});
+  EXPECT_TRUE(Run("FS_Integrate"));
 }
 
 TEST_F(FileSeriesTest, StackOfScansRunsInNameOrderAndSkipsOtherWidths) {
