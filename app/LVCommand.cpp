@@ -5,6 +5,7 @@
 
 #include "ui/LVDataStores.h"
 #include "app/LVFrame.h"
+#include "commands/LVCalibrant.h"
 #include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
@@ -227,7 +228,11 @@ int LVCommand(const std::string& name, const CommandEvent& event, int& status) {
     const auto geometryBefore = IGeometryValues(main);
     LVCommandCall call{event, stores, main, chosen, chosenIndex, status};
     result = spec->work(call);
-    if (result && spec->setsGeometry) IExperimentTakeChanges(geometryBefore, main);
+    if (result && spec->setsGeometry) {
+      IExperimentTakeChanges(geometryBefore, main);
+      // The predicted rings follow every new geometry at once.
+      if (LVCalibrantRingsShown()) LVRedraw(status);
+    }
     // An output store now holds a result nobody saved; a later read into it says so.
     if (result && chosen && spec->choose == LVChoose::kOutput) chosen->resultUnsaved = kTrue;
     if (call.skipReport) report = false;

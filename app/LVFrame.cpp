@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include "app/LVCommand.h"
+#include "commands/LVCalibrant.h"
+#include "commands/LVMask.h"
 #include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
@@ -127,6 +129,8 @@ int LVInitialise(int& status) {
   int poisson = kFalse;
   IGetDBBooleanItem("Integrate_Poisson_Errors", poisson, status);
   backend.SetMenuItemChecked(558, poisson != 0);
+  backend.SetMenuItemChecked(449, LVCalibrantRingsShown());
+  backend.SetMenuItemChecked(315, LVMaskDetectorMarks());
 
   int linearity = kLinear;
   // A stored value other than the two methods is not used.

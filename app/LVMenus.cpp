@@ -111,7 +111,9 @@ std::vector<LVMenu> BuildTable() {
                     Item(306, "&Invert Mask", "Mask_Invert"),
                     Item(307, "Clear Mask in &ROI", "Mask_Clear_ROI"),
                     Item(308, "Clear &Mask", "Mask_Clear", 0, "", false),
-                    Check(Item(311, "&Disable Mask", "Mask_Disable")), Separator(),
+                    Check(Item(311, "&Disable Mask", "Mask_Disable")),
+                    Check(Item(315, "Mask Detector &Gaps on Opening", "Mask_Detector_Marks")),
+                    Separator(),
                     Item(309, "Sa&ve Mask", "Mask_Save", 0, "", false),
                     Item(310, "&Load Mask", "Mask_Load")}});
 
@@ -143,6 +145,8 @@ std::vector<LVMenu> BuildTable() {
   for (int id = 440; id <= 448; ++id) {
     calibrants.items.push_back(Item(id, kCalibrants[id - 440], "Fit_Calibrant", id - 140, "", false));
   }
+  calibrants.items.push_back(Separator());
+  calibrants.items.push_back(Check(Item(449, "Show Calibrant &Rings", "Calibrant_Rings")));
   table.push_back(calibrants);
 
   table.push_back({"&ROI", {Item(500, "&Set ROI", "ROI_Set"), Item(501, "&Full ROI", "ROI_Full")}});

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/LVCommand.h"
+#include "commands/LVCalibrant.h"
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GGraph.h"
@@ -67,6 +68,7 @@ int LVPlotData(DataSet& d, int& status) {
       IWarning("LVPlotData: GDrawImage failed", status);
     } else {
       if (axes) GDrawImageAxes(width, height, d, status);
+      if (!axes) LVDrawCalibrantRings(canvas, d, status);
       if (d.beamCentreX > -1.0e5f) {
         WDrawMarker(canvas, GDataToWindowX(d.beamCentreX, d), GDataToWindowY(d.beamCentreY, d),
                     status);

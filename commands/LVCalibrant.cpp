@@ -111,6 +111,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     IWarning("Unknown Calibrant", status);
     return kFalse;
   }
+  ISetDBIntItem("Calibrant_Rings_Code", code, status);  // the rings shown are this one's
 
   // 1. What to fit.
   if (!Ask("DO YOU WANT TO FIT THE BEAM CENTRE", gFitCentre, status) ||
@@ -295,8 +296,10 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     }
     const float limit = placed ? searchLimit(k) : halfWidth;
     if (placed && p2 > limit) {
+      // The search band of the first ring shows where the clicks led; the later rings show
+      // only the points found on them (dozens of bands would hide the image).
       for (int sign : {-1, 1}) {
-        LVOverlayEllipse(d, pcx, pcy, p1 + sign * limit, p2 + sign * limit, pa, status);
+        if (k == 0) LVOverlayEllipse(d, pcx, pcy, p1 + sign * limit, p2 + sign * limit, pa, status);
       }
       if (!LVFindRingCoordinates(d, pcx, pcy, p1, p2, pa, limit, kSegments, kRingPoints,
                                  counts[k], rx, ry, status)) {
@@ -410,7 +413,89 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   return status == kStatusGood ? kTrue : kFalse;
 }
 
+namespace {
+
+constexpr int kRingMenuItem = 449;
+
+// The d-spacings (metres) of the calibrant whose rings are shown. A user file is read once
+// for each name.
+std::vector<float> ShownCalibrant(int& status) {
+  int code = kCalibrantCeriumDioxide;
+  IGetDBIntItem("Calibrant_Rings_Code", code, status);
+  std::vector<float> table;
+  if (code == kCalibrantUserFile) {
+    static std::string cachedName;
+    static std::vector<float> cached;
+    std::string fileName;
+    IGetDBItem("Calibrant_User_File", fileName, status);
+    if (fileName != cachedName) {
+      cachedName = fileName;
+      cached.assign(static_cast<std::size_t>(kMaximumRings), 0.0f);
+      int count = 0, local = kStatusGood;
+      if (!FInput1DASCII(fileName, kMaximumRings, count, cached.data(), local)) count = 0;
+      cached.resize(static_cast<std::size_t>(std::max(count, 0)));
+      for (float& v : cached) v = static_cast<float>(v * 1.0e-10);
+    }
+    return cached;
+  }
+  std::string name;
+  if (!MCalibrantTable(code, name, table)) MCalibrantTable(kCalibrantCeriumDioxide, name, table);
+  for (float& v : table) v = static_cast<float>(v * 1.0e-10);
+  return table;
+}
+
+}  // namespace
+
+bool LVCalibrantRingsShown() {
+  int shown = kFalse, local = kStatusGood;
+  IGetDBBooleanItem("Calibrant_Rings", shown, local);
+  return shown != kFalse;
+}
+
+void LVDrawCalibrantRings(PCanvas* canvas, const DataSet& d, int& status) {
+  if (!canvas || status != kStatusGood || !LVCalibrantRingsShown() || !MGeometryValid(d) ||
+      !d.dataDefined || d.numY < 2) {
+    return;
+  }
+  MDetectorTransform t;
+  MSetDetectorTransform(d, t);
+  const std::vector<float> table = ShownCalibrant(status);
+  constexpr int kSteps = 720;
+  canvas->SetPen(1, PColour{255, 64, 200});
+  std::vector<PPoint> line;
+  auto flush = [&]() {
+    if (line.size() >= 2) canvas->PolyLine(line.data(), static_cast<int>(line.size()));
+    line.clear();
+  };
+  for (const float dSpacing : table) {
+    const double twoTheta = MRingTwoTheta(static_cast<double>(d.wavelength), dSpacing);
+    if (!std::isfinite(twoTheta)) continue;
+    for (int k = 0; k <= kSteps; ++k) {
+      double x = 0.0, y = 0.0;
+      const bool inside = MRingPoint(t, twoTheta, 2.0 * M_PI * k / kSteps, x, y) && x >= 0.0 &&
+                          y >= 0.0 && x <= d.numX && y <= d.numY;
+      if (!inside) {
+        flush();
+        continue;
+      }
+      line.push_back(PPoint{GDataToWindowX(static_cast<float>(x), d),
+                            GDataToWindowY(static_cast<float>(y), d)});
+    }
+    flush();
+  }
+}
+
 void LVRegisterCalibrantCommands() {
+  LVRegisterCommand({.name = "Calibrant_Rings", .work = [](LVCommandCall& call) {
+                       const bool shown = !LVCalibrantRingsShown();
+                       ISetDBBooleanItem("Calibrant_Rings", shown ? kTrue : kFalse, call.status);
+                       PCurrentBackend().SetMenuItemChecked(kRingMenuItem, shown);
+                       IInfo(shown ? "The rings of the calibrant are drawn as the geometry "
+                                     "predicts them"
+                                   : "The rings of the calibrant are not drawn",
+                             call.status);
+                       return kTrue;
+                     }});
   LVRegisterCommand({.name = "Fit_Calibrant",
                      .work = [](LVCommandCall& call) {
                        return LVFitCalibrant(call.event.value, call.main, call.status);

@@ -8,6 +8,8 @@
 
 #include "data/DataSet.h"
 
+class PCanvas;
+
 // `code` is a calibrant code (300 to 308, see maths/MGeometry.h).
 int LVFitCalibrant(int code, DataSet& dataSet, int& status);
 
@@ -17,5 +19,12 @@ int LVCalibrantUserInput(int maximum, int& count, float dSpacings[], int& status
 
 // The remembered answers (all true at program start).
 void LVResetCalibrantAnswers();
+
+// The rings of the current calibrant (the last one fitted; cerium dioxide at first) as the
+// current geometry predicts them, drawn over the image so the user sees at once whether they
+// sit on the data. Shown while the toggle "Calibrant_Rings" is on (kept in the data-base).
+bool LVCalibrantRingsShown();
+// Draws them on the main window's canvas over an image `dataSet`, clipped to the image.
+void LVDrawCalibrantRings(PCanvas* canvas, const DataSet& dataSet, int& status);
 
 void LVRegisterCalibrantCommands();

@@ -1,12 +1,14 @@
 #include "commands/LVFiles.h"
 
 #include "commands/LVJPEG.h"
+#include "commands/LVMask.h"
 
 #include "core/status.h"
 #include "core/text.h"
 #include "data/DataStores.h"
 #include "data/Experiment.h"
 #include "fileio/FInput.h"
+#include "fileio/FRawData.h"
 #include "fileio/FScanFiles.h"
 #include "graphics/GDisplaySize.h"
 #include "platform/Platform.h"
@@ -41,6 +43,10 @@ int LVAfterFileInput(int result, DataSet& d, int& status) {
     std::vector<std::string> said;
     IExperimentApply(d, said);
     for (const std::string& line : said) IInfo(line, status);
+    if (d.maskAllocated && !LVMaskDetectorMarks()) {
+      d.mask.reset();
+      d.maskAllocated = d.maskDefined = d.maskInUse = kFalse;
+    }
     if (d.resultUnsaved) {
       const DataStores& stores = LVStores();
       for (int i = 0; i < kNumStores; ++i) {
@@ -82,8 +88,16 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   IWriteLogFile("Selected file:", status);
   IWriteLogFile(fileName, status);
 
-  const int result = FInputData(fileName, prompt, d, status);
-  return LVAfterFileInput(result, d, status);
+  const std::uint64_t shortReads = FShortReads();
+  const int result = LVAfterFileInput(FInputData(fileName, prompt, d, status), d, status);
+  // A file cut short shows with zeros for what is missing and a warning; a script, which
+  // nobody watches, must not go on as if the image were whole.
+  if (result && FShortReads() != shortReads && !PCurrentBackend().Interactive()) {
+    IWarning("The file " + fileName + " is shorter than its header says: the image is incomplete",
+             status);
+    return kFalse;
+  }
+  return result;
 }
 
 int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {

@@ -14,6 +14,7 @@
 #include "maths/MIntegrate.h"
 #include "maths/MModelFit.h"
 #include "maths/MManipulate.h"
+#include "platform/Platform.h"
 #include "ui/LVCommandRegistry.h"
 #include "ui/WDialogs.h"
 #include "ui/WDraw.h"
@@ -419,18 +420,38 @@ int LVFitEllipse(const DataSet& d, int order, int twin, DataSet& m, int& status)
   control.differenceStep = 1.0e-5f;
   control.outputLevel = kModelTestPoints;
   control.objective = MObFunPlaneEllipse;
+  // A fit of many parameters over a whole image takes a minute: the window shows how far it
+  // is, stays painted and can stop it.
+  PBackend& backend = PCurrentBackend();
+  bool cancelled = false;
+  control.progress = [&](int evaluations, float) {
+    cancelled = cancelled || !backend.ProgressStep(
+        std::min(evaluations, control.maximumEvaluations),
+        IFormat("%i of at most %i model evaluations", evaluations, control.maximumEvaluations));
+    return !cancelled;
+  };
+  auto minimise = [&](ModelResult& result) {
+    struct ProgressShown {
+      PBackend& backend;
+      ~ProgressShown() { backend.ProgressEnd(); }
+    } shown{backend};
+    backend.ProgressBegin("Fit Elliptical Background", control.maximumEvaluations);
+    if (!MModelMinimise(d, control, params, m, result, status)) return false;
+    if (cancelled) IWarning("Fit Elliptical Background: cancelled; no model made", status);
+    return !cancelled;
+  };
   IInfo("Initial Parameter Values", status);
   WriteParameters(params, status);
   ModelResult result;
   if (twin) {
     IInfo("Pre-fitting plane and ellipse", status);
     for (int i = n + 6; i < params.count; ++i) params.fixed[i] = kTrue;
-    if (!MModelMinimise(d, control, params, m, result, status)) return kFalse;
+    if (!minimise(result)) return kFalse;
     for (int i = n + 6; i < params.count; ++i) params.fixed[i] = kFalse;
   }
   int more = kFalse;
   do {
-    if (!MModelMinimise(d, control, params, m, result, status)) return kFalse;
+    if (!minimise(result)) return kFalse;
     IInfo("Fitted Parameter Values", status);
     WriteParameters(params, status);
     more = kFalse;

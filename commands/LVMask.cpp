@@ -315,7 +315,23 @@ int LVMaskPolygon(int mask, DataSet& d, int& status) {
   return LVMaskPolygonPoints(mask, count, xs.data(), ys.data(), d, status);
 }
 
+bool LVMaskDetectorMarks() {
+  int on = kTrue, local = kStatusGood;
+  IGetDBBooleanItem("Mask_Detector_Marks", on, local);
+  return on != kFalse;
+}
+
 void LVRegisterMaskCommands() {
+  LVRegisterCommand({.name = "Mask_Detector_Marks", .work = [](LVCommandCall& call) {
+                       const bool on = !LVMaskDetectorMarks();
+                       ISetDBBooleanItem("Mask_Detector_Marks", on ? kTrue : kFalse, call.status);
+                       PCurrentBackend().SetMenuItemChecked(315, on);
+                       IInfo(on ? "Images are opened with the gaps and bad pixels their detector "
+                                  "marks masked"
+                                : "Images are opened with no mask",
+                             call.status);
+                       return kTrue;
+                     }});
   LVRegisterCommand({.name = "Mask_Circles", .work = [](LVCommandCall& call) {
                        return LVMaskCircles(call.main, call.status);
                      }});

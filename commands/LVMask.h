@@ -41,4 +41,8 @@ int LVMaskCircles(DataSet& dataSet, int& status);
 // Masks (mask true) or clears the polygon of clicked vertices.
 int LVMaskPolygon(int mask, DataSet& dataSet, int& status);
 
+// Whether an image opens with the mask its file gives (detector gaps and bad pixels marked -1
+// and -2, an HDF5 pixel mask): "Mask_Detector_Marks" in the data-base, on unless turned off.
+bool LVMaskDetectorMarks();
+
 void LVRegisterMaskCommands();

@@ -213,14 +213,23 @@ std::string ArrayIdentifier(cbf_handle h) {
 // Dimensions from "array_structure_list": the rows of the identifier, precedence 1 the
 // columns, 2 the rows. False with a warning for any other precedence (an array of more than
 // two dimensions); dimensions not given stay 0.
-int StructureDimensions(cbf_handle h, const std::string& id, const char* routine, int& columns,
-                        int& rows, int& status) {
+int StructureDimensions(cbf_handle h, const std::string& id, const char* routine, bool say,
+                        int& columns, int& rows, int& status) {
   columns = rows = 0;
+  int panels = 1;
   if (id.empty() || cbf_find_category(h, "array_structure_list") || cbf_rewind_row(h) ||
       cbf_find_column(h, "array_id")) {
     return kTrue;
   }
   while (!cbf_find_nextrow(h, id.c_str())) {
+    // Rows of a section of the array (a panel's part) describe no more than the section.
+    const char* section = nullptr;
+    if (!cbf_find_column(h, "array_section_id") && !cbf_get_value(h, &section) && section &&
+        *section && std::strcmp(section, ".") != 0 && std::strcmp(section, "?") != 0 &&
+        std::strcmp(section, id.c_str()) != 0) {
+      if (cbf_find_column(h, "array_id")) break;
+      continue;
+    }
     int precedence = 0, dimension = 0;
     if (cbf_find_column(h, "precedence") || cbf_get_integervalue(h, &precedence) ||
         cbf_find_column(h, "dimension") || cbf_get_integervalue(h, &dimension)) {
@@ -234,6 +243,8 @@ int StructureDimensions(cbf_handle h, const std::string& id, const char* routine
       columns = dimension;
     } else if (precedence == 2) {
       rows = dimension;
+    } else if (precedence == 3 && dimension >= 1) {
+      panels = dimension;  // the panels of a detector of several modules
     } else {
       IWarning(IFormat("%s: The array has a dimension of precedence %i: only two-dimensional "
                        "images are read",
@@ -244,6 +255,22 @@ int StructureDimensions(cbf_handle h, const std::string& id, const char* routine
     // The search goes on down the identifier column.
     if (cbf_find_column(h, "array_id")) break;
   }
+  if (panels > 1) {
+    // The panels are shown stacked, the first at the bottom: one image of all their rows.
+    if (rows <= 0 || rows > std::numeric_limits<int>::max() / panels) {
+      IWarning(IFormat("%s: Impossible image size: %i panels of %i * %i pixels", routine, panels,
+                       columns, rows),
+               status);
+      return kFalse;
+    }
+    if (say) {
+      IInfo(IFormat("The array holds %i panels of %i * %i pixels, shown stacked one above the "
+                    "other",
+                    panels, columns, rows),
+            status);
+    }
+    rows *= panels;
+  }
   return kTrue;
 }
 
@@ -252,11 +279,12 @@ int StructureDimensions(cbf_handle h, const std::string& id, const char* routine
 // some 230 characters without a '.' aborts the program (the C library's fortified sprintf) or
 // overruns the stack (fuzzed files found this). CIF allows 75 characters; a file holding a
 // longer run than kLongestName of non-blank bytes that starts with '_' after a blank is
-// refused before the library reads it. The whole file is searched, binary sections and text
-// fields included: where the library resumes reading text after a binary section depends on
-// sizes and boundaries that a broken file makes ambiguous (a fuzzed file hid its name behind a
-// damaged closing boundary). Detector data could hold such a run only in a pathological image
-// (a step of exactly +95 followed by 200 more non-blank bytes). One pass; the file is rewound.
+// refused before the library reads it. The whole file is searched but for the binary data of
+// the sections whose MIME header and closing line are followed exactly (FCBFBinaryRanges):
+// where the library resumes reading text after a binary section depends on sizes and
+// boundaries that a broken file makes ambiguous (a fuzzed file hid its name behind a damaged
+// closing boundary), and such a section is searched too. Packed data (CBFlib's own packed
+// frames) holds runs that look like long names, so exact sections must be left out.
 constexpr std::size_t kLongestName = 200;
 
 inline bool CIFBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -358,64 +386,43 @@ bool BlankThenNameStart(const unsigned char* p) {
 #endif
 }
 
-int NamesFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
-                    int& status) {
-  // The file passes through a buffer in chunks; the tail a name starting near a chunk's end
-  // needs is carried to the front of the next. Positions are tested 16 at a time without
-  // branches (blank, then a name's first byte): in image data such a pair is rare, so the
-  // search runs at the speed of reading.
-  constexpr std::size_t kChunk = 1 << 16;
+// Whether the bytes from `begin` to `end` of `b` hold a name the library would overrun or a
+// save frame (`b[begin - 1]` is read when begin > 0; a blank stands before the file).
+int NamesFit(std::span<const unsigned char> b, std::size_t begin, std::size_t end,
+             const char* routine, const std::string& fileName, int& status) {
   constexpr std::size_t kBlock = 16;
-  constexpr std::size_t kBufferSize = kChunk + 2 * kLongestName + kBlock;
-  const auto storage = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
-  const std::span<unsigned char> buffer(storage.get(), kBufferSize);
-  // A blank stands before the file's first byte.
-  buffer[0] = '\n';
-  std::size_t have = 1;   // bytes carried from the previous chunk
-  std::size_t begin = 1;  // first position not yet tested
-  bool end = false;
-  while (!end) {
-    const std::size_t got = std::fread(buffer.data() + have, 1, buffer.size() - have, stream);
-    end = got < buffer.size() - have;
-    const std::size_t total = have + got;
-    const unsigned char* b = buffer.data();
-    // Positions a decision can be made at: those with kLongestName + 1 bytes after them, or
-    // every one at the end of the file (a shorter run is no danger).
-    std::size_t limit = end ? total : (total > kLongestName ? total - kLongestName : 0);
-    if (limit < begin) limit = begin;
-    for (std::size_t i = begin; i < limit; i += kBlock) {
-      const std::size_t n = std::min(kBlock, limit - i);
-      if (n == kBlock && !BlankThenNameStart(b + i)) continue;
-      for (std::size_t k = i; k < i + n; ++k) {
-        if (!CIFBlank(b[k - 1]) || !CIFNameStart(b[k])) continue;
-        if (total - k > kLongestName && NameTooLong(b + k)) {
-          IWarning(IFormat("%s: The file %s holds a data name longer than %lld characters",
-                           routine, fileName.c_str(), static_cast<long long>(kLongestName)),
-                   status);
-          return kFalse;
-        }
-        if (total - k >= 5 && SaveFrame(b + k)) {
-          IWarning(IFormat("%s: The file %s holds a save frame (save_), which image files do "
-                           "not",
-                           routine, fileName.c_str()),
-                   status);
-          return kFalse;
-        }
+  for (std::size_t k = begin; k < end;) {
+    // Positions are tested 16 at a time without branches (blank, then a name's first byte):
+    // in image data such a pair is rare, so the search runs at the speed of reading.
+    if (k > 0 && k + kBlock <= end && !BlankThenNameStart(b.data() + k)) {
+      k += kBlock;
+      continue;
+    }
+    const std::size_t stop = std::min(end, k + kBlock);
+    for (; k < stop; ++k) {
+      if (!CIFBlank(k > 0 ? b[k - 1] : '\n') || !CIFNameStart(b[k])) continue;
+      if (b.size() - k > kLongestName && NameTooLong(b.data() + k)) {
+        IWarning(IFormat("%s: The file %s holds a data name longer than %lld characters",
+                         routine, fileName.c_str(), static_cast<long long>(kLongestName)),
+                 status);
+        return kFalse;
+      }
+      if (b.size() - k >= 5 && SaveFrame(b.data() + k)) {
+        IWarning(IFormat("%s: The file %s holds a save frame (save_), which image files do "
+                         "not",
+                         routine, fileName.c_str()),
+                 status);
+        return kFalse;
       }
     }
-    // Keep the untested positions and the byte before them.
-    const std::size_t keep = limit - 1;
-    std::memmove(buffer.data(), buffer.data() + keep, total - keep);
-    have = total - keep;
-    begin = limit - keep;
   }
-  std::rewind(stream);
   return kTrue;
 }
 
 // Refuses a file in which the library could take a text field for a binary section without a
-// MIME header (FCBFSections.cpp). The file is read whole for the search (not mapped: a file
-// cut short while it is read must not end the program).
+// MIME header (FCBFSections.cpp), or whose text holds a name too long or a save frame. The
+// file is read whole for the search (not mapped: a file cut short while it is read must not
+// end the program).
 int SectionsFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
                        int& status) {
   struct stat info {};
@@ -432,14 +439,22 @@ int SectionsFitLibrary(std::FILE* stream, const char* routine, const std::string
   }
   const std::size_t got = std::fread(bytes.get(), 1, length, stream);
   std::rewind(stream);
-  if (FCBFHeaderlessBinary({bytes.get(), got})) {
+  const std::span<const unsigned char> file(bytes.get(), got);
+  if (FCBFHeaderlessBinary(file)) {
     IWarning(IFormat("%s: The file %s holds a binary section without a MIME header (an old or "
                      "damaged CBF), which is not read here",
                      routine, fileName.c_str()),
              status);
     return kFalse;
   }
-  return kTrue;
+  // Names are searched for wherever the library reads text: everywhere but the binary data it
+  // passes over exactly (packed data holds runs that look like long names).
+  std::size_t from = 0;
+  for (const auto& [first, second] : FCBFBinaryRanges(file)) {
+    if (!NamesFit(file, from, first, routine, fileName, status)) return kFalse;
+    from = second;
+  }
+  return NamesFit(file, from, file.size(), routine, fileName, status);
 }
 
 // Reads the file (the library takes over `stream` and closes it; `digest` says whether the
@@ -456,7 +471,6 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
     return kFalse;
   }
   if (!BeginsWithDataBlock(stream, routine, fileName, status) ||
-      !NamesFitLibrary(stream, routine, fileName, status) ||
       !SectionsFitLibrary(stream, routine, fileName, status)) {
     std::fclose(stream);
     return kFalse;
@@ -471,7 +485,10 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
 
   const std::string id = ArrayIdentifier(h);
   int columns = 0, rows = 0;
-  if (!StructureDimensions(h, id, routine, columns, rows, status)) return kFalse;
+  // The reading says what it found; the description before it only looks.
+  if (!StructureDimensions(h, id, routine, digest == MSG_DIGEST, columns, rows, status)) {
+    return kFalse;
+  }
 
   // The binary section: the "array_data" row of the identifier, or its only row.
   if (cbf_find_category(h, "array_data")) {
@@ -501,14 +518,12 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
   // The binary section's own dimensions serve where the categories give none.
   constexpr std::size_t kMaxInt = static_cast<std::size_t>(std::numeric_limits<int>::max());
   if (columns == 0 && rows == 0) {
-    if (slow > 1) {
-      IWarning(IFormat("%s: The binary section holds a three-dimensional array (%zu * %zu * "
-                       "%zu): only two-dimensional images are read",
-                       routine, fast, middle, slow),
-               status);
-      return kFalse;
+    if (middle == 0 && fast > 0 && a.elements % fast == 0) {
+      middle = a.elements / fast;
+    } else if (slow > 1) {
+      // Panels stacked, as their categories would have them.
+      middle = middle > kMaxInt / slow ? kMaxInt + std::size_t{1} : middle * slow;
     }
-    if (middle == 0 && fast > 0 && a.elements % fast == 0) middle = a.elements / fast;
     if (fast > kMaxInt || middle > kMaxInt) {
       IWarning(IFormat("%s: Impossible image size in the binary section: %zu * %zu pixels",
                        routine, fast, middle),
@@ -736,6 +751,37 @@ void TakeMiniHeaderGeometry(cbf_handle h, DataSet& d) {
   FPilatusHeaderGeometry(value, d);
 }
 
+// Detectors of the mini-header convention ("PILATUS_1.2") mark the gaps between their modules
+// with -1 and bad pixels with -2: integrated as counts they would pull down every bin near a
+// gap, so they are masked on opening (the command that opened the file may lift the mask).
+void MaskDetectorMarks(cbf_handle h, DataSet& d, int& status) {
+  const char* convention = nullptr;
+  if (cbf_find_category(h, "array_data") || cbf_find_column(h, "header_convention") ||
+      cbf_rewind_row(h) || cbf_get_value(h, &convention) || !convention ||
+      std::strncmp(convention, "PILATUS", 7) != 0) {
+    return;
+  }
+  const std::size_t n = IElementCount(d);
+  std::int64_t gaps = 0, bad = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    gaps += d.data[i] == -1.0f;
+    bad += d.data[i] == -2.0f;
+  }
+  if (gaps + bad == 0) return;
+  IArray<unsigned char> mask;
+  int local = kStatusGood;
+  if (!IAllocateMemory("FInputCBF: detector marks", static_cast<std::int64_t>(n), mask, local)) {
+    return;  // the image reads without its mask
+  }
+  for (std::size_t i = 0; i < n; ++i) mask[i] = d.data[i] == -1.0f || d.data[i] == -2.0f;
+  d.mask = std::move(mask);
+  d.maskAllocated = d.maskDefined = d.maskInUse = kTrue;
+  IInfo(IFormat("Masked %lld module-gap pixel(s) (-1) and %lld bad pixel(s) (-2) the detector "
+                "marks",
+                static_cast<long long>(gaps), static_cast<long long>(bad)),
+        status);
+}
+
 }  // namespace
 
 int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
@@ -753,6 +799,7 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   }
   if (!ReadArray(handle.get(), a, fileName, log, d, status)) return kFalse;
   TakeMiniHeaderGeometry(handle.get(), d);
+  MaskDetectorMarks(handle.get(), d, status);
   FSetTitleFromFile(fileName, d, true);
   return kTrue;
 }

@@ -21,6 +21,7 @@
 // keeps them and then stops comparing strings there): the file is followed once for each.
 #include "fileio/FCBFSections.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -85,6 +86,9 @@ class Scanner {
  public:
   Scanner(std::span<const unsigned char> file, bool skipNul) : f_(file), skipNul_(skipNul) {}
 
+  // The binary data passed over exactly (header read here, closing line agreed), in order.
+  std::vector<std::pair<std::size_t, std::size_t>> skipped;
+
   bool HeaderlessBinary() {
     enum class State { kTop, kField };
     State state = State::kTop;
@@ -116,6 +120,7 @@ class Scanner {
             const std::optional<std::size_t> closed = Closing(*data);
             if (!closed) return Coarse(data->end);
             if (*closed >= f_.size()) return false;  // the library meets the end of the file
+            skipped.emplace_back(data->start, *closed);
             state = State::kTop;
             i = *closed;
             prevprev = ';';  // `i` is the blank after the closing ';'
@@ -178,6 +183,7 @@ class Scanner {
   struct Data {
     std::size_t end;
     std::uint64_t padding;
+    std::size_t start = 0;
   };
   std::optional<Data> DataAfter(std::size_t boundaryEnd) const {
     // The library takes one more character (the boundary line's end), then reads lines.
@@ -235,8 +241,8 @@ class Scanner {
       if (i >= f_.size() || f_[i] != m) return std::nullopt;
       ++i;
     }
-    if (size >= f_.size() - i) return Data{f_.size(), 0};
-    return Data{i + static_cast<std::size_t>(size), padding};
+    if (size >= f_.size() - i) return Data{f_.size(), 0, i};
+    return Data{i + static_cast<std::size_t>(size), padding, i};
   }
 
   // Where the library's search for the closing line of a binary section started at `from` ends:
@@ -305,4 +311,24 @@ class Scanner {
 
 bool FCBFHeaderlessBinary(std::span<const unsigned char> file) {
   return Scanner(file, false).HeaderlessBinary() || Scanner(file, true).HeaderlessBinary();
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> FCBFBinaryRanges(
+    std::span<const unsigned char> file) {
+  Scanner plain(file, false), skipping(file, true);
+  // A scanner stops at what it cannot follow; the ranges it found before stand.
+  plain.HeaderlessBinary();
+  skipping.HeaderlessBinary();
+  // Only what both of the library's ways with NUL bytes pass over.
+  std::vector<std::pair<std::size_t, std::size_t>> both;
+  std::size_t k = 0;
+  for (const auto& [first, second] : plain.skipped) {
+    while (k < skipping.skipped.size() && skipping.skipped[k].second <= first) ++k;
+    for (std::size_t j = k; j < skipping.skipped.size() && skipping.skipped[j].first < second; ++j) {
+      const std::size_t a = std::max(first, skipping.skipped[j].first);
+      const std::size_t b = std::min(second, skipping.skipped[j].second);
+      if (a < b) both.emplace_back(a, b);
+    }
+  }
+  return both;
 }

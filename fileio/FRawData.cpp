@@ -1,6 +1,8 @@
 // The raw-array readers, the block read and the header checks shared by every reader.
 #include "fileio/FRawData.h"
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,10 @@
 #include "core/text.h"
 
 namespace {
+
+// Reads that found the file shorter than its header promised (any thread).
+std::atomic<std::uint64_t> gShortReads{0};
+
 
 void Swap(unsigned char* bytes, std::size_t count, int mode) {
   if (mode == kSwapPairs) {
@@ -128,6 +134,7 @@ int RawRead(const char* name, bool failAsError, std::FILE* file, bool swap, std:
     Convert<Element>(buffer, elements, swap, destination + done);
     if (elements < want) {
       IWarning(std::string(name) + ": Less bytes were input than were requested", status);
+      gShortReads.fetch_add(1, std::memory_order_relaxed);
       // The rest of the image is not in the file: zeros, and no further warnings.
       std::fill(destination + done + elements, destination + total, 0.0f);
       return kTrue;
@@ -138,6 +145,8 @@ int RawRead(const char* name, bool failAsError, std::FILE* file, bool swap, std:
 }
 
 }  // namespace
+
+std::uint64_t FShortReads() { return gShortReads.load(std::memory_order_relaxed); }
 
 int FElementSize(int type) {
   switch (type) {
@@ -160,6 +169,7 @@ int FRead(std::FILE* file, std::size_t bufferSize, std::size_t count, int swapMo
   if (count > bufferSize) return IFail(kR, kStatusNumDefined1, status);
   bytesRead = std::fread(buffer, 1, count, file);
   if (bytesRead != count) {
+    gShortReads.fetch_add(1, std::memory_order_relaxed);
     IWarning(IFormat("FRead; %i bytes input instead of %i requested", static_cast<int>(bytesRead),
                      static_cast<int>(count)),
              status);

@@ -40,6 +40,10 @@ int FElementSize(int elementType);
 
 // ---- Block read and raw readers ------------------------------------------------------------
 // Reads `count` bytes into `buffer` (of `bufferSize` bytes) and swaps them in place.
+// How many reads so far found a file shorter than its header promised (the image then holds
+// zeros for what is missing): a command compares it before and after reading a file.
+std::uint64_t FShortReads();
+
 int FRead(std::FILE* file, std::size_t bufferSize, std::size_t count, int swapMode,
           std::size_t& bytesRead, unsigned char* buffer, int& status);
 

@@ -6,6 +6,8 @@
 #include "core/status.h"
 #include "graphics/GGraphics.h"
 #include "maths/MGeometry.h"
+#include "platform/PCanvas.h"
+#include "platform/Platform.h"
 #include "ui/WWindow.h"
 
 int GDrawInvertedLine(PCanvas* canvas, const DataSet& d, float x1, float y1, float x2, float y2,
@@ -62,5 +64,19 @@ int LVDrawInvertedEllipse(PCanvas* canvas, const DataSet& d, const FittedEllipse
   const int a = GTruncate(radius1 * scale + 0.4999999);
   const int b = GTruncate(radius2 * scale + 0.4999999);
   WDrawingAreaClip clip(canvas);
+  // A ring larger than the image stays on the image, never on the background around it.
+  if (canvas == PCurrentBackend().Canvas()) {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    int imageLeft = std::min(GDataToWindowX(0.0f, d), GDataToWindowX(static_cast<float>(d.numX), d));
+    int imageRight = std::max(GDataToWindowX(0.0f, d), GDataToWindowX(static_cast<float>(d.numX), d)) - 1;
+    int imageTop = std::min(GDataToWindowY(0.0f, d), GDataToWindowY(static_cast<float>(d.numY), d));
+    int imageBottom = std::max(GDataToWindowY(0.0f, d), GDataToWindowY(static_cast<float>(d.numY), d)) - 1;
+    if (canvas->DrawingArea(left, top, right, bottom)) {
+      imageLeft = std::max(imageLeft, left), imageTop = std::max(imageTop, top);
+      imageRight = std::min(imageRight, right), imageBottom = std::min(imageBottom, bottom);
+    }
+    if (imageRight < imageLeft || imageBottom < imageTop) return kTrue;
+    canvas->SetDrawingArea(imageLeft, imageTop, imageRight, imageBottom);
+  }
   return WDrawInvertedEllipse(canvas, x, y, a, b, angle, status);
 }

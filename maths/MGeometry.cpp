@@ -132,3 +132,37 @@ bool MCalibrantTable(int code, std::string& name, std::vector<float>& dSpacings)
       return false;
   }
 }
+
+bool MRingPoint(const MDetectorTransform& t, double twoTheta, double direction, double& x,
+                double& y) {
+  if (!(twoTheta > 0.0 && twoTheta < M_PI / 2.0) || !(t.distance > 0.0) || !(t.pixelX > 0.0) ||
+      !(t.pixelY > 0.0)) {
+    return false;
+  }
+  const double target = t.distance * std::tan(twoTheta);
+  const double c = std::cos(direction), s = std::sin(direction);
+  // Along the ray the corrected radius grows from 0 to infinity as the point nears the sample
+  // plane, so a point beyond it counts as too far.
+  auto tooFar = [&](double length) {
+    double r = 0.0;
+    return !MCorrectedRadius(t, length * c, length * s, r) || r >= target;
+  };
+  double low = 0.0, high = target;
+  int doublings = 0;
+  while (!tooFar(high)) {
+    low = high;
+    high *= 2.0;
+    if (++doublings > 60) return false;
+  }
+  for (int i = 0; i < 60; ++i) {
+    const double middle = 0.5 * (low + high);
+    (tooFar(middle) ? high : low) = middle;
+  }
+  double r = 0.0;
+  if (!MCorrectedRadius(t, low * c, low * s, r) || std::fabs(r - target) > 1.0e-6 * target) {
+    return false;
+  }
+  x = t.beamX + low * c / t.pixelX;
+  y = t.beamY + low * s / t.pixelY;
+  return true;
+}

@@ -107,6 +107,13 @@ double MWavelengthFromEnergy(double energyKeV);
 // ring cannot be seen (lambda > 2d).
 double MRingTwoTheta(double wavelength, double dSpacing);
 
+// The point (data coordinates: pixel i spans i to i + 1) where the ring of `twoTheta` (radians)
+// crosses the ray from the beam centre at `direction` (radians, anticlockwise from the X axis,
+// on the detector). False when the ring does not meet that ray (2-theta of 90 degrees or more,
+// or the ray reaches the sample plane first).
+bool MRingPoint(const MDetectorTransform& t, double twoTheta, double direction, double& x,
+                double& y);
+
 // Calibrant codes of the built-in d-spacing tables; 307 is a user file.
 enum CalibrantCode : int {
   kCalibrantAlumina = 300,

@@ -482,6 +482,10 @@ int MModelNormalisedMinimise(const DataSet& data, const ModelControl& c, ModelPa
   };
 
   for (;;) {
+    if (c.progress && !c.progress(result.evaluations, result.sumOfSquares)) {
+      result.code = kModelCancelled;
+      return finish();
+    }
     // Jacobian and its factorisation.
     if (!MModelJacobian(data, c, gForward, m, p, fvec.get(), model, fjac.get(), result,
                         wa4.get(), bestTestIndex, bestTestSum, status)) {

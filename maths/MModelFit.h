@@ -20,6 +20,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "core/status.h"
@@ -43,6 +44,7 @@ enum ModelResultCode : int {
   kModelTooSmallReduction = 5,
   kModelTooSmallStep = 6,
   kModelTooSmallGradient = 7,
+  kModelCancelled = 8,        // the progress routine asked to stop
 };
 
 inline constexpr float kModelMachinePrecision = 1.1920929e-7f;
@@ -64,6 +66,9 @@ struct ModelControl {
   float differenceStep = 1.0e-5f;  // relative finite-difference precision (epsfcn)
   int outputLevel = kModelSilent;
   ObjectiveFunction objective = nullptr;
+  // Called before every iteration with the evaluations so far and the sum of squares; false
+  // stops the fit at its best point so far (kModelCancelled). Long fits show progress with it.
+  std::function<bool(int evaluations, float sumOfSquares)> progress;
 };
 
 struct ModelParameters {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -93,6 +94,21 @@ class PMainWindow : public QMainWindow {
   bool closeAsked = false;  // the close under way was confirmed by the program already
   std::deque<std::string> handedFiles;
   bool handRetryPending = false;
+  std::map<int, int> keypad;  // key (with the keypad modifier) to menu id
+
+  // A key of the numeric pad pressed anywhere in this window: its menu id, once.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || keypad.empty()) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!(key->modifiers() & Qt::KeypadModifier) || !widget || widget->window() != this) {
+      return false;
+    }
+    const auto found = keypad.find(key->key());
+    if (found == keypad.end()) return false;
+    if (handlers.menu) handlers.menu(found->second);
+    return true;
+  }
 
   PMainWindow() : canvas(std::make_unique<PCanvas>(&backBuffer)) {
     backBuffer = QImage(16, 16, QImage::Format_RGB32);
@@ -295,12 +311,31 @@ void PQtBackend::CreateMainWindow(const std::string& title, int left, int top, i
     }
   }
   for (const PShortcutSpec& spec : shortcuts) {
+    // The numeric pad arrives as a plain key with the keypad modifier (with Num Lock off, as
+    // the movement key printed on it), which a shortcut never matches: the pad is looked up
+    // in the key event instead.
+    if (spec.key.rfind("Num+", 0) == 0 && spec.key.size() == 5) {
+      static const std::map<char, std::pair<int, int>> kPad = {
+          {'1', {Qt::Key_1, Qt::Key_End}},    {'2', {Qt::Key_2, Qt::Key_Down}},
+          {'3', {Qt::Key_3, Qt::Key_PageDown}}, {'4', {Qt::Key_4, Qt::Key_Left}},
+          {'6', {Qt::Key_6, Qt::Key_Right}},  {'7', {Qt::Key_7, Qt::Key_Home}},
+          {'8', {Qt::Key_8, Qt::Key_Up}},     {'9', {Qt::Key_9, Qt::Key_PageUp}},
+          {'+', {Qt::Key_Plus, Qt::Key_Plus}}, {'-', {Qt::Key_Minus, Qt::Key_Minus}}};
+      const auto pad = kPad.find(spec.key[4]);
+      if (pad != kPad.end()) {
+        w->keypad[pad->second.first] = spec.id;
+        w->keypad[pad->second.second] = spec.id;
+        continue;
+      }
+    }
     auto* shortcut = new QShortcut(QKeySequence(Q(spec.key)), w);
     const int id = spec.id;
     QObject::connect(shortcut, &QShortcut::activated, w, [w, id] {
       if (w->handlers.menu) w->handlers.menu(id);
     });
   }
+
+  if (!w->keypad.empty()) QCoreApplication::instance()->installEventFilter(w);
 
   auto* central = new QWidget(w);
   auto* grid = new QGridLayout(central);
@@ -892,7 +927,22 @@ bool PQtBackend::ClickInput(PClickDialog& request, const PClickHandler& handler)
   layout->addLayout(grid);
   QObject::connect(dialog, &QDialog::rejected, dialog, [&pressWord] { pressWord("cancel"); });
   if (request.widthUnits > 0) dialog->resize(request.widthUnits * 2, dialog->sizeHint().height());
-  dialog->move(window_->mapToGlobal(QPoint(20, 20)));
+  // Beside the image's top right corner, off the middle where rings and the beam centre are
+  // clicked; where the user moved it last time once moved. Kept on the screen either way.
+  QPoint placed;
+  {
+    const QSize size = dialog->sizeHint().expandedTo(dialog->size());
+    QPoint place = clickDialogPlace_.value_or(window_->view->mapToGlobal(
+        QPoint(std::max(0, window_->view->width() - size.width() - 24), 24)));
+    if (const QScreen* screen = QGuiApplication::screenAt(place) ? QGuiApplication::screenAt(place)
+                                                                 : window_->screen()) {
+      const QRect room = screen->availableGeometry();
+      place.setX(std::clamp(place.x(), room.left(), std::max(room.left(), room.right() - size.width())));
+      place.setY(std::clamp(place.y(), room.top(), std::max(room.top(), room.bottom() - size.height())));
+    }
+    dialog->move(place);
+    placed = place;
+  }
 
   ClickFilter filter([&](QEvent* event) {
     switch (event->type()) {
@@ -927,6 +977,7 @@ bool PQtBackend::ClickInput(PClickDialog& request, const PClickHandler& handler)
   if (!done) loop.exec();
   if (window_ && window_->view) window_->view->removeEventFilter(&filter);
   clickDialog_ = nullptr;
+  if (dialog && dialog->pos() != placed) clickDialogPlace_ = dialog->pos();  // the user moved it
   // Ended now rather than with the main window: its buttons call into this call's locals.
   if (dialog) std::unique_ptr<QDialog> ended(dialog.data());
   return true;

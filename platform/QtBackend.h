@@ -6,6 +6,9 @@
 // the program decides what each means through the handlers it installs.
 #pragma once
 
+#include <optional>
+#include <QPoint>
+
 #include <QRect>
 
 #include <functional>
@@ -156,6 +159,7 @@ class PQtBackend : public PBackend {
   int busyDepth_ = 0;
   QProgressDialog* progress_ = nullptr;
   QWidget* clickDialog_ = nullptr;
+  std::optional<QPoint> clickDialogPlace_;  // where the user last moved the click dialog
   std::unique_ptr<class PPageJob> printJob_;
   bool endingDialogs_ = false;
 

@@ -9,11 +9,14 @@
 #include <fstream>
 #include <sstream>
 
+#include <QImage>
+
 #include "data/DataStores.h"
 #include "data/Experiment.h"
 #include "fileio/FCBF.h"
 #include "fileio/FReaders.h"
 #include "fileio/FScanFiles.h"
+#include "maths/MGeometry.h"
 #include "tests/support/AppFixture.h"
 #include "tests/support/ScriptRun.h"
 
@@ -171,6 +174,103 @@ TEST(PilatusHeader, PlausibleValuesAreTakenAndMarked) {
       EXPECT_FLOAT_EQ(d.distance, 0.351f);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The predicted rings over the image: drawn while the toggle is on, in their own colour, and
+// only on the image; each point of a ring lies at the ring's 2-theta.
+TEST(CalibrantRings, TheToggleDrawsTheRingsTheGeometryPredicts) {
+  ScratchDir dir;
+  WriteRingFrame(dir.File("frame.cbf"));
+  const ScriptRun run = RunProgramScript(
+      dir, std::string("Open_File frame.cbf\n") + kSetGeometry +
+               "picture off.png\nCalibrant_Rings\npicture on.png\nExit\n");
+  ASSERT_EQ(run.exitCode, 0) << run.log;
+  auto ringPixels = [&](const char* name) {
+    QImage picture(QString::fromStdString(dir.File(name)));
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x)
+        if (picture.pixel(x, y) == qRgb(255, 64, 200)) ++count;
+    return count;
+  };
+  EXPECT_EQ(ringPixels("off.png"), 0);
+  EXPECT_GT(ringPixels("on.png"), 100);  // the 111 ring of CeO2, 38 pixels about the centre
+
+  DataSet d;
+  d.beamCentreX = 60.5f;
+  d.beamCentreY = 50.25f;
+  d.distance = 0.05f;
+  d.pixelSizeX = d.pixelSizeY = 172e-6f;
+  d.wavelength = 0.4066e-10f;
+  d.tiltAngle = 0.05f;
+  d.tiltAxisAngle = 0.7f;
+  MDetectorTransform t;
+  MSetDetectorTransform(d, t);
+  for (double twoTheta : {0.05, 0.3, 1.2}) {
+    for (double direction = 0.0; direction < 6.28; direction += 0.5) {
+      double x = 0.0, y = 0.0;
+      ASSERT_TRUE(MRingPoint(t, twoTheta, direction, x, y));
+      PixelGeometry g;
+      int status = kStatusGood;
+      ASSERT_TRUE(MDetector2DSpacing(d, static_cast<float>(x - 0.5), static_cast<float>(y - 0.5), g, status));
+      EXPECT_NEAR(g.twoTheta, twoTheta, 2e-6);
+    }
+  }
+  double x = 0.0, y = 0.0;
+  EXPECT_FALSE(MRingPoint(t, M_PI / 2.0, 0.0, x, y));
+}
+
+}  // namespace
+
+namespace {
+
+// An SMV frame cut short opens in the window with a warning, but a script that opened it fails;
+// the whole frame opens in both.
+TEST(RealFileLoop, AScriptThatOpenedACutShortImageFails) {
+  std::string smv = "{\nHEADER_BYTES=  512;\nDIM=2;\nBYTE_ORDER=little_endian;\n"
+                    "TYPE=unsigned_short;\nSIZE1=64;\nSIZE2=64;\n}\n";
+  smv.resize(512, ' ');
+  const std::string pixels(64 * 64 * 2, '\x07');
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole ? "whole" : "cut short");
+    ScratchDir dir;
+    WriteFile(dir.File("frame.img"), smv + pixels.substr(0, whole ? pixels.size() : 3000));
+    const ScriptRun run = RunProgramScript(dir, "Open_File frame.img\nExit\n");
+    EXPECT_EQ(run.exitCode, whole ? 0 : 1) << run.log;
+    EXPECT_EQ(run.log.find("is shorter than its header says") == std::string::npos, whole);
+  }
+}
+
+// The gaps (-1) and bad pixels (-2) a Pilatus frame marks open masked, as many as an
+// independent reader finds; turned off, the frame opens unmasked.
+TEST_F(DailyLoopStores, DetectorMarksOpenMaskedUnlessTurnedOff) {
+  const auto frame = SharedData() / "thau_3_2_0001.cbf";
+  if (SharedData().empty() || !std::filesystem::exists(frame)) GTEST_SKIP() << "no Pilatus CBF";
+  const std::string count = dir.File("count.txt");
+  const std::string command =
+      "/usr/bin/python3 -c \"import fabio,sys; d=fabio.open(sys.argv[1]).data; "
+      "print(int((d==-1).sum()), int((d==-2).sum()))\" '" + frame.string() + "' > '" + count +
+      "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "fabio is not installed";
+  long long gaps = 0, bad = 0;
+  std::istringstream(ReadFile(count)) >> gaps >> bad;
+  ASSERT_GT(gaps, 0);
+  ASSERT_TRUE(Run("Open_File", frame.string()));
+  const DataSet& image = LVStores().Main();
+  ASSERT_TRUE(image.maskInUse);
+  long long masked = 0;
+  for (std::size_t i = 0; i < IElementCount(image); ++i) masked += image.mask[i] != 0;
+  EXPECT_EQ(masked, gaps + bad);
+  EXPECT_TRUE(InfoHas(IFormat("INFO: Masked %lld module-gap pixel(s) (-1) and %lld bad pixel(s) "
+                              "(-2) the detector marks",
+                              gaps, bad)));
+  ASSERT_TRUE(Run("Mask_Detector_Marks"));
+  ASSERT_TRUE(Run("Open_File", frame.string()));
+  EXPECT_FALSE(LVStores().Main().maskInUse);
 }
 
 }  // namespace

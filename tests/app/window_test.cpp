@@ -28,6 +28,7 @@
 #include "graphics/GDisplaySettings.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GGraphics.h"
+#include "graphics/GImage.h"
 #include "platform/QtBackend.h"
 #include "ui/WWindow.h"
 #include "tests/support/TestSupport.h"
@@ -225,6 +226,27 @@ TEST_F(Window, AcceleratorsReachTheirMenuIds) {
   int status = kStatusGood;
   IGetDBItem("Colour_Table", stored, status);
   EXPECT_EQ(stored, "706");
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+// The numeric pad with Num Lock on and off: a digit or a movement key with the keypad modifier.
+// Pad 1 lowers the display minimum, pad 3 raises it.
+TEST_F(Window, KeypadKeysReachTheirMenuIds) {
+  Start();
+  const struct {
+    Qt::Key key;
+    int direction;
+  } presses[] = {{Qt::Key_1, -1}, {Qt::Key_End, -1}, {Qt::Key_3, 1}, {Qt::Key_PageDown, 1}};
+  for (const auto& press : presses) {
+    int status = kStatusGood, method = 0;
+    float minimum = 0.0f, maximum = 0.0f;
+    GSetIntensityScaling(kRangeFixed, 10.0f, 20.0f, status);
+    QTest::keyClick(backend->MainWidget(), press.key, Qt::KeypadModifier);
+    Settle();
+    GGetIntensityScaling(method, minimum, maximum, status);
+    EXPECT_EQ(minimum < 10.0f ? -1 : minimum > 10.0f ? 1 : 0, press.direction) << press.key;
+  }
   backend->CloseMainWindow();
   LVStopWindow();
 }

@@ -139,4 +139,20 @@ TEST_F(FilterCommandTest, EllipticalFitThroughTheEngine) {
     for (int x = 4; x < 36; x += 7) EXPECT_NEAR(At(3, x, y), At(0, x, y), 1.0f) << x << "," << y;
 }
 
+// The long fit shows its progress and stops when the user cancels it: no model, said.
+TEST_F(FilterCommandTest, EllipticalFitShowsProgressAndCanBeCancelled) {
+  DataSet& d = Image(0, 40, 36);
+  d.beamCentreX = 20.0f, d.beamCentreY = 18.0f;
+  for (int y = 0; y < 36; ++y)
+    for (int x = 0; x < 40; ++x) d.data[IIndex(d, x, y)] = static_cast<float>(x + y);
+  headless->CancelProgressAtStep(1);
+  Answer({"store 3", "3", "no"});
+  EXPECT_FALSE(Run("Fit_Elliptical"));
+  EXPECT_TRUE(InfoHas("WARNING: Fit Elliptical Background: cancelled; no model made"));
+  bool shown = false;
+  for (const auto& line : transcript)
+    shown = shown || line.rfind("SCRIPT: progress \"Fit Elliptical Background\": 1 of at most", 0) == 0;
+  EXPECT_TRUE(shown) << ::testing::PrintToString(transcript);
+}
+
 }  // namespace
