@@ -80,6 +80,8 @@ int Initialise(int& status) {
   DataStores& stores = LVStores();
   IInitialiseStores(stores, status);
   LVSetStoreMenuNames(stores, status);
+  // The main store's item carries the mark from the start, not only after a choice.
+  PCurrentBackend().SetMenuRadio(700, 700 + kNumStores - 1, 700 + stores.mainIndex);
   LVSetDataCommands(stores.Main(), status);
   LVRedraw(status);
   if (IBad(kR, status)) return kFalse;

@@ -109,7 +109,9 @@ int LVInitialise(int& status) {
   int method = kRangeFull;
   float minimum = 0.0f, maximum = 1.0f;
   GGetIntensityScaling(method, minimum, maximum, status);
-  IGetDBIntItem("Intensity_Range_Method", method, status);
+  // With no choice stored (a first start) the range is the percentile one: a detector image
+  // with a few hot pixels shows its rings, not a black field.
+  if (!IGetDBIntItem("Intensity_Range_Method", method, status)) method = kRangePercentile;
   IGetDBRealItem("Intensity_Range_Minimum", minimum, status);
   IGetDBRealItem("Intensity_Range_Maximum", maximum, status);
   const bool known = GKnownRangeMethod(method);

@@ -206,7 +206,8 @@ std::vector<LVMenu> BuildTable() {
 
   LVMenu stores{"Data &Stores", {}};
   for (int id = 700; id <= 719; ++id) {
-    stores.items.push_back(Check(Item(id, "store", "Set_Main_Dataset", id - 700, "", false)));
+    // The store chosen is the one shown: the picture follows the commands' new target.
+    stores.items.push_back(Check(Item(id, "store", "Set_Main_Dataset", id - 700)));
   }
   stores.items.push_back(Separator());
   stores.items.push_back(Item(790, "&Change data-set name", "Data_Change_Name", 0, "", false));

@@ -1,9 +1,12 @@
 #include "app/LVMouse.h"
 
 #include <algorithm>
+#include <string>
 
 #include "core/status.h"
+#include "data/Experiment.h"
 #include "graphics/GDisplaySize.h"
+#include "graphics/GGraph.h"
 #include "graphics/GGraphics.h"
 #include "graphics/GOverlay.h"
 #include "graphics/GSpyGlass.h"
@@ -60,6 +63,24 @@ void DrawScanBox(PCanvas* canvas, int x, int y, int& status) {
   WDrawingAreaClip clip(canvas);
   WDrawRubberBox(canvas, gScan.anchorX, gScan.anchorY, x, y, gScanBox, status);
 }
+
+// A data set whose columns are bins of its own axis (a scan read from a file, a cake, a stack
+// of integrated scans) says nothing about a detector: its geometry fields are not those of the
+// pixels under the mouse, and X pixel size is its step.
+bool OwnAxes(const DataSet& d) {
+  return !d.xAxisInPixels || (d.headerGeometry & kGeometryOwnAxes) != 0u;
+}
+
+// The axis values of bin (i, j) of such a data set: the X bin's centre, and the row's azimuth
+// or file number where the rows have an axis of their own (else the row counted from 1).
+void OwnAxisValues(const DataSet& d, int i, int j, double& x, double& y) {
+  x = d.xAxisInPixels ? i + 0.5
+                      : static_cast<double>(d.xAxisStart) + i * static_cast<double>(d.pixelSizeX);
+  y = GHasAxisImage(d) ? static_cast<double>(d.yAxisStart) + j * static_cast<double>(d.pixelSizeY)
+                       : j + 1.0;
+}
+
+std::string RowLabel(const DataSet& d) { return GHasAxisImage(d) ? d.yLabel : "Row"; }
 
 }  // namespace
 
@@ -220,6 +241,20 @@ int LVPixelInfo(int dynamic, int x, int y, const DataSet& d, int& status) {
   if (i < 0 || j < 0 || i >= d.numX || j >= d.numY) return kFalse;
   const double value = d.data[IIndex(d, i, j)];
   if (!dynamic) IInfo(IFormat("Pixel (%i, %i), Intensity = %g", i, j, value), status);
+
+  if (OwnAxes(d)) {
+    double ax = 0.0, ay = 0.0;
+    OwnAxisValues(d, i, j, ax, ay);
+    const std::string axes = IFormat("%s %g, %s %g", d.xLabel.c_str(), ax,
+                                     RowLabel(d).c_str(), ay);
+    if (dynamic) {
+      IInfoDynamic(PCurrentBackend().Canvas(),
+                   IFormat("X%5i Y%5i I%8.4g ", i, j, value) + axes, status);
+    } else {
+      IInfo(axes, status);
+    }
+    return kTrue;
+  }
 
   // The geometry of the pixel's centre: the routine takes the index and adds the half pixel.
   // A data set without a usable geometry reports the value only.

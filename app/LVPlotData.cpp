@@ -50,6 +50,8 @@ int LVPlotData(DataSet& d, int& status) {
   const bool image = d.dataDefined && d.numY >= 2;
   // The data, its marker and its region box stay inside the drawing area.
   std::optional<WDrawingAreaClip> clip(std::in_place, canvas);
+  // Until an image says otherwise, the image mappings follow the display size.
+  GSetImageFit(false, 1.0, 1.0, 0, 0);
   if (!d.dataDefined) {
     WDrawBackground(canvas, kBackgroundHatchGrey, status);
   } else if (!image) {
@@ -57,10 +59,12 @@ int LVPlotData(DataSet& d, int& status) {
     GInitRubberBox(region, status);
     title = IFormat("%s: %s", kProductTitle, d.title.c_str());
   } else {
-    // Room for numbered axes left of and below an image with physical axes (the cake).
-    const bool axes = GHasAxisImage(d) && width > 200 && height > 150;
-    const int left = axes ? 80 : 3, below = axes ? 56 : 5;
-    if (!GDrawImage(canvas, left, 3, width - left - 5, height - 3 - below, d, status)) {
+    // Room for numbered axes around an image with physical axes (a cake, a stack of scans).
+    int left = 3, right = 5, top = 3, below = 5;
+    const bool axes = GHasAxisImage(d) && width > 200 && height > 150 &&
+                      GImageAxesMargins(canvas, width, height, d, left, right, top, below,
+                                        status);
+    if (!GDrawImage(canvas, left, top, width - left - right, height - top - below, d, status)) {
       IWarning("LVPlotData: GDrawImage failed", status);
     } else {
       if (axes) GDrawImageAxes(width, height, d, status);

@@ -145,6 +145,22 @@ void FirstPaintAndRedraw() {
   WDrawWindow(status);
 }
 
+// The canvas changed size (the user resized the window, or the window manager gave it its
+// first size): the image in view is fitted to the new area, then drawn.
+void Resized() {
+  int status = kStatusGood;
+  if (!LVInitialised()) {
+    LVFirstPaint(status);
+  } else {
+    DataSet& main = LVStores().Main();
+    if (!LVCommandRunning() && main.dataDefined && main.numY >= 2 && !GImageFillsArea(main)) {
+      LVAutosetMagnification(main, status);
+      PCurrentBackend().SetMenuRadio(130, 144, GDisplaySizeMenuItem(main));
+    }
+  }
+  WDrawWindow(status);
+}
+
 // The end of a --screenshot run: the picture (with any box or dialog open at the time over
 // the window), every box and dialog closed, and the program told to quit. Nothing may hold
 // it: later boxes are answered at once, unseen.
@@ -239,7 +255,7 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
   handlers.wheel = Wheel;
   handlers.close = [backend](bool asked) { return ConfirmClose(backend, asked); };
   handlers.busy = [] { return LVCommandRunning(); };
-  handlers.expose = FirstPaintAndRedraw;
+  handlers.expose = Resized;
   handlers.anotherStart = [](const std::string& other) {
     CommandEvent event;
     event.text = other;

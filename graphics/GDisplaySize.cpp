@@ -5,6 +5,7 @@
 #include "ui/LVCommandRegistry.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "graphics/GGraph.h"
 #include "graphics/GGraphics.h"
 #include "platform/Platform.h"
 #include "ui/WWindow.h"
@@ -15,8 +16,15 @@ int SafeDiv(int a, int b) { return b == 0 ? 0 : a / b; }
 
 }  // namespace
 
+bool GImageFillsArea(const DataSet& d) { return GHasAxisImage(d); }
+
 GDisplayGeometry GDisplayGeometryFor(const DataSet& d, int width, int height) {
   GDisplayGeometry g;
+  if (GImageFillsArea(d)) {
+    g.visibleColumns = d.numX;
+    g.visibleRows = d.numY;
+    return g;
+  }
   const int w = width - 8;
   const int h = height - 8;
   const int m = d.magnification;
@@ -114,6 +122,11 @@ int GSetDisplayScrollbars(const DataSet& d, int& status) {
   WDrawingAreaSize(width, height, status);
   const int w = width - 8;
   const int h = height - 8;
+  if (GImageFillsArea(d)) {
+    WSetScrollbar(true, true, 0, d.numX - 1, 0, d.numX - 1, status);
+    WSetScrollbar(false, true, 0, d.numY - 1, 0, d.numY - 1, status);
+    return kTrue;
+  }
   const bool reduced = d.magnification < 1;
   const int r = std::max(1, d.reduction);
   const long long extentX = reduced ? d.numX / r : static_cast<long long>(d.numX) * d.magnification;

@@ -24,6 +24,11 @@ struct GDisplayGeometry {
 };
 GDisplayGeometry GDisplayGeometryFor(const DataSet& d, int width, int height);
 
+// A result with axes of its own (a cake, a stack of scans) fills the image area, stretched in
+// each direction as its shape needs: nine rows of a thousand bins are no strip nine pixels
+// high. It is shown whole; there is nothing to pan.
+bool GImageFillsArea(const DataSet& d);
+
 int GMoveDisplay(int action, DataSet& d, int& status);
 int GMoveDisplayX(int position, DataSet& d, int& status);
 int GMoveDisplayY(int position, DataSet& d, int& status);

@@ -100,6 +100,37 @@ int DrawRefusal(PCanvas* canvas, int x0, int y0, int width, int height, const Da
   return status == kStatusGood ? kTrue : kFalse;
 }
 
+// The text of major tick k of a linear axis, as the numbers are written.
+int TickText(double first, double spacing, int k, std::string& text, int& status) {
+  float value = static_cast<float>(first + k * spacing);
+  // A tick reached through a negative first one lands a rounding error off zero.
+  if (std::fabs(value) < 1.0e-5 * std::fabs(spacing)) value = 0.0f;
+  return IReal2Token(kTrue, value, text, status);
+}
+
+// The device pixels a linear axis over start..end takes across itself with its numbers: the
+// widest number and the height of a line of them, in the current text height.
+void NumbersExtent(double start, double end, int& widest, int& height, int& status) {
+  widest = 0;
+  height = 0;
+  int local = kStatusGood;
+  double first = 0.0, spacing = 0.0;
+  int count = 0;
+  int w = 0, h = 0;
+  if (!GTextExtent("0", w, height, status)) return;
+  if (!GCalTickPositions(start, end, first, spacing, count, local)) return;
+  for (int k = 0; k < count && k < 1000; ++k) {
+    std::string text;
+    if (!TickText(first, spacing, k, text, local)) return;
+    if (!GTextExtent(text, w, h, status)) return;
+    widest = std::max(widest, w);
+  }
+}
+
+// Where the numbers of an axis stand off its line, in device pixels (GDrawAxis: 0.00625 of
+// the drawing area across the axis).
+int NumberOffset(int across) { return GTruncate(0.00625 * across) + 1; }
+
 }  // namespace
 
 int GCalTickPositions(double start, double end, double& first, double& spacing, int& count,
@@ -134,12 +165,9 @@ int GDrawLinearNumbers(const GAxis& axis, double first, double spacing, int coun
   static constexpr IRoutine kR{"GDrawLinearNumbers", "V0.3"};
   if (IBad(kR, status)) return kFalse;
   for (int k = 0; k < count; ++k) {
-    float value = static_cast<float>(first + k * spacing);
-    // A tick reached through a negative first one lands a rounding error off zero.
-    if (std::fabs(value) < 1.0e-5 * std::fabs(spacing)) value = 0.0f;
     std::string text;
-    if (!IReal2Token(kTrue, value, text, status)) return kFalse;
-    if (!Label(axis, value, numberPosition, text, status)) return kFalse;
+    if (!TickText(first, spacing, k, text, status)) return kFalse;
+    if (!Label(axis, first + k * spacing, numberPosition, text, status)) return kFalse;
   }
   return kTrue;
 }
@@ -374,6 +402,27 @@ int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const D
   }
 
   if (!GSetBP(width, height, x0, y0, width, height, status)) return kFalse;
+  // The frame leaves room for the numbers and the labels beside them at this text size:
+  // wide windows write large numbers, and long ones ("1.5e+12") push the intensity label out.
+  GraphicsState& g = GState();
+  g.viewLeft = 0.10f;
+  g.viewRight = 0.98f;
+  g.viewBottom = 0.06f;
+  g.viewTop = 0.95f;
+  GSetTextHeight(0.025f, status);
+  int titleWidth = 0, titleHeight = 0;
+  GTextExtent(d.title.empty() ? "X" : d.title, titleWidth, titleHeight, status);
+  GSetTextHeight(0.02f, status);
+  int widestY = 0, numberHeight = 0, unused = 0;
+  NumbersExtent(minY, top, widestY, numberHeight, status);
+  NumbersExtent(minX, maxX, unused, numberHeight, status);
+  const int gap = std::max(2, numberHeight / 4);
+  const int belowFrame = NumberOffset(height) + numberHeight + gap + numberHeight + 2;
+  const int leftOfFrame = NumberOffset(width) + widestY + gap + numberHeight + 2;
+  g.viewBottom = std::clamp(static_cast<float>(belowFrame) / static_cast<float>(height), 0.06f, 0.4f);
+  g.viewLeft = std::clamp(static_cast<float>(leftOfFrame) / static_cast<float>(width), 0.10f, 0.5f);
+  g.viewTop = std::clamp(1.0f - static_cast<float>(titleHeight + 4) / static_cast<float>(height),
+                         g.viewBottom + 0.1f, 0.95f);
   if (!GSetDDR(minX, minY, maxX, top, status)) return kFalse;
   WDrawBackground(canvas, 446, status);
   GSetLineColour(0, 0, 0, status);
@@ -392,13 +441,18 @@ int GDrawXYGraph(PCanvas* canvas, int x0, int y0, int width, int height, const D
   GSetTextAlignment(954, 960, status);
   GText(centreX, top, d.title, status);
 
+  // The labels stand beyond the numbers, never on them.
   GSetTextHeight(0.02f, status);
   GSetTextAlignment(954, 956, status);
-  GText(centreX, minY - 0.03f * rangeY, d.xLabel, status);
+  const int frameBottom = GWorldToWindowY(minY);
+  const int frameLeft = GWorldToWindowX(minX);
+  GText(centreX, GWindowToWorldY(frameBottom + NumberOffset(height) + numberHeight + gap),
+        d.xLabel, status);
 
   GSetTextAngle(90.0f, status);
   GSetTextAlignment(954, 960, status);
-  GText(minX - 0.07f * rangeX, 0.5f * (minY + maxY), d.zLabel, status);
+  GText(GWindowToWorldX(frameLeft - NumberOffset(width) - widestY - gap),
+        0.5f * (minY + maxY), d.zLabel, status);
   GSetTextAngle(0.0f, status);
   GSetLineWidth(1, status);
   return status == kStatusGood ? kTrue : kFalse;
@@ -443,14 +497,47 @@ int GDrawImageAxes(int width, int height, const DataSet& d, int& status) {
     GSetLineColour(0, 0, 0, status);
     GSetTextHeight(0.02f, status);
     GDrawAxisFrame(status);
-    const float rangeX = x1 - x0, rangeY = y1 - y0;
+    // The labels stand beyond the numbers, never on them.
+    int widestY = 0, numberHeight = 0, unused = 0;
+    NumbersExtent(y0, y1, widestY, numberHeight, status);
+    NumbersExtent(x0, x1, unused, numberHeight, status);
+    const int gap = std::max(2, numberHeight / 4);
     GSetTextAlignment(954, 956, status);
-    GText(0.5f * (x0 + x1), y0 - 0.06f * rangeY, d.xLabel, status);
+    GText(0.5f * (x0 + x1),
+          GWindowToWorldY(bottom + NumberOffset(kept.height) + numberHeight + gap), d.xLabel,
+          status);
     GSetTextAngle(90.0f, status);
     GSetTextAlignment(954, 960, status);
-    GText(x0 - 0.08f * rangeX, 0.5f * (y0 + y1), d.yLabel, status);
+    GText(GWindowToWorldX(left - NumberOffset(kept.width) - widestY - gap), 0.5f * (y0 + y1),
+          d.yLabel, status);
     GSetTextAngle(0.0f, status);
   }
   GState() = kept;
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+int GImageAxesMargins(PCanvas* canvas, int width, int height, const DataSet& d, int& left,
+                      int& right, int& top, int& below, int& status) {
+  static constexpr IRoutine kR{"GImageAxesMargins", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!GHasAxisImage(d) || !canvas) return kFalse;
+  if (!GSetWindow(canvas, status) || !GSetBP(width, height, 0, 0, width, height, status)) {
+    return kFalse;
+  }
+  // The whole data set, as an image that fills its area shows it.
+  const float x0 = d.xAxisStart - 0.5f * d.pixelSizeX;
+  const float x1 = d.xAxisStart + (static_cast<float>(d.numX) - 0.5f) * d.pixelSizeX;
+  const float y0 = d.yAxisStart - 0.5f * d.pixelSizeY;
+  const float y1 = d.yAxisStart + (static_cast<float>(d.numY) - 0.5f) * d.pixelSizeY;
+  GSetTextHeight(0.02f, status);
+  int widestX = 0, widestY = 0, numberHeight = 0;
+  NumbersExtent(y0, y1, widestY, numberHeight, status);
+  NumbersExtent(x0, x1, widestX, numberHeight, status);
+  const int gap = std::max(2, numberHeight / 4);
+  left = NumberOffset(width) + widestY + gap + numberHeight + 4;
+  below = NumberOffset(height) + numberHeight + gap + numberHeight + 4;
+  // The last X number is centred on the right edge, the top Y number on the top edge.
+  right = std::max(5, widestX / 2 + 3);
+  top = std::max(3, numberHeight / 2 + 3);
   return status == kStatusGood ? kTrue : kFalse;
 }

@@ -37,6 +37,10 @@ bool GHasAxisImage(const DataSet& d);
 // Around the part of such an image in view (drawn by GDrawImage just before): a frame with
 // numbered axes and the two labels. The image's mapping for the mouse is left as it was.
 int GDrawImageAxes(int width, int height, const DataSet& d, int& status);
+// The room such an image needs around it on a width x height canvas for its numbers and
+// labels at the current text size, in device pixels.
+int GImageAxesMargins(PCanvas* canvas, int width, int height, const DataSet& d, int& left,
+                      int& right, int& top, int& below, int& status);
 // The data line of the region's single row, with error bars when variances are defined.
 int GDrawDataXY(const DataSet& d, int& status);
 // The frame of the world window with a numbered X axis along its bottom and Y axis along its

@@ -296,6 +296,38 @@ int GSetTextAlignment(int horizontal, int vertical, int& status) {
   return kTrue;
 }
 
+namespace {
+
+// The font of the current height class and angle, chosen again only after a change.
+void SelectCurrentFont() {
+  GraphicsState& s = gState;
+  if (!s.fontChanged) return;
+  const int angle = s.textAngleTenths;
+  const int height = GFontClassFor(s.textHeightClass);
+  if (angle == 0 || (angle >= 890 && angle <= 910)) {
+    s.selectedFontHeight = height;
+    s.selectedFontAngle = angle == 0 ? 0 : 900;
+  } else {
+    s.customFont = true;
+    s.customFontTenths = angle;
+    s.selectedFontHeight = s.textHeightClass;
+    s.selectedFontAngle = angle;
+  }
+  s.canvas->SelectFont(s.selectedFontHeight, s.selectedFontAngle);
+  s.fontChanged = false;
+}
+
+}  // namespace
+
+int GTextExtent(const std::string& text, int& width, int& height, int& status) {
+  static constexpr IRoutine kR{"GTextExtent", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!NeedCanvas(kR, status)) return kFalse;
+  SelectCurrentFont();
+  gState.canvas->TextExtent(text, width, height);
+  return kTrue;
+}
+
 int GText(float x, float y, const std::string& text, int& status) {
   static constexpr IRoutine kR{"GText", "V0.4"};
   if (IBad(kR, status)) return kFalse;
@@ -303,21 +335,7 @@ int GText(float x, float y, const std::string& text, int& status) {
   GraphicsState& s = gState;
   const int column = GWorldToWindowX(x);
   int row = GWorldToWindowY(y);
-  if (s.fontChanged) {
-    const int angle = s.textAngleTenths;
-    const int height = GFontClassFor(s.textHeightClass);
-    if (angle == 0 || (angle >= 890 && angle <= 910)) {
-      s.selectedFontHeight = height;
-      s.selectedFontAngle = angle == 0 ? 0 : 900;
-    } else {
-      s.customFont = true;
-      s.customFontTenths = angle;
-      s.selectedFontHeight = s.textHeightClass;
-      s.selectedFontAngle = angle;
-    }
-    s.canvas->SelectFont(s.selectedFontHeight, s.selectedFontAngle);
-    s.fontChanged = false;
-  }
+  SelectCurrentFont();
   if (s.verticalAlignment == kAlignHalf) row -= s.canvas->TextCellHeight("Xg") / 2;
   if (s.verticalAlignment == kAlignCap) row -= s.canvas->TextCellHeight("X") / 2;
   const PColour colour{static_cast<std::uint8_t>(std::clamp(s.lineRed, 0, 255)),
@@ -332,8 +350,28 @@ int GText(float x, float y, const std::string& text, int& status) {
 
 // ---- Image mappings ---------------------------------------------------------------------
 
+void GSetImageFit(bool on, double fitX, double fitY, int startX, int startY) {
+  GraphicsState& s = gState;
+  s.imageFitted = on && fitX > 0.0 && fitY > 0.0;
+  s.fitX = s.imageFitted ? fitX : 1.0;
+  s.fitY = s.imageFitted ? fitY : 1.0;
+  s.fitStartX = startX;
+  s.fitStartY = startY;
+}
+
+namespace {
+
+// The data pixel under a device offset from the fitted image's edge, and back.
+int FittedPixel(int offset, double fit, int start) {
+  return static_cast<int>(std::floor(offset / fit)) + start;
+}
+int FittedOffset(double data, double fit, int start) { return GTruncate((data - start) * fit); }
+
+}  // namespace
+
 int GPixelToWindowX(int i, const DataSet& d) {
   const int x0 = gState.imageLeft;
+  if (gState.imageFitted) return FittedOffset(i, gState.fitX, gState.fitStartX) + x0;
   if (d.magnification > 0) return (i - d.displayStartX) * d.magnification + x0;
   return Div(i - d.displayStartX, d.reduction) + x0;
 }
@@ -341,14 +379,16 @@ int GPixelToWindowX(int i, const DataSet& d) {
 int GPixelToWindowY(int j, const DataSet& d) {
   const int t = gState.heightMinusOne;
   const int yb = gState.imageBelow;
+  if (gState.imageFitted) return t - FittedOffset(j, gState.fitY, gState.fitStartY) - yb;
   if (d.magnification > 0) return t - (j - d.displayStartY) * d.magnification - yb;
   return t - Div(j - d.displayStartY, d.reduction) - yb;
 }
 
 int GWindowToPixelX(int px, const DataSet& d) {
   const int x0 = gState.imageLeft;
-  int i = d.magnification > 0 ? Div(px - x0, d.magnification) + d.displayStartX
-                              : (px - x0) * d.reduction + d.displayStartX;
+  int i = gState.imageFitted     ? FittedPixel(px - x0, gState.fitX, gState.fitStartX)
+          : d.magnification > 0 ? Div(px - x0, d.magnification) + d.displayStartX
+                                : (px - x0) * d.reduction + d.displayStartX;
   if (i < 0) i = 0;
   if (i > d.numX - 1) i = d.numX - 1;
   return i;
@@ -357,8 +397,9 @@ int GWindowToPixelX(int px, const DataSet& d) {
 int GWindowToPixelY(int py, const DataSet& d) {
   const int t = gState.heightMinusOne;
   const int yb = gState.imageBelow;
-  int j = d.magnification > 0 ? Div(t - yb - py, d.magnification) + d.displayStartY
-                              : (t - yb - py) * d.reduction + d.displayStartY;
+  int j = gState.imageFitted     ? FittedPixel(t - yb - py, gState.fitY, gState.fitStartY)
+          : d.magnification > 0 ? Div(t - yb - py, d.magnification) + d.displayStartY
+                                : (t - yb - py) * d.reduction + d.displayStartY;
   if (j < 0) j = 0;
   if (j > d.numY - 1) j = d.numY - 1;
   return j;
@@ -366,6 +407,7 @@ int GWindowToPixelY(int py, const DataSet& d) {
 
 int GDataToWindowX(float x, const DataSet& d) {
   const int x0 = gState.imageLeft;
+  if (gState.imageFitted) return FittedOffset(x, gState.fitX, gState.fitStartX) + x0;
   if (d.magnification > 0) {
     return GTruncate((static_cast<double>(x) - d.displayStartX) * d.magnification) + x0;
   }
@@ -375,6 +417,7 @@ int GDataToWindowX(float x, const DataSet& d) {
 int GDataToWindowY(float y, const DataSet& d) {
   const int t = gState.heightMinusOne;
   const int yb = gState.imageBelow;
+  if (gState.imageFitted) return t - FittedOffset(y, gState.fitY, gState.fitStartY) - yb;
   if (d.magnification > 0) {
     return t - GTruncate((static_cast<double>(y) - d.displayStartY) * d.magnification) - yb;
   }
@@ -383,6 +426,9 @@ int GDataToWindowY(float y, const DataSet& d) {
 
 float GWindowToDataX(int px, const DataSet& d) {
   const int x0 = gState.imageLeft;
+  if (gState.imageFitted) {
+    return static_cast<float>((px - x0) / gState.fitX + gState.fitStartX);
+  }
   if (d.magnification > 0) {
     return static_cast<float>(px - x0) / static_cast<float>(d.magnification) +
            static_cast<float>(d.displayStartX);
@@ -393,6 +439,9 @@ float GWindowToDataX(int px, const DataSet& d) {
 float GWindowToDataY(int py, const DataSet& d) {
   const int t = gState.heightMinusOne;
   const int yb = gState.imageBelow;
+  if (gState.imageFitted) {
+    return static_cast<float>((t - yb - py) / gState.fitY + gState.fitStartY);
+  }
   if (d.magnification > 0) {
     return static_cast<float>(t - yb - py) / static_cast<float>(d.magnification) +
            static_cast<float>(d.displayStartY);

@@ -46,6 +46,12 @@ struct GraphicsState {
   int selectedFontHeight = 12;
   int selectedFontAngle = 0;
   int deviceCalls = 0;       // poly-line pieces sent to the device (a count for tests)
+  // An image drawn to fill its area (a result with axes of its own): data pixels are fitX
+  // device pixels wide and fitY high, from (fitStartX, fitStartY) at the area's bottom-left;
+  // the image mappings use these instead of the data set's magnification.
+  bool imageFitted = false;
+  double fitX = 1.0, fitY = 1.0;
+  int fitStartX = 0, fitStartY = 0;
 };
 
 GraphicsState& GState();
@@ -71,6 +77,13 @@ int GSetTextHeight(float fraction, int& status);
 int GSetTextAngle(float degrees, int& status);
 int GSetTextAlignment(int horizontal, int vertical, int& status);
 int GText(float x, float y, const std::string& text, int& status);
+// The size in device pixels of a text drawn now (current height class, unrotated): for
+// laying out numbers and labels so that they do not meet.
+int GTextExtent(const std::string& text, int& width, int& height, int& status);
+
+// The next image mappings follow an image stretched to fill its area (on), or the data set's
+// magnification or reduction (off).
+void GSetImageFit(bool on, double fitX, double fitY, int startX, int startY);
 
 // World to device.
 int GWorldToWindowX(float x);

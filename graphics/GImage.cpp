@@ -230,6 +230,14 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
   if (!canvas) return IFail(kR, kStatusBadHandle, status);
   if (!GSetWindow(canvas, status)) return kFalse;
 
+  // A result with axes of its own is stretched over the whole area, whatever its shape;
+  // anything else is drawn at its display size from its display start.
+  const bool fitted = GImageFillsArea(d);
+  GSetImageFit(false, 1.0, 1.0, 0, 0);
+  if (fitted) {
+    d.displayStartX = 0;
+    d.displayStartY = 0;
+  }
   // The display start is validated before the visible part is worked out from it.
   GMoveDisplay(kMoveValidate, d, status);
   RegionScope scope(d);
@@ -238,14 +246,17 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
   const int sx = d.displayStartX;
   const int sy = d.displayStartY;
   int columns = 0, rows = 0;
-  if (m >= 1) {
+  if (fitted) {
+    columns = d.numX;
+    rows = d.numY;
+  } else if (m >= 1) {
     columns = std::min(width / m, d.numX - sx);
     rows = std::min(height / m, d.numY - sy);
   } else {
     columns = static_cast<int>(std::min<long long>(static_cast<long long>(width) * r, d.numX - sx));
     rows = static_cast<int>(std::min<long long>(static_cast<long long>(height) * r, d.numY - sy));
   }
-  if (columns < 1 || rows < 1) return kFalse;
+  if (columns < 1 || rows < 1 || width < 1 || height < 1) return kFalse;
   d.startX = sx;
   d.endX = sx + columns - 1;
   d.startY = sy;
@@ -258,8 +269,8 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
   bool found = true;
   if (method == kRangeFull || method == kRangeAutoMinimum || method == kRangeAutoMaximum) {
     float low = 0.0f, high = 0.0f;
-    found = FindRange(d, m == 0 ? RangeKind::kBlockExtremes : RangeKind::kExtremes, low, high,
-                      status);
+    found = FindRange(d, m == 0 && !fitted ? RangeKind::kBlockExtremes : RangeKind::kExtremes,
+                      low, high, status);
     if (found) {
       if (method != kRangeAutoMaximum) minimum = low;
       if (method != kRangeAutoMinimum) maximum = high;
@@ -277,10 +288,45 @@ int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& 
     return kFalse;
   }
   WDrawBackground(canvas, kBackgroundHatchGrey, status);
-  if (!GDrawScaledImage(canvas, x0, y0, width, height, minimum, maximum, linearity, d, status)) {
+  if (fitted) {
+    if (!GDrawFittedImage(canvas, x0, y0, width, height, minimum, maximum, linearity, d,
+                          status)) {
+      return kFalse;
+    }
+  } else if (!GDrawScaledImage(canvas, x0, y0, width, height, minimum, maximum, linearity, d,
+                               status)) {
     return kFalse;
   }
   return GSetIntensityScaling(method, minimum, maximum, status);
+}
+
+int GDrawFittedImage(PCanvas* canvas, int x0, int y0, int width, int height, float minimum,
+                     float maximum, int linearity, const DataSet& d, int& status) {
+  static constexpr IRoutine kR{"GDrawFittedImage", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!canvas) return IFail(kR, kStatusBadHandle, status);
+  if (width <= 0) return IFail(kR, kStatusIntRange1, status);
+  if (height <= 0) return IFail(kR, kStatusIntRange2, status);
+  if (!(minimum <= maximum)) return IFail(kR, kStatusRealRange1, status);
+  if (linearity != kLinear && linearity != kLogarithmic) {
+    return IFail(kR, kStatusIntRange1, status);
+  }
+  const int columns = d.endX - d.startX + 1;
+  const int rows = d.endY - d.startY + 1;
+  if (columns <= 0 || rows <= 0) return IFail(kR, kStatusROI1, status);
+  PBitmap bitmap;
+  int stride = 0;
+  if (!WCreateBitmap(canvas, width, height, stride, bitmap, status)) return kFalse;
+  GSetBP(canvas->Width(), canvas->Height(), x0, y0, width, height, status);
+  // Markers, boxes and the mouse find the data pixels where the stretch put them.
+  GSetImageFit(true, static_cast<double>(width) / columns, static_cast<double>(height) / rows,
+               d.startX, d.startY);
+  const Renderer renderer = linearity == kLinear ? GLinearResampledImage : GLogResampledImage;
+  if (!renderer(minimum, maximum, d.startX, d.startY, d, width, height, stride,
+                bitmap.bits.data(), status)) {
+    return kFalse;
+  }
+  return WBitmapToWindow(canvas, x0, y0, width, height, bitmap, status);
 }
 
 int GDrawFullScaledImage(PCanvas* canvas, bool stretch, int x, int y, int width, int height,

@@ -17,6 +17,10 @@ int GGetMaskColour(GRGB& colour, int& status);
 // canvas with the current method, and stores the range used.
 int GDrawImage(PCanvas* canvas, int x0, int y0, int width, int height, DataSet& d, int& status);
 // Renders the region of interest with the given range and copies it to (x0, y0).
+// The region stretched over width x height at (x0, y0), each direction on its own scale (a
+// result with axes of its own); the image mappings follow the stretch afterwards.
+int GDrawFittedImage(PCanvas* canvas, int x0, int y0, int width, int height, float minimum,
+                     float maximum, int linearity, const DataSet& d, int& status);
 int GDrawScaledImage(PCanvas* canvas, int x0, int y0, int width, int height, float minimum,
                      float maximum, int linearity, const DataSet& d, int& status);
 // The whole region fitted into width x height keeping its aspect (printing).

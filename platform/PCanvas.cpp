@@ -201,6 +201,12 @@ int PCanvas::TextCellHeight(const std::string& text) const {
   return metrics.boundingRect(QString::fromStdString(text)).height();
 }
 
+void PCanvas::TextExtent(const std::string& text, int& width, int& height) const {
+  QFontMetrics metrics(state_->font, device_);
+  width = metrics.horizontalAdvance(QString::fromStdString(text));
+  height = metrics.height();
+}
+
 void PCanvas::SetTextAlign(PAlignH horizontal, PAlignV vertical) {
   state_->alignH = horizontal;
   state_->alignV = vertical;

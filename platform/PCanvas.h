@@ -66,6 +66,8 @@ class PCanvas {
   bool SelectFixedFont(int cellHeight);
   // Cell height of a text in the selected font.
   int TextCellHeight(const std::string& text) const;
+  // Width and height of the box a text takes in the selected font, unrotated.
+  void TextExtent(const std::string& text, int& width, int& height) const;
   void SetTextAlign(PAlignH horizontal, PAlignV vertical);
   // Text with its reference point at (x, y); opaque paints the background colour behind it.
   bool Text(int x, int y, const std::string& text, PColour colour = {},

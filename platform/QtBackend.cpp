@@ -269,6 +269,33 @@ QRect PFitWindowRectangle(QRect wanted, const std::vector<QRect>& screens, int m
   return wanted;
 }
 
+QRect PFirstWindowRectangle(const QRect& screen) {
+  const int marginX = screen.width() / 20;
+  const int marginY = screen.height() / 20;
+  return QRect(screen.left() + marginX, screen.top() + marginY, screen.width() - 2 * marginX,
+               screen.height() * 85 / 100);
+}
+
+namespace {
+
+// Once the window manager has framed the window: the whole frame, title bar included, goes
+// inside the screen's available area, the client area giving up what the frame needs.
+void KeepFrameOnScreen(QWidget* w) {
+  if (!w || !w->isVisible()) return;
+  QScreen* screen = w->screen();
+  if (!screen) return;
+  const QRect available = screen->availableGeometry();
+  const QRect frame = w->frameGeometry();
+  if (available.contains(frame)) return;
+  const int extraWidth = frame.width() - w->width();
+  const int extraHeight = frame.height() - w->height();
+  const QRect fitted = PFitWindowRectangle(frame, {available}, 0, false);
+  w->resize(std::max(50, fitted.width() - extraWidth), std::max(50, fitted.height() - extraHeight));
+  w->move(fitted.topLeft());
+}
+
+}  // namespace
+
 void PQtBackend::CreateMainWindow(const std::string& title, int left, int top, int width,
                                   int height, const std::vector<PMenuSpec>& menus,
                                   const std::vector<PShortcutSpec>& shortcuts,
@@ -357,10 +384,13 @@ void PQtBackend::CreateMainWindow(const std::string& title, int left, int top, i
   // The menu bar's own width plus the frame's: what it needs to show every menu.
   const int menuWidth = w->menuBar()->sizeHint().width() + 2 * w->style()->pixelMetric(
                                                                QStyle::PM_DefaultFrameWidth);
-  const QRect placed = PFitWindowRectangle(
-      QRect(left, top, std::max(width, 50), std::max(height, 50)), screens, menuWidth,
-      widenForMenus);
-  w->setGeometry(placed);
+  QRect wanted(left, top, std::max(width, 50), std::max(height, 50));
+  if (widenForMenus && !screens.empty()) wanted = PFirstWindowRectangle(screens.front());
+  const QRect placed = PFitWindowRectangle(wanted, screens, menuWidth, widenForMenus);
+  // The size is the client area's; the position, given before the window exists, is the
+  // frame's, so the title bar lands on the screen and not above it.
+  w->resize(placed.size());
+  w->move(placed.topLeft());
 }
 
 void PQtBackend::ShowMainWindow() {
@@ -368,15 +398,19 @@ void PQtBackend::ShowMainWindow() {
   window_->show();
   window_->raise();
   window_->activateWindow();
+  // The frame is known only once the window manager has put it round the window.
+  QPointer<QWidget> shown(window_);
+  QTimer::singleShot(0, window_, [shown] { KeepFrameOnScreen(shown); });
+  QTimer::singleShot(400, window_, [shown] { KeepFrameOnScreen(shown); });
 }
 
 void PQtBackend::WindowRectangle(int& left, int& top, int& right, int& bottom) const {
   if (!window_) return;
-  const QRect r = window_->geometry();
-  left = r.left();
-  top = r.top();
-  right = r.right();
-  bottom = r.bottom();
+  const QPoint corner = window_->frameGeometry().topLeft();
+  left = corner.x();
+  top = corner.y();
+  right = left + window_->width() - 1;
+  bottom = top + window_->height() - 1;
 }
 
 void PQtBackend::SetUnavailable(const std::set<int>& ids, const std::string& tip) {

@@ -66,20 +66,26 @@ struct PWindowHandlers {
 // larger than that screen or past its edges.
 QRect PFitWindowRectangle(QRect wanted, const std::vector<QRect>& screens, int menuWidth,
                           bool widen);
+// The first start's window (nothing stored) on a screen's available area: most of it, with
+// a margin all round that leaves room for the window manager's frame and title bar.
+QRect PFirstWindowRectangle(const QRect& screen);
 
 class PQtBackend : public PBackend {
  public:
   PQtBackend();
   ~PQtBackend() override;
 
-  // Creates the main window at the rectangle (left, top, width, height), fitted to the screens
-  // (PFitWindowRectangle); `widenForMenus` when the size is the first start's default.
+  // Creates the main window with its frame's top-left corner at (left, top) and a client area
+  // of width x height, fitted to the screens (PFitWindowRectangle); `widenForMenus` on a first
+  // start, which takes most of the screen (PFirstWindowRectangle) rather than the size given.
   void CreateMainWindow(const std::string& title, int left, int top, int width, int height,
                         const std::vector<PMenuSpec>& menus,
                         const std::vector<PShortcutSpec>& shortcuts, PWindowHandlers handlers,
                         bool widenForMenus = false);
   void ShowMainWindow();
-  // The window's outer rectangle, for storing at shut-down.
+  // The window's rectangle for storing at shut-down: the top-left corner of its frame (the
+  // window manager's title bar included) and the size of its client area, as
+  // CreateMainWindow places it again.
   void WindowRectangle(int& left, int& top, int& right, int& bottom) const;
   // Menu ids whose command is not built: they stay grey whatever the data enables.
   void SetUnavailable(const std::set<int>& ids, const std::string& tip);

@@ -249,6 +249,31 @@ TEST_F(StartSettings, DisplayChoicesComeBackFromTheDataBase) {
   EXPECT_EQ(status, kStatusGood);
 }
 
+// With no stored choice (a first start) the display range is the percentile one, so a detector
+// image with hot pixels shows its rings; a stored choice is kept. The main store's item in the
+// Data Stores menu is ticked from the start either way.
+TEST_F(StartSettings, TheFirstStartTakesThePercentileRangeAndAStoredChoiceIsKept) {
+  struct Row {
+    int stored;  // 0: nothing stored
+    int method, item;
+  };
+  for (const Row& row : {Row{0, 240, 160}, Row{222, 222, 150}, Row{223, 223, 151}}) {
+    SCOPED_TRACE(row.stored);
+    TearDown();
+    SetUp();
+    if (row.stored) {
+      ISetDBIntItem("Intensity_Range_Method", row.stored, status);
+      ISetDBRealItem("Intensity_Range_Minimum", 0.0f, status);
+      ISetDBRealItem("Intensity_Range_Maximum", 100.0f, status);
+    }
+    LVFirstPaint(status);
+    EXPECT_EQ(GDisplay().intensityMethod, row.method);
+    EXPECT_TRUE(headless->MenuItemChecked(row.item));
+    EXPECT_TRUE(headless->MenuItemChecked(700));
+    EXPECT_EQ(status, kStatusGood);
+  }
+}
+
 TEST_F(StartSettings, StoredRangesThatAreNoRangesAreNotUsed) {
   ISetDBIntItem("Intensity_Range_Method", 226, status);
   ISetDBRealItem("Intensity_Range_Minimum", 90.0f, status);

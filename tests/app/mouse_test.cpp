@@ -20,6 +20,7 @@
 #include "graphics/GSpyGlass.h"
 #include "platform/Headless.h"
 #include "platform/QtBackend.h"
+#include "tests/support/AxisImages.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WindowFixture.h"
 #include "ui/WInfo.h"
@@ -203,6 +204,44 @@ TEST_F(Mouse, RightClickReportsIntensityAndGeometryAndMovesShowTheLiveLine) {
   Send("Right_Button_Down", WinX(5, d), WinY(6, d));
   EXPECT_EQ(Last(), "INFO: Pixel (5, 6), Intensity = 6005");
   EXPECT_EQ(status, kStatusGood);
+}
+
+// Over a cake or a stack of scans the readout names the bin by the data set's own axes (the
+// bin's 2-theta and azimuth, the file number), never by a detector 2-theta worked out from
+// the bin indices with whatever geometry fields the store carries.
+TEST_F(Mouse, OverResultsWithAxesOfTheirOwnTheReadoutGivesThoseAxes) {
+  struct Row {
+    AxisImageShape shape;
+    int i, j;
+    const char* axes;
+  };
+  const Row rows[] = {
+      {CakeShape(), 300, 4, "2-Theta (Degrees) 17.025, Azimuth (Degrees) -135"},
+      {StackShape(), 500, 6, "2-Theta (Degrees) 16.015, File Number 7"},
+  };
+  // Wide enough that every bin has device columns of its own.
+  headless->SetClientSize(1600, 1000);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.shape.name);
+    DataSet& d = LVStores().Main();
+    MakeAxisImage(d, row.shape, [](int x, int y) { return static_cast<float>(x + 10000 * y); },
+                  status);
+    // Geometry fields that would make a detector 2-theta of any bin.
+    d.distance = 0.2f;
+    d.wavelength = 1.0e-10f;
+    Plot();
+    const int x = (GPixelToWindowX(row.i, d) + GPixelToWindowX(row.i + 1, d)) / 2;
+    const int y = (GPixelToWindowY(row.j, d) + GPixelToWindowY(row.j + 1, d)) / 2;
+    Send("Pixel_Info", x, y);
+    const std::string live = IFormat("X%5i Y%5i I%8.4g ", row.i, row.j,
+                                     static_cast<double>(row.i + 10000 * row.j)) + row.axes;
+    EXPECT_EQ(Last(), live);
+    Send("Right_Button_Down", x, y);
+    EXPECT_TRUE(Saw(IFormat("INFO: Pixel (%i, %i), Intensity = %g", row.i, row.j,
+                            static_cast<double>(row.i + 10000 * row.j))));
+    EXPECT_EQ(Last(), std::string("INFO: ") + row.axes);
+    EXPECT_EQ(status, kStatusGood);
+  }
 }
 
 TEST_F(Mouse, AGraphTakesADragAsTheSameXRangeInEitherDirection) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/LVCommand.h"
+#include "core/database.h"
 #include "core/status.h"
 #include "graphics/GImage.h"
 #include "platform/Headless.h"
@@ -21,6 +22,10 @@ class RepaintRange : public HeadlessAppTest {
   void SetUp() override {
     HeadlessAppTest::SetUp();
     headless->SetClientSize(408, 408);
+    // The user's stored choice: the full range, which each repaint finds from the data.
+    ISetDBIntItem("Intensity_Range_Method", 222, status);
+    ISetDBRealItem("Intensity_Range_Minimum", 0.0f, status);
+    ISetDBRealItem("Intensity_Range_Maximum", 1.0f, status);
     LVFirstPaint(status);
   }
 

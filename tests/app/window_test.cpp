@@ -128,15 +128,19 @@ TEST_F(Window, StartsAtTheStoredRectangleAndStoresItAtShutDown) {
   EXPECT_EQ(ReadFile(dir.File("lumivane.log")).rfind("Quorvel: Log File: lumivane.log", 0), 0u);
 }
 
-// A first start (nothing stored) widens the default 800 pixels to the whole menu bar, as far
-// as the screen allows: the last menus (Help among them) were hidden behind a button.
+// A first start (nothing stored) takes most of the screen, widened to the whole menu bar as
+// far as the screen allows (frame included): the last menus (Help among them) were hidden
+// behind a button.
 TEST_F(Window, TheFirstStartShowsEveryMenu) {
   Start();
   QMainWindow* window = qobject_cast<QMainWindow*>(backend->MainWidget());
   ASSERT_NE(window, nullptr);
   QMenuBar* bar = window->menuBar();
-  const int screen = QGuiApplication::primaryScreen()->availableGeometry().width();
-  EXPECT_GE(window->width(), std::min(bar->sizeHint().width(), screen));
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const int screen = available.width();
+  EXPECT_GE(window->frameGeometry().width(), std::min(bar->sizeHint().width(), screen));
+  EXPECT_GE(window->height(), available.height() * 8 / 10);
+  EXPECT_TRUE(available.contains(window->frameGeometry()));
   if (bar->sizeHint().width() <= screen) {
     const QList<QAction*> menus = bar->actions();
     ASSERT_FALSE(menus.isEmpty());
@@ -170,6 +174,17 @@ TEST(WindowPlacement, OnAScreenWithinItsEdgesAndWideEnoughForTheMenus) {
             QRect(0, 0, 1366, 740));
   // No screen known: as asked.
   EXPECT_EQ(PFitWindowRectangle(QRect(5, 5, 300, 200), {}, 0, false), QRect(5, 5, 300, 200));
+  // A first start takes most of the screen it opens on, with room for the frame's title bar
+  // above it and the frame's edges round it.
+  for (const QRect& screen : {QRect(0, 0, 1600, 1000), QRect(0, 0, 1366, 740),
+                              QRect(1920, 30, 1280, 970)}) {
+    const QRect first = PFirstWindowRectangle(screen);
+    EXPECT_GE(first.width(), screen.width() * 85 / 100);
+    EXPECT_GE(first.height(), screen.height() * 8 / 10);
+    EXPECT_GE(first.top() - screen.top(), 35);
+    EXPECT_GE(screen.bottom() - first.bottom(), 35);
+    EXPECT_TRUE(screen.contains(first));
+  }
 }
 
 TEST_F(Window, MenusFollowTheKindOfDataAndUnbuiltItemsStayGrey) {
@@ -297,7 +312,13 @@ TEST_F(Window, ShowsTheRealPilatusImage) {
       }
     return lit;
   };
+  // A first start has no stored choice: the first picture is the percentile range's.
+  const int firstPicture = litPixels();
+  EXPECT_TRUE(backend->MenuItemChecked(160));
+  LVMenuCommand(150);
+  Settle();
   const int fullRange = litPixels();
+  EXPECT_GT(firstPicture, 10 * std::max(fullRange, 10)) << fullRange;
   LVMenuCommand(160);
   Settle();
   const int percentiles = litPixels();
