@@ -143,7 +143,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   }
   const int rings = static_cast<int>(table.size());
 
-  // 3. Points on the first ring (pixel centres, in metres).
+  // 3. Points on the first ring (the clicked points, in metres).
   const double px = d.pixelSizeX, py = d.pixelSizeY;
   std::vector<float> x(kRingPoints), y(kRingPoints);
   int n = 0;
@@ -155,8 +155,8 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     return kFalse;
   }
   for (int i = 0; i < n; ++i) {
-    x[i] = static_cast<float>((x[i] + 0.5) * px);
-    y[i] = static_cast<float>((y[i] + 0.5) * py);
+    x[i] = static_cast<float>(x[i] * px);
+    y[i] = static_cast<float>(y[i] * py);
   }
 
   // 4. Centre and radius estimates.

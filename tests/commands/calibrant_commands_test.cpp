@@ -294,25 +294,25 @@ class CalibrantAccuracy : public CalibrantCommands {
     to.tiltAxisAngle = from.tiltAxisAngle;
     to.rotationZ = from.rotationZ;
   }
-  // Five clicks on the first ring, each up to 2 pixels off it (radially and along it).
-  void ClickFirstRingRoughly(double dSpacing = 3.1241e-10) {
+  // Five (or six) clicks on the first ring, each up to 2 pixels off it (radially and along it).
+  void ClickFirstRingRoughly(double dSpacing = 3.1241e-10, int clicks = 5) {
     float cx, cy, r1, r2, a;
     int local = kStatusGood;
     ASSERT_TRUE(MPredictRingEllipse(truth, MRingTwoTheta(truth.wavelength, dSpacing), cx, cy,
                                     r1, r2, a, local));
-    const double radial[5] = {1.6, -1.9, 0.8, -1.2, 1.4};
-    const double along[5] = {0.9, 0.5, -1.1, 0.3, -0.6};
-    for (int i = 0; i < 5; ++i) {
-      const double t = 0.4 + 2.0 * M_PI * i / 5;
+    const double radial[6] = {1.6, -1.9, 0.8, -1.2, 1.4, -0.7};
+    const double along[6] = {0.9, 0.5, -1.1, 0.3, -0.6, 1.2};
+    for (int i = 0; i < clicks && i < 6; ++i) {
+      const double t = 0.4 + 2.0 * M_PI * i / clicks;
       const double u = r1 * std::cos(t), v = r2 * std::sin(t);
       const double x = (cx + u * std::cos(a) - v * std::sin(a)) / 172.0e-6;
       const double y = (cy + u * std::sin(a) + v * std::cos(a)) / 172.0e-6;
       const double ox = x - truth.beamX / 172.0e-6, oy = y - truth.beamY / 172.0e-6;  // outwards
       const double length = std::hypot(ox, oy);
       const double nx = ox / length, ny = oy / length;
-      // The click names the pixel whose centre lies nearest the point.
-      Answer(IFormat("click %.2f %.2f", x - 0.5 + radial[i] * nx - along[i] * ny,
-                     y - 0.5 + radial[i] * ny + along[i] * nx));
+      // A scripted click is the point itself.
+      Answer(IFormat("click %.2f %.2f", x + radial[i] * nx - along[i] * ny,
+                     y + radial[i] * ny + along[i] * nx));
     }
     Answer("finish");
   }
@@ -547,8 +547,8 @@ TEST_F(CalibrantCommands, ThePilatusRingsLieOnTheCeriumDioxideLattice) {
       const double y = (cy + u * std::sin(a) + v * std::cos(a)) / d.pixelSizeY;
       const double ox = x - d.beamCentreX, oy = y - d.beamCentreY;
       const double length = std::hypot(ox, oy);
-      clicks.push_back(IFormat("click %.2f %.2f", x - 0.5 + radial[i] * ox / length,
-                               y - 0.5 + radial[i] * oy / length));
+      clicks.push_back(IFormat("click %.2f %.2f", x + radial[i] * ox / length,
+                               y + radial[i] * oy / length));
     }
     clicks.push_back("finish");
   }
