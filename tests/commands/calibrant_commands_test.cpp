@@ -187,6 +187,82 @@ TEST_F(CalibrantCommands, NothingChosenOrTooFewClicksLeaveTheGeometry) {
   EXPECT_EQ(status, kStatusGood);
 }
 
+// The d-spacing lists that calibrant collections publish: '#' header lines, then one d-spacing
+// per line followed by "# (h, k, l) multiplicity". They load as they are, without a warning;
+// the real lists of an installed pyFAI load the same way.
+TEST_F(CalibrantCommands, PublishedDSpacingListsLoadWithoutWarnings) {
+  ScratchDir dir;
+  struct Case {
+    const char* name;
+    std::string text;
+    int count;
+    float first, last;  // Angstrom
+  };
+  const Case cases[] = {
+      {"CeO2.D",
+       "# Calibrant: Cerium dioxide (CeO2)\n# Pm-3m, a=5.411651 Angstrom\n# d (A) # (h k l) mult\n"
+       "3.12442 # (1, 1, 1) 8\n2.70583 # (2, 0, 0) 6\n1.91331 # (2, 2, 0) 12\n"
+       "1.63168 # (3, 1, 1) 24\n",
+       4, 3.12442f, 1.63168f},
+      {"indented.D", "   # ref: somewhere\n#\n4.15690 # (1, 0, 0) 6\n\t2.93940 # (1, 1, 0) 12\n", 2,
+       4.1569f, 2.9394f},
+      {"mixed.Ds", "! our own comment\n# theirs\n3.1355\n1.9201 # (2, 2, 0) 12\n", 2, 3.1355f,
+       1.9201f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    IInfoClear();
+    WriteFile(dir.File(c.name), c.text);
+    float values[30] = {};
+    int count = 0;
+    Answer(dir.File(c.name));
+    ASSERT_TRUE(LVCalibrantUserInput(30, count, values, status));
+    EXPECT_EQ(count, c.count);
+    EXPECT_FLOAT_EQ(values[0], c.first * 1.0e-10f);
+    EXPECT_FLOAT_EQ(values[count - 1], c.last * 1.0e-10f);
+    for (const std::string& line : IInfoLines()) {
+      EXPECT_EQ(line.find("Problem converting"), std::string::npos) << line;
+    }
+  }
+
+  const std::filesystem::path installed =
+      "/usr/lib/python3/dist-packages/pyFAI/resources/calibration";
+  if (!std::filesystem::is_directory(installed)) {
+    GTEST_SKIP() << "pyFAI's calibrant lists are not installed";
+  }
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(installed)) {
+    if (entry.path().extension() != ".D") continue;
+    SCOPED_TRACE(entry.path().string());
+    // The first number of the file, read here independently: the first d-spacing.
+    std::FILE* file = std::fopen(entry.path().c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    char buffer[512];
+    double first = 0.0;
+    while (std::fgets(buffer, sizeof buffer, file)) {
+      const char* p = buffer + std::strspn(buffer, " \t");
+      if (*p == '#' || *p == '\n' || *p == '\r' || *p == '\0') continue;
+      first = std::strtod(p, nullptr);
+      break;
+    }
+    std::fclose(file);
+    if (!(first > 0.0)) continue;  // a list with no ring
+    IInfoClear();
+    float values[30] = {};
+    int count = 0;
+    Answer(entry.path().string());
+    ASSERT_TRUE(LVCalibrantUserInput(30, count, values, status));
+    EXPECT_GE(count, 1);
+    EXPECT_NEAR(values[0] / (first * 1.0e-10), 1.0, 1.0e-6);  // to a float's precision
+    for (const std::string& line : IInfoLines()) {
+      EXPECT_EQ(line.find("Problem converting"), std::string::npos) << line;
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 10);
+  EXPECT_EQ(status, kStatusGood);
+}
+
 TEST_F(CalibrantCommands, AUserFileIsReadUpTo30Values) {
   ScratchDir dir;
   std::string text = "! cerium dioxide and then some\n3.1241\n2.7056\n1.9131\n1.6315\n";
