@@ -421,7 +421,16 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
   auto modelOf = [&](int q, double lowU, double highU, bool widthsFree, WindowModel& m) {
     const Peak& own = peaks[static_cast<std::size_t>(q)];
     m.peaks = 0;
-    for (int j = 0; j < numPeaks && m.peaks < kMostPeaks; ++j) {
+    m.own = -1;
+    // The nearest neighbours first, so that a crowd of rings never pushes out the own one.
+    std::vector<int> order;
+    for (int j = 0; j < numPeaks; ++j) order.push_back(j);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return std::fabs(peaks[static_cast<std::size_t>(a)].twoTheta - own.twoTheta) <
+             std::fabs(peaks[static_cast<std::size_t>(b)].twoTheta - own.twoTheta);
+    });
+    for (int j : order) {
+      if (m.peaks >= kMostPeaks) break;
       const Peak& other = peaks[static_cast<std::size_t>(j)];
       const double offset = (other.twoTheta - own.twoTheta) * own.scale;
       const double reach = kTailReach * other.sigma;
