@@ -10,6 +10,10 @@
 // start, wavelength fixed, refine2 timed (best of 5, each from a new refinement object).
 // Printed: both times, their ratio, and each result's largest 2-theta error against the
 // simulated geometry (pyFAI's on a 16-pixel grid, through its own tth).
+// First, images that pyFAI draws itself (see kPyFAICases): ours against pyFAI's own peak
+// picking and refinement, errors and times side by side. "calibrate_bench pyfai [case]" runs
+// only those; the images and pyFAI's results are kept under $TMPDIR (or /tmp) in
+// lumivane_calibrate_cases/ and reused.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,6 +34,8 @@
 #include "platform/Headless.h"
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
+#include "bench/BenchSupport.h"
+#include "commands/LVCalibrant.h"
 
 namespace {
 
@@ -82,8 +88,8 @@ void QueueClicks(PHeadlessBackend& headless, const DataSet& truth) {
     const double x = (cx + u * std::cos(a) - v * std::sin(a)) / kPixel;
     const double y = (cy + u * std::sin(a) + v * std::cos(a)) / kPixel;
     const double ox = x - kBeamX, oy = y - kBeamY, length = std::hypot(ox, oy);
-    headless.QueueAnswer(IFormat("click %.2f %.2f", x - 0.5 + radial[i] * ox / length,
-                                 y - 0.5 + radial[i] * oy / length));
+    headless.QueueAnswer(IFormat("click %.2f %.2f", x + radial[i] * ox / length,
+                                 y + radial[i] * oy / length));
   }
   headless.QueueAnswer("finish");
 }
@@ -184,9 +190,235 @@ for r, c, t in zip(rows.ravel(), cols.ravel(), gr.tth(rows.ravel(), cols.ravel()
   return code == 0 && ref.seconds > 0.0 && ref.dist > 0.0;
 }
 
+
+// Images drawn by pyFAI from its own geometry (a plain 981 x 1043 detector of 172 micron
+// pixels, 0.2 m, 0.5 Angstrom, tilted), calibrated with its CeO2 d-spacings as the user file
+// from six rough clicks on the first ring, the start 3 % off in distance and 6 pixels in
+// centre, the wavelength fixed. The largest 2-theta error over every pixel against pyFAI's
+// 2-theta of the true geometry, beside that of pyFAI's own refinement of the control points
+// its peak picking finds on the same image (extracted about the true geometry, so that every
+// ring is assigned right; refined from the same start).
+const char* kPyFAIImages = R"(
+)" R"PY(import sys, time, json, os, warnings
+warnings.filterwarnings("ignore")
+import logging
+logging.disable(logging.CRITICAL)
+import numpy
+from pyFAI.azimuthalIntegrator import AzimuthalIntegrator
+from pyFAI.detectors import Detector
+from pyFAI.calibrant import get_calibrant
+from pyFAI.goniometer import SingleGeometry
+from pyFAI.geometry import Geometry
+
+out, kind, width, tilt, axis, noise, seed = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5]), int(sys.argv[6]), int(sys.argv[7])
+refine = len(sys.argv) > 8 and sys.argv[8] == "refine"
+rows, cols, px, lam, dist = 1043, 981, 172e-6, 0.5e-10, 0.2
+det = Detector(pixel1=px, pixel2=px, max_shape=(rows, cols))
+t = numpy.radians(tilt); a = numpy.radians(axis)
+ai = AzimuthalIntegrator(dist=dist, poni1=521.3 * px, poni2=489.6 * px, rot1=t * numpy.cos(a),
+                         rot2=t * numpy.sin(a), rot3=0.0, detector=det, wavelength=lam)
+cal = get_calibrant("CeO2")
+cal.wavelength = lam
+rng = numpy.random.default_rng(seed)
+if not os.path.exists(out + "/image.raw"):
+    os.makedirs(out, exist_ok=True)
+    if kind == "fake":
+        image = cal.fake_calibration_image(ai, Imax=1000.0, W=width) + 10.0
+    else:
+        sub = 4
+        s = (numpy.arange(sub) + 0.5) / sub - 0.5
+        sigma = width * px / dist
+        image = numpy.zeros((rows, cols))
+        d1, d2 = numpy.mgrid[0:rows, 0:cols].astype(numpy.float64)
+        tths = [x for x in cal.get_2th() if x is not None]
+        for a1 in s:
+            for a2 in s:
+                tt = ai.tth(d1 + a1, d2 + a2)
+                acc = numpy.zeros_like(tt)
+                for k, c in enumerate(tths):
+                    if c > tt.max() + 8 * sigma:
+                        break
+                    h = 1000.0 * (0.4 + 0.6 * ((k * 0.618034) % 1.0))
+                    acc += h * numpy.exp(-0.5 * ((tt - c) / sigma) ** 2)
+                image += acc
+        image = image / (sub * sub)
+        if kind == "gauss":
+            image *= ai.solidAngleArray((rows, cols))  # what a pixel of a real detector sees
+        image += 20.0 + 10.0 * d2 / cols
+    if noise:
+        image = rng.poisson(numpy.maximum(image, 0)).astype(numpy.float64)
+    image.astype(numpy.float32).tofile(out + "/image.raw")
+    ai.twoThetaArray((rows, cols)).astype(numpy.float64).tofile(out + "/tth.raw")
+    ai.save(out + "/truth.poni")
+    with open(out + "/ceo2.Ds", "w") as f:
+        for d in cal.dSpacing[:30]:
+            f.write("%.8f\n" % d)
+if refine and os.path.exists(out + "/pyfai.txt"):
+    print(open(out + "/pyfai.txt").read())  # the same image: pyFAI's result of an earlier run
+elif refine:
+    image = numpy.fromfile(out + "/image.raw", dtype=numpy.float32).reshape(rows, cols)
+    truth = numpy.fromfile(out + "/tth.raw", dtype=numpy.float64).reshape(rows, cols)
+    # the same start as ours: 3 % in distance, the centre 6 pixels away, no tilt
+    start = Geometry(dist=dist * 1.03, poni1=(521.3 - 4.5) * px, poni2=(489.6 + 4.2) * px,
+                     rot1=0.0, rot2=0.0, rot3=0.0, detector=det, wavelength=lam)
+    # pyFAI's peak picking is given its best chance: the control points are extracted about
+    # the true geometry (every ring assigned right), then refined from the start.
+    t0 = time.perf_counter()
+    sg = SingleGeometry("bench", image, calibrant=cal, detector=det, geometry=ai)
+    sg.extract_cp(pts_per_deg=1.0)
+    gr = sg.geometry_refinement
+    gr.dist, gr.poni1, gr.poni2 = start.dist, start.poni1, start.poni2
+    gr.rot1 = gr.rot2 = gr.rot3 = 0.0
+    gr.reset()
+    gr.refine2(1000000, fix=["wavelength", "rot3"])
+    seconds = time.perf_counter() - t0
+    tth = gr.twoThetaArray((rows, cols))
+    text = "pyfai_error %.9g\npyfai_seconds %.6f\npyfai_points %d\n" % (
+        numpy.degrees(numpy.abs(tth - truth).max()), seconds,
+        len(sg.control_points.getList()) if sg.control_points is not None else -1)
+    open(out + "/pyfai.txt", "w").write(text)
+    print(text)
+)PY";
+
+struct PyFAICase {
+  const char* name;
+  const char* kind;  // "fake": Calibrant.fake_calibration_image; "gauss": supersampled rings
+  double width;      // fake: Caglioti W (FWHM^2, rad^2); gauss: sigma in pixels
+  double tilt, axis;
+  int noise;
+};
+
+// gauss: rings of sigma `width` pixels in 2-theta, each pixel the mean of 4 x 4 points
+// through pyFAI's tth, times pyFAI's solid angle of the pixel (as a detector sees them); flat:
+// the same without the solid angle (a drawing no detector makes: the ring profile's slope
+// that the solid angle puts across a broad ring is missing from it).
+constexpr PyFAICase kPyFAICases[] = {
+    {"fake-broad-tilt3", "fake", 1.0e-4, 3.0, 30.0, 0},
+    {"fake-medium-tilt5", "fake", 1.0e-5, 5.0, 200.0, 0},
+    {"gauss0.4-tilt2-noise", "gauss", 0.4, 2.0, 120.0, 1},
+    {"gauss0.9-tilt3-noise", "gauss", 0.9, 3.0, 30.0, 1},
+    {"gauss1.9-tilt3-noise", "gauss", 1.9, 3.0, 30.0, 1},
+    {"gauss1.9-tilt0", "gauss", 1.9, 0.0, 0.0, 0},
+    {"gauss4.2-tilt4", "gauss", 4.2, 4.0, 300.0, 0},
+    {"gauss4.2-tilt5-noise", "gauss", 4.2, 5.0, 75.0, 1},
+    {"flat1.9-tilt0", "flat", 1.9, 0.0, 0.0, 0},
+    {"flat4.2-tilt4", "flat", 4.2, 4.0, 300.0, 0},
+};
+
+bool RunPyFAIImage(PHeadlessBackend& headless, const PyFAICase& c, int& status) {
+  constexpr int kRows = 1043, kColumns = 981;
+  const std::filesystem::path folder = BenchTempFolder() / "lumivane_calibrate_cases" / c.name;
+  std::filesystem::create_directories(folder);
+  const std::string scriptPath = (folder / "draw.py").string();
+  if (std::FILE* out = std::fopen(scriptPath.c_str(), "w")) {
+    std::fputs(kPyFAIImages, out);
+    std::fclose(out);
+  } else {
+    return false;
+  }
+  const std::string command = IFormat("/usr/bin/python3 '%s' '%s' %s %.9g %.9g %.9g %d 7 refine 2>/dev/null",
+                                      scriptPath.c_str(), folder.string().c_str(), c.kind,
+                                      c.width, c.tilt, c.axis, c.noise);
+  double theirs = -1.0, theirSeconds = -1.0;
+  int theirPoints = 0;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe)) {
+      std::sscanf(line, "pyfai_error %lf", &theirs);
+      std::sscanf(line, "pyfai_seconds %lf", &theirSeconds);
+      std::sscanf(line, "pyfai_points %d", &theirPoints);
+    }
+    if (pclose(pipe) != 0) return false;
+  } else {
+    return false;
+  }
+  std::FILE* in = std::fopen((folder / "image.raw").c_str(), "rb");
+  if (!in) return false;
+  DataSet& d = LVStores().Main();
+  status = kStatusGood;
+  if (!IAllocateData(kColumns, kRows, d, status)) return false;
+  IDefineWholeImage(d, kColumns, kRows);
+  const std::size_t n = static_cast<std::size_t>(kColumns) * kRows;
+  const bool readImage = std::fread(d.data.get(), sizeof(float), n, in) == n;
+  std::fclose(in);
+  std::vector<double> truthAngles(n);
+  in = std::fopen((folder / "tth.raw").c_str(), "rb");
+  if (!in) return false;
+  const bool readAngles = std::fread(truthAngles.data(), sizeof(double), n, in) == n;
+  std::fclose(in);
+  if (!readImage || !readAngles) return false;
+  d.dataDefined = kTrue;
+  CommandEvent event;
+  LVCommand("Plot_Data", event, status);
+  headless.QueueAnswer("no");
+  CommandEvent poni;
+  poni.text = (folder / "truth.poni").string();
+  if (!LVCommand("Load_PONI", poni, status)) return false;
+  const PowderGeometry truth = GeometryOf(d);
+  // Six clicks up to 2 pixels off the first ring.
+  float cx, cy, r1, r2, a;
+  if (!MPredictRingEllipse(truth, MRingTwoTheta(truth.wavelength, 3.12441816e-10), cx, cy, r1,
+                           r2, a, status)) {
+    return false;
+  }
+  d.beamCentreX += 4.2f;
+  d.beamCentreY -= 4.5f;
+  d.distance *= 1.03f;
+  d.tiltAngle = d.tiltAxisAngle = 0.0f;
+  for (const char* answer : {"yes", "yes", "yes", "no"}) headless.QueueAnswer(answer);
+  headless.QueueAnswer((folder / "ceo2.Ds").string());
+  const double radial[6] = {1.6, -1.9, 0.8, -1.2, 1.4, -0.7};
+  for (int i = 0; i < 6; ++i) {
+    const double t = 0.3 + 2.0 * M_PI * i / 6;
+    const double u = r1 * std::cos(t), v = r2 * std::sin(t);
+    const double x = (cx + u * std::cos(a) - v * std::sin(a)) / d.pixelSizeX;
+    const double y = (cy + u * std::sin(a) + v * std::cos(a)) / d.pixelSizeY;
+    const double ox = x - truth.beamX / d.pixelSizeX, oy = y - truth.beamY / d.pixelSizeY;
+    const double length = std::hypot(ox, oy);
+    headless.QueueAnswer(IFormat("click %.2f %.2f", x + radial[i] * ox / length,
+                                 y + radial[i] * oy / length));
+  }
+  headless.QueueAnswer("finish");
+  IInfoClear();
+  CommandEvent fit;
+  fit.value = kCalibrantUserFile;
+  const auto t0 = std::chrono::steady_clock::now();
+  const bool ok = LVCommand("Fit_Calibrant", fit, status);
+  const double seconds = Seconds(t0);
+  if (!ok || status != kStatusGood) {
+    std::printf("%-22s Fit_Calibrant failed, status %d\n", c.name, status);
+    status = kStatusGood;
+    return true;
+  }
+  double worst = 0.0, pixelRms = 0.0;
+  for (int iy = 0; iy < kRows; ++iy) {
+    for (int ix = 0; ix < kColumns; ++ix) {
+      PixelGeometry p;
+      if (!MDetector2DSpacing(d, static_cast<float>(ix), static_cast<float>(iy), p, status)) {
+        return false;
+      }
+      worst = std::max(worst, std::fabs(p.twoTheta - truthAngles[static_cast<std::size_t>(iy) * kColumns + ix]));
+    }
+  }
+  for (const auto& line : IInfoLines()) {
+    double v = 0.0;
+    const std::size_t at = line.find("RMS Radial distance error = ");
+    if (at != std::string::npos && line.find("(pixels)") != std::string::npos &&
+        std::sscanf(line.c_str() + at, "RMS Radial distance error = %lf", &v) == 1) {
+      pixelRms = v;
+    }
+  }
+  std::printf("%-22s ours %.5f deg (RMS %.3f px) %7.0f ms | pyFAI %.5f deg %7.0f ms (%d points)"
+              " | %s\n",
+              c.name, worst * kRadiansToDegrees, pixelRms, seconds * 1e3, theirs,
+              theirSeconds * 1e3, theirPoints,
+              worst * kRadiansToDegrees < 0.002 && worst * kRadiansToDegrees < theirs ? "ok"
+                                                                                    : "MISSED");
+  return true;
+}
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   PEnsureApplication();
   auto backend = std::make_unique<PHeadlessBackend>();
   PHeadlessBackend& headless = *backend;
@@ -198,6 +430,21 @@ int main() {
   LVRegisterAllCommands();
   CommandEvent event;
   LVCommand("Exit", event, status);  // the one-time initialisation
+
+  const std::string only = argc > 1 ? argv[1] : "";
+  if (only.empty() || only == "pyfai") {
+    std::printf("Images drawn by pyFAI (worst 2-theta error over every pixel; time of the "
+                "calibration; pyFAI: peak picking and refine2):\n");
+    for (const PyFAICase& c : kPyFAICases) {
+      if (argc > 2 && std::string(argv[2]) != c.name) continue;
+      if (!RunPyFAIImage(headless, c, status)) {
+        std::printf("%-22s pyFAI not available through /usr/bin/python3 (or its image could "
+                    "not be read)\n", c.name);
+        break;
+      }
+    }
+    if (only == "pyfai") return 0;
+  }
 
   DataSet& d = LVStores().Main();
   status = kStatusGood;

@@ -37,7 +37,7 @@ int NeedImage(const char* routine, const DataSet& d, int& status) {
   return ICheckData(std::string(routine) + ": data", d, status);
 }
 
-// Clicked pixels, any number until FINISH (at most `capacity`), as pixel-centre coordinates.
+// Clicked points, any number until FINISH (at most `capacity`), in data coordinates.
 // False when cancelled.
 int ClickPoints(const DataSet& d, const std::string& prompt, int capacity, std::vector<float>& x,
                 std::vector<float>& y, int& status) {
@@ -48,10 +48,6 @@ int ClickPoints(const DataSet& d, const std::string& prompt, int capacity, std::
       {d, prompt, kTrue, kFalse, kFalse, kFalse, capacity, count, x.data(), y.data(), status});
   x.resize(static_cast<std::size_t>(std::max(count, 0)));
   y.resize(static_cast<std::size_t>(std::max(count, 0)));
-  for (std::size_t i = 0; i < x.size(); ++i) {
-    x[i] += 0.5f;
-    y[i] += 0.5f;
-  }
   return ok;
 }
 
@@ -377,7 +373,7 @@ int LVBeamFitPowder(DataSet& d, int& status) {
   }
   float limit = 0.0f;
   {
-    const double u0 = (lx + 0.5) * px - e.cx, v0 = (ly + 0.5) * py - e.cy;
+    const double u0 = lx * px - e.cx, v0 = ly * py - e.cy;
     const double c = std::cos(e.angle), s = std::sin(e.angle);
     const double u = c * u0 + s * v0, v = -s * u0 + c * v0;
     limit = static_cast<float>(std::fabs(

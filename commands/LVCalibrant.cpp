@@ -25,9 +25,8 @@ namespace {
 constexpr int kRingPoints = 200;
 constexpr int kMaximumRings = 30;
 constexpr int kSegments = 180;
-// The half-width (pixels) of the search about the fitted geometry, unless the fit's RMS
-// error asks for more.
-constexpr double kNarrowPixels = 4.0;
+// Rounds of locating the rings by their profiles about the last fit, at most.
+constexpr int kProfileRounds = 3;
 
 int gFitCentre = kTrue, gFitTilt = kTrue, gFitDistance = kTrue, gFitWavelength = kTrue;
 
@@ -144,7 +143,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   }
   const int rings = static_cast<int>(table.size());
 
-  // 3. Points on the first ring (pixel centres, in metres).
+  // 3. Points on the first ring (the clicked points, in metres).
   const double px = d.pixelSizeX, py = d.pixelSizeY;
   std::vector<float> x(kRingPoints), y(kRingPoints);
   int n = 0;
@@ -156,8 +155,8 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     return kFalse;
   }
   for (int i = 0; i < n; ++i) {
-    x[i] = static_cast<float>((x[i] + 0.5) * px);
-    y[i] = static_cast<float>((y[i] + 0.5) * py);
+    x[i] = static_cast<float>(x[i] * px);
+    y[i] = static_cast<float>(y[i] * py);
   }
 
   // 4. Centre and radius estimates.
@@ -330,34 +329,52 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     ReportGeometry(d, g, status);
   }
 
-  // 9. Every ring searched again about the geometry fitted from all of them: the first
-  // searches were centred on rough predictions (the clicks, the first ring's ellipse scaled),
-  // and a ring off the middle of its window leans towards that middle.
+  // 9. Every ring located again about the geometry fitted from all of them, now by its
+  // profile in 2-theta: the first searches took the centre of mass of radial profiles about
+  // rough predictions, which the tails of neighbouring rings, the window's edges and the
+  // ring's slant on a tilted detector pull by tenths of a pixel. Each round's points are
+  // fitted, and the next round locates the rings about that fit; the rounds stop once the
+  // geometry holds still.
   if (rms > 0.0f) {
-    std::vector<float> againX(kRingPoints), againY(kRingPoints);
-    for (int k = 0; k < rings; ++k) {
-      const double twoTheta = MRingTwoTheta(g.wavelength, ds[k]);
-      float pcx = 0.0f, pcy = 0.0f, p1 = 0.0f, p2 = 0.0f, pa = 0.0f;
-      if (!std::isfinite(twoTheta) ||
-          !MPredictRingEllipse(g, twoTheta, pcx, pcy, p1, p2, pa, status)) {
-        if (status != kStatusGood) return kFalse;
-        continue;
-      }
-      // About a good prediction a narrow window will do: the wide one of the first search
-      // adds the counting noise of many background pixels to each centre of mass.
-      const double narrow = std::max(kNarrowPixels * px, 6.0 * rms);
-      const float limit = std::min(searchLimit(k), static_cast<float>(narrow));
-      if (!(p2 > limit)) continue;
-      int found = 0;
-      if (!LVFindRingCoordinates(d, pcx, pcy, p1, p2, pa, limit, kSegments, kRingPoints, found,
-                                 againX.data(), againY.data(), status)) {
+    std::vector<float> againX(xs.size()), againY(ys.size());
+    std::vector<int> found(counts.size(), 0);
+    for (int round = 0; round < kProfileRounds; ++round) {
+      if (!MRingProfilePoints(d, g, rings, ds.data(), kSegments, kRingPoints, found.data(),
+                              againX.data(), againY.data(), status)) {
         return kFalse;
       }
-      if (found < counts[k] / 2) continue;  // the first search saw more of this ring
-      const std::size_t base = static_cast<std::size_t>(k) * kRingPoints;
-      std::copy(againX.begin(), againX.begin() + found, xs.begin() + base);
-      std::copy(againY.begin(), againY.begin() + found, ys.begin() + base);
-      counts[k] = found;
+      int total = 0;
+      for (int k = 0; k < rings; ++k) total += found[static_cast<std::size_t>(k)];
+      if (total < 6) break;
+      for (int k = 0; k < rings; ++k) {
+        float* fx = againX.data() + static_cast<std::size_t>(k) * kRingPoints;
+        float* fy = againY.data() + static_cast<std::size_t>(k) * kRingPoints;
+        if (!MRingRejectOutliers(g, ds[static_cast<std::size_t>(k)], rms, 4.0f, kRingPoints,
+                                 found[static_cast<std::size_t>(k)], fx, fy, status)) {
+          return kFalse;
+        }
+      }
+      std::vector<float> trialDs(ds);
+      PowderGeometry trial = g;
+      float trialRms = 0.0f;
+      const RingTable again{kRingPoints, kMaximumRings, rings, found.data(), againX.data(),
+                            againY.data()};
+      flags.wavelength = gFitWavelength && rings >= 4 ? kTrue : kFalse;
+      if (!MFitPowderRings(again, flags, trial, trialDs.data(), trialRms, status)) {
+        if (status != kStatusGood) return kFalse;
+        break;  // the profile points give no fit: the points found before stay
+      }
+      const double moved = std::hypot(trial.beamX - g.beamX, trial.beamY - g.beamY) / px +
+                           std::fabs(trial.distance - g.distance) / px;
+      xs = againX;
+      ys = againY;
+      counts = found;
+      g = trial;
+      rms = trialRms;
+      IInfo(IFormat("Rings located by their 2-theta profiles: %i points, RMS %f (pixels)", total,
+                    rms / px),
+            status);
+      if (moved < 0.01) break;
     }
   }
 

@@ -53,7 +53,7 @@ int BSLWriteFailed(const std::string& fileName, int& status) {
 
 int FInput1DASCII(const std::string& fileName, int capacity, int& count, float* values,
                   int& status) {
-  static constexpr IRoutine kR{"FInput1DASCII", "V0.3"};
+  static constexpr IRoutine kR{"FInput1DASCII", "V0.4"};
   if (IBad(kR, status)) return kFalse;
   count = 0;
   bool refused = false;
@@ -63,7 +63,12 @@ int FInput1DASCII(const std::string& fileName, int capacity, int& count, float* 
   std::string line;
   while (count < capacity && values && IReadLine(file.get(), 256, line)) {
     const int first = IFirstNonBlank(line, 0);
-    if (first >= 0 && line[static_cast<std::size_t>(first)] == '!') continue;
+    // '!' is our comment mark; '#' is the one of the d-spacing lists that calibrant
+    // collections publish (a "#" header, then "3.1241 # (1, 1, 1) 8" lines), read as they are.
+    if (first >= 0 && (line[static_cast<std::size_t>(first)] == '!' ||
+                       line[static_cast<std::size_t>(first)] == '#')) {
+      continue;
+    }
     float value = 0.0f;
     if (IToken2Real(line, value, status)) {
       values[count++] = value;

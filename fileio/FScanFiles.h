@@ -25,7 +25,8 @@ int FChiImageInfo(std::FILE* file, int& points, int& columns, int& elementType, 
 // Writes the region of interest; a one-row region with variances in the "N errors" form.
 int FOutputChiplot(const std::string& fileName, const DataSet& dataSet, int& status);
 
-// One real per line, '!' lines are comments; at most `capacity` values.
+// One real per line (text after the number is ignored), '!' and '#' lines are comments; at
+// most `capacity` values.
 int FInput1DASCII(const std::string& fileName, int capacity, int& count, float* values,
                   int& status);
 

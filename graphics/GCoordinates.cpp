@@ -77,7 +77,7 @@ int GAddCoordinate(PCanvas* canvas, const DataSet& d, int drawLines, int rubberB
 }
 
 int GGetCoordinates(const CoordinateRequest& r) {
-  static constexpr IRoutine kR{"GGetCoordinates", "V0.5"};
+  static constexpr IRoutine kR{"GGetCoordinates", "V0.6"};
   if (IBad(kR, r.status)) return kFalse;
   int& status = r.status;
   const DataSet& d = r.dataSet;
@@ -171,8 +171,14 @@ int GGetCoordinates(const CoordinateRequest& r) {
           gInput.firstColumn = column;
           gInput.firstRow = row;
           GSpyGlassUpdate(column, row, d, status);
+        } else if (event.dataGiven) {
+          // A scripted click names the point itself.
+          add(event.dataX, event.dataY);
         } else {
-          add(static_cast<float>(column), static_cast<float>(row));
+          // The point the user pointed at: the middle of the data under the screen pixel, not
+          // the corner of the first pixel there (half a pixel low-left even at magnification
+          // 1, more when the image is reduced).
+          add(GWindowToPointX(x, d), GWindowToPointY(y, d));
         }
         backend.Present();
         break;

@@ -1,7 +1,8 @@
 // Points given by clicking on the image: the analysis commands that need a beam-centre
 // estimate, the corners of a polygon or points on a ring collect them here. A small modeless
 // control dialog offers "FINISH INPUT", "CANCEL OPERATION" and "KEYBOARD ENTRY" while each
-// click on the image adds the data pixel under it, with markers, connecting lines and a
+// click on the image adds the data point under it (the middle of the data under the
+// screen pixel; a scripted click gives its point exactly), with markers, connecting lines and a
 // rubber line or box that follows the mouse from the last point. In two-click mode
 // ("Two_Click_Mode", kept between runs) the first click centres the spy-glass on a pixel and
 // the second, inside the spy-glass, picks the point to a ninth of a pixel.

@@ -449,6 +449,44 @@ float GWindowToDataY(int py, const DataSet& d) {
   return static_cast<float>((t - yb - py) * d.reduction + d.displayStartY);
 }
 
+namespace {
+
+// The middle of the part of [low, high) that lies on the image's numPixels pixels; a window
+// pixel beside the image stands for the edge pixel, as GWindowToPixelX/Y decide it.
+float PointInside(double low, double high, int numPixels) {
+  const double top = numPixels > 0 ? numPixels : 1;
+  const double a = std::max(low, 0.0), b = std::min(high, top);
+  if (a < b) return static_cast<float>(0.5 * (a + b));
+  return static_cast<float>(low >= top ? top - 0.5 : 0.5);
+}
+
+// The data interval under window step k (counted from the image's first displayed pixel).
+void WindowStepToData(int k, int start, const DataSet& d, double& low, double& high) {
+  if (d.magnification > 0) {
+    low = static_cast<double>(k) / d.magnification + start;
+    high = low + 1.0 / d.magnification;
+  } else {
+    const int r = std::max(d.reduction, 1);
+    low = static_cast<double>(k) * r + start;
+    high = low + r;
+  }
+}
+
+}  // namespace
+
+float GWindowToPointX(int px, const DataSet& d) {
+  double low = 0.0, high = 0.0;
+  WindowStepToData(px - gState.imageLeft, d.displayStartX, d, low, high);
+  return PointInside(low, high, d.numX);
+}
+
+float GWindowToPointY(int py, const DataSet& d) {
+  double low = 0.0, high = 0.0;
+  WindowStepToData(gState.heightMinusOne - gState.imageBelow - py, d.displayStartY, d, low,
+                   high);
+  return PointInside(low, high, d.numY);
+}
+
 float GWindowToWorldX(int px) {
   const GraphicsState& s = gState;
   if (s.width <= 0) return s.worldMinX;

@@ -98,6 +98,11 @@ int GDataToWindowX(float x, const DataSet& d);
 int GDataToWindowY(float y, const DataSet& d);
 float GWindowToDataX(int px, const DataSet& d);
 float GWindowToDataY(int py, const DataSet& d);
+// The data coordinate a click at window pixel px (py) stands for: the middle of the data area
+// under that window pixel (a pixel's centre at magnification 1, the middle of the block of
+// pixels when reduced, of the pixel's part when magnified), kept on the image.
+float GWindowToPointX(int px, const DataSet& d);
+float GWindowToPointY(int py, const DataSet& d);
 
 // Graph mappings.
 float GWindowToWorldX(int px);

@@ -211,6 +211,12 @@ int MFitEllipse(int maxPoints, int points, const float x[], const float y[], int
 }
 
 bool MPowderRadius(const PowderGeometry& g, double x, double y, double& radius) {
+  double path = 0.0;
+  return MPowderRadiusAndPath(g, x, y, radius, path);
+}
+
+bool MPowderRadiusAndPath(const PowderGeometry& g, double x, double y, double& radius,
+                          double& path) {
   const double alpha = M_PI / 2.0 - g.tiltAxisAngle;
   const double sa = std::sin(alpha), ca = std::cos(alpha);
   const double gx = x - g.beamX, hy = y - g.beamY;
@@ -222,7 +228,9 @@ bool MPowderRadius(const PowderGeometry& g, double x, double y, double& radius) 
   const double m = std::cos(static_cast<double>(g.tiltAngle)) * d * gt / z;
   const double lt = d * l / z;
   radius = std::sqrt(m * m + lt * lt);
-  return std::isfinite(radius);
+  const double across = std::cos(static_cast<double>(g.tiltAngle)) * gt;
+  path = std::sqrt(across * across + l * l + z * z);
+  return std::isfinite(radius) && std::isfinite(path);
 }
 
 bool MPowderResidual(const PowderGeometry& g, double twoTheta, double x, double y,

@@ -75,6 +75,9 @@ struct RingTable {
 // The tilt-corrected radius (metres) of a detector position (metres) for the geometry; false
 // when the sample cannot see the point.
 bool MPowderRadius(const PowderGeometry& geometry, double x, double y, double& radius);
+// The same, and the distance (metres) from the sample to the point.
+bool MPowderRadiusAndPath(const PowderGeometry& geometry, double x, double y, double& radius,
+                          double& path);
 
 // The residual of a point on a ring of 2-theta twoTheta: its radius - D tan 2theta.
 bool MPowderResidual(const PowderGeometry& geometry, double twoTheta, double x, double y,
@@ -119,3 +122,14 @@ int LVFindRingCoordinates(const DataSet& dataSet, float centreX, float centreY, 
 int LVFindCircleCoordinates(const DataSet& dataSet, float centreX, float centreY, float radius,
                             float searchLimit, int segments, int maxPoints, int& points,
                             float x[], float y[], int& status);
+
+// Points on the rings of the image located about a geometry (metres, radians): every pixel
+// is placed at its 2-theta, and in each of `segments` azimuthal segments each ring's pixels
+// are fitted as a Gaussian peak in 2-theta over a straight background, with the tails of the
+// neighbouring rings that reach into its window as peaks of their own. The peak's 2-theta on
+// the segment's mean azimuth gives the point. Rings of one d-spacing share their points;
+// rings the wavelength cannot reach have none. Points (metres) go into the ring table x, y of
+// row length maxPoints, counts[k] for ring k. Masked pixels take no part.
+int MRingProfilePoints(const DataSet& dataSet, const PowderGeometry& geometry, int rings,
+                       const float dSpacings[], int segments, int maxPoints, int counts[],
+                       float x[], float y[], int& status);

@@ -116,9 +116,9 @@ TEST_F(BeamFitCommands, AnEllipseThroughClicksGivesItsCentreAndAxes) {
   }
   Answer("finish");
   ASSERT_TRUE(Run("Beam_Fit_Ellipse"));
-  // Pixel (i, j) clicked means its centre, i + 0.5: half a pixel's rounding at most.
-  EXPECT_NEAR(Main().beamCentreX, 230.0f, 0.3f);
-  EXPECT_NEAR(Main().beamCentreY, 260.0f, 0.3f);
+  // The clicks are the points themselves (to the hundredth of a pixel written).
+  EXPECT_NEAR(Main().beamCentreX, 230.0f, 0.05f);
+  EXPECT_NEAR(Main().beamCentreY, 260.0f, 0.05f);
   EXPECT_TRUE(InfoHas("Ellipse first axis angle = ", true));
   bool axes = false;
   for (const auto& line : IInfoLines()) {

@@ -99,8 +99,8 @@ TEST_F(Coordinates, AFixedCountEndsWithItsLastClickAndFinishDoesNotEndIt) {
   Answer({"finish", "click 10.5 20.5"});
   EXPECT_TRUE(Get(1, 1));
   EXPECT_EQ(count, 1);
-  EXPECT_FLOAT_EQ(xs[0], 10.0f);  // the pixel index under the click
-  EXPECT_FLOAT_EQ(ys[0], 20.0f);
+  EXPECT_FLOAT_EQ(xs[0], 10.5f);  // a scripted click is the point itself
+  EXPECT_FLOAT_EQ(ys[0], 20.5f);
   EXPECT_EQ(headless->PendingAnswers(), 0u);
   EXPECT_TRUE(InfoHas("INFO: CLICK ON POINTS:"));
 
@@ -198,10 +198,10 @@ TEST_F(Coordinates, CommandsTakeTheirPointsFromClicks) {
 
   CommandEvent event;
   event.value = 852;
-  Answer({"click 30.5 40.5"});
+  Answer({"click 30.7 40.2"});
   ASSERT_TRUE(LVCommand("Beam_Centre", event, status));
-  EXPECT_FLOAT_EQ(d.beamCentreX, 30.0f);
-  EXPECT_FLOAT_EQ(d.beamCentreY, 40.0f);
+  EXPECT_FLOAT_EQ(d.beamCentreX, 30.7f);
+  EXPECT_FLOAT_EQ(d.beamCentreY, 40.2f);
   event.value = 853;
   Answer({"click 20 20", "click 40 60"});
   ASSERT_TRUE(LVCommand("Beam_Centre", event, status));
@@ -211,6 +211,86 @@ TEST_F(Coordinates, CommandsTakeTheirPointsFromClicks) {
   Answer({"click 10 10", "click 40 50"});
   ASSERT_TRUE(LVCommand("Distance", CommandEvent{}, status));
   EXPECT_TRUE(InfoHas("INFO: Distance between points = 50.000000 pixels"));
+  EXPECT_EQ(status, kStatusGood);
+}
+
+// Where a click on the screen lands in the data, for magnified and reduced views: the middle
+// of the data area under the screen pixel, on the image.
+TEST_F(Coordinates, AClickStandsForTheMiddleOfTheDataUnderTheScreenPixel) {
+  struct Case {
+    int magnification, reduction, startX, startY;
+    float dataX, dataY;        // a place on the image; the click is on the screen pixel there
+    float expectX, expectY;    // the point the click gives
+  };
+  const Case cases[] = {
+      {1, 1, 0, 0, 10.0f, 20.0f, 10.5f, 20.5f},     // one pixel per screen pixel: its centre
+      {1, 1, 0, 0, 10.9f, 20.99f, 10.5f, 20.5f},
+      {1, 1, 7, 5, 30.2f, 44.7f, 30.5f, 44.5f},     // panned
+      {2, 1, 0, 0, 10.0f, 20.0f, 10.25f, 20.25f},   // each screen pixel covers half a pixel
+      {2, 1, 0, 0, 10.6f, 20.6f, 10.75f, 20.75f},
+      {4, 1, 3, 2, 12.3f, 7.9f, 12.375f, 7.875f},
+      {0, 2, 0, 0, 10.0f, 20.0f, 11.0f, 21.0f},     // reduced: the middle of the block
+      {0, 3, 0, 0, 30.0f, 60.0f, 31.5f, 61.5f},
+      {0, 3, 0, 0, 32.9f, 62.9f, 31.5f, 61.5f},
+      {0, 3, 1, 1, 30.0f, 60.0f, 29.5f, 59.5f},     // blocks counted from the first shown pixel
+      {0, 3, 0, 0, 99.5f, 79.5f, 99.5f, 79.0f},     // a block cut by the edge: its part inside
+      {0, 4, 0, 0, 97.0f, 77.0f, 98.0f, 78.0f},
+  };
+  DataSet& d = LVStores().Main();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "magnification " << c.magnification << " reduction "
+                                      << c.reduction << " at " << c.dataX << ", " << c.dataY);
+    d.magnification = c.magnification;
+    d.reduction = c.reduction;
+    d.displayStartX = c.startX;
+    d.displayStartY = c.startY;
+    const int px = GDataToWindowX(c.dataX, d), py = GDataToWindowY(c.dataY, d);
+    EXPECT_FLOAT_EQ(GWindowToPointX(px, d), c.expectX);
+    EXPECT_FLOAT_EQ(GWindowToPointY(py, d), c.expectY);
+    // The point is drawn on the screen pixel that was clicked.
+    EXPECT_EQ(GDataToWindowX(c.expectX, d), px);
+    EXPECT_EQ(GDataToWindowY(c.expectY, d), py);
+  }
+  // Beside the image: the edge pixels, as the pixel under the cursor is reported.
+  d.magnification = 1;
+  d.reduction = 1;
+  d.displayStartX = d.displayStartY = 0;
+  EXPECT_FLOAT_EQ(GWindowToPointX(GDataToWindowX(0.0f, d) - 20, d), 0.5f);
+  EXPECT_FLOAT_EQ(GWindowToPointX(GDataToWindowX(99.0f, d) + 20, d), 99.5f);
+  EXPECT_FLOAT_EQ(GWindowToPointY(GDataToWindowY(79.0f, d) - 20, d), 79.5f);
+}
+
+// Scripted clicks are taken exactly by every command that collects points, whatever the view.
+TEST_F(Coordinates, ScriptedClicksAreTakenExactly) {
+  DataSet& d = LVStores().Main();
+  struct View {
+    int magnification, reduction;
+  };
+  for (const View v : {View{1, 1}, View{3, 1}, View{0, 3}}) {
+    SCOPED_TRACE(::testing::Message() << "magnification " << v.magnification << " reduction "
+                                      << v.reduction);
+    d.magnification = v.magnification;
+    d.reduction = v.reduction;
+    Answer({"click 40.7 20.2", "click 3.25 70.875", "finish"});
+    EXPECT_TRUE(Get(0, 8));
+    ASSERT_EQ(count, 2);
+    EXPECT_FLOAT_EQ(xs[0], 40.7f);
+    EXPECT_FLOAT_EQ(ys[0], 20.2f);
+    EXPECT_FLOAT_EQ(xs[1], 3.25f);
+    EXPECT_FLOAT_EQ(ys[1], 70.875f);
+    CommandEvent event;
+    event.value = 852;
+    Answer({"click 60.7 50.2"});
+    ASSERT_TRUE(LVCommand("Beam_Centre", event, status));
+    EXPECT_FLOAT_EQ(d.beamCentreX, 60.7f);
+    EXPECT_FLOAT_EQ(d.beamCentreY, 50.2f);
+  }
+  // Commands that want whole pixels take the pixel the point lies on.
+  d.magnification = 1;
+  d.reduction = 1;
+  Answer({"3", "click 60.9 50.9", "finish"});
+  ASSERT_TRUE(LVCommand("Mask_Circles", CommandEvent{}, status));
+  EXPECT_TRUE(InfoHas("INFO: Masked with 3 diameter circle at (60, 50)"));
   EXPECT_EQ(status, kStatusGood);
 }
 
@@ -284,9 +364,13 @@ TEST(CoordinateWindow, ClicksOnTheRealWindowAndFinishInTheControlDialog) {
                                kFalse, kTrue, 10, count, xs, ys, status}));
   EXPECT_TRUE(sawDialog);
   ASSERT_EQ(count, 3);
+  // A click on the screen gives the middle of the data under the clicked screen pixel.
   for (int k = 0; k < 3; ++k) {
-    EXPECT_FLOAT_EQ(xs[k], static_cast<float>(GWindowToPixelX(clicks[k].x(), d)));
-    EXPECT_FLOAT_EQ(ys[k], static_cast<float>(GWindowToPixelY(clicks[k].y(), d)));
+    const double perPixel = d.magnification > 0 ? 1.0 / d.magnification : d.reduction;
+    EXPECT_NEAR(xs[k], GWindowToDataX(clicks[k].x(), d) + 0.5 * perPixel, 1e-4);
+    EXPECT_NEAR(ys[k], GWindowToDataY(clicks[k].y(), d) + 0.5 * perPixel, 1e-4);
+    EXPECT_EQ(GDataToWindowX(xs[k], d), clicks[k].x());
+    EXPECT_EQ(GDataToWindowY(ys[k], d), clicks[k].y());
   }
   EXPECT_EQ(backend->ClickDialog(), nullptr);
   if (const char* keep = std::getenv("LV_KEEP_PICTURES")) {

@@ -424,3 +424,126 @@ TEST_F(RingSearch, PointsFoundOnThreeRingsFitTheGeometry) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rings located by their 2-theta profiles about a geometry that is a little off: broad rings
+// whose tails overlap, narrow ones, a tilted detector, counting noise. The points lie on the
+// true rings, not on the rings of the geometry they were looked for about.
+TEST(RingProfile, PointsLieOnTheTrueRingsForNarrowAndOverlappingBroadRings) {
+  struct Case {
+    const char* what;
+    double fwhmPixels;  // ring width at the detector
+    double tilt;        // radians
+    bool noise;
+    double meanLimit, worstLimit;  // pixels
+  };
+  const Case cases[] = {
+      {"narrow", 1.2, 0.05, false, 0.01, 0.05},
+      {"medium, tilted", 3.0, 0.08, false, 0.01, 0.05},
+      {"broad, tails overlapping", 10.0, 0.06, false, 0.1, 0.2},
+      {"medium with counting noise", 4.0, 0.07, true, 0.03, 0.6},
+  };
+  const std::vector<float> table = {3.1241f, 2.7056f, 1.9131f, 1.6315f, 1.5621f, 1.3528f};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetCoreState();
+    MRandomRestart();
+    int status = kStatusGood;
+    DataSet image;
+    ASSERT_TRUE(IAllocateData(700, 660, image, status));
+    image.beamCentreX = 351.3f;
+    image.beamCentreY = 318.6f;
+    image.distance = 0.06f;
+    image.pixelSizeX = image.pixelSizeY = 1.0e-4f;
+    image.wavelength = 0.7e-10f;
+    image.tiltAxisAngle = 0.5f;
+    image.tiltAngle = static_cast<float>(c.tilt);
+    PowderSimulation s;
+    s.dSpacings = table;
+    s.fwhm = static_cast<float>(c.fwhmPixels * 1.0e-4 / 0.06);
+    s.peakIntensity = 1000.0f;
+    s.fallOff = 1.0f;
+    s.background = 20.0f;
+    s.poissonNoise = c.noise ? kTrue : kFalse;
+    ASSERT_TRUE(MSimulatePowder(image, s, status));
+    const PowderGeometry truth{image.beamCentreX * 1.0e-4f, image.beamCentreY * 1.0e-4f,
+                               0.06f, 0.7e-10f, 0.5f, static_cast<float>(c.tilt)};
+    // As a detector sees the rings: each pixel through its solid angle, which falls as the
+    // cube of its distance from the sample.
+    for (int iy = 0; iy < image.numY; ++iy) {
+      for (int ix = 0; ix < image.numX; ++ix) {
+        const double x = (ix + 0.5) * 1.0e-4, y = (iy + 0.5) * 1.0e-4;
+        double r = 0.0, path = 0.0;
+        ASSERT_TRUE(MPowderRadiusAndPath(truth, x, y, r, path));
+        image.data[IIndex(image, ix, iy)] *= static_cast<float>(std::pow(0.06 / path, 3));
+      }
+    }
+    PowderGeometry off = truth;  // as after a first fit: half a pixel and 0.1 % away
+    off.beamX += 0.4e-4f;
+    off.beamY -= 0.3e-4f;
+    off.distance *= 1.001f;
+    off.tiltAngle *= 0.98f;
+    std::vector<float> ds(table.size());
+    for (std::size_t k = 0; k < ds.size(); ++k) ds[k] = table[k] * 1.0e-10f;
+    const int rings = static_cast<int>(ds.size());
+    std::vector<float> x(static_cast<std::size_t>(rings) * 200), y(x.size());
+    std::vector<int> counts(ds.size());
+    ASSERT_TRUE(MRingProfilePoints(image, off, rings, ds.data(), 180, 200, counts.data(),
+                                   x.data(), y.data(), status));
+    for (int k = 0; k < rings; ++k) {
+      const double twoTheta = MRingTwoTheta(truth.wavelength, ds[static_cast<std::size_t>(k)]);
+      // Rings wholly on the image give a point in nearly every segment.
+      float cx, cy, r1, r2, a;
+      ASSERT_TRUE(MPredictRingEllipse(truth, twoTheta, cx, cy, r1, r2, a, status));
+      if (r1 < 0.028f) {
+        EXPECT_GT(counts[static_cast<std::size_t>(k)], c.fwhmPixels < 2.0 ? 90 : 150) << "ring " << k;
+      }
+      double sum = 0.0, worst = 0.0;
+      for (int i = 0; i < counts[static_cast<std::size_t>(k)]; ++i) {
+        double residual = 0.0;
+        const std::size_t at = static_cast<std::size_t>(k) * 200 + i;
+        ASSERT_TRUE(MPowderResidual(truth, twoTheta, x[at], y[at], residual));
+        sum += residual / 1.0e-4;
+        worst = std::max(worst, std::fabs(residual) / 1.0e-4);
+      }
+      const int n = counts[static_cast<std::size_t>(k)];
+      if (n == 0) continue;
+      EXPECT_LT(std::fabs(sum / n), c.meanLimit) << "ring " << k;
+      EXPECT_LT(worst, c.worstLimit) << "ring " << k;
+    }
+    EXPECT_EQ(status, kStatusGood);
+  }
+}
+
+TEST(RingProfile, MaskedPixelsAndUnreachableRingsGiveNoPoints) {
+  int status = kStatusGood;
+  DataSet image;
+  ASSERT_TRUE(IAllocateData(200, 200, image, status));
+  image.pixelSizeX = image.pixelSizeY = 1.0e-4f;
+  PowderSimulation s;
+  s.dSpacings = {3.1241f};
+  s.fwhm = 0.003f;
+  s.peakIntensity = 1000.0f;
+  s.fallOff = 1.0f;
+  image.beamCentreX = image.beamCentreY = 100.0f;
+  image.distance = 0.02f;
+  image.wavelength = 1.0e-10f;
+  ASSERT_TRUE(MSimulatePowder(image, s, status));
+  const PowderGeometry g{0.01f, 0.01f, 0.02f, 1.0e-10f, 0.0f, 0.0f};
+  const float ds[2] = {3.1241e-10f, 0.4e-10f};  // the second beyond the wavelength's reach
+  std::vector<float> x(400), y(400);
+  int counts[2] = {-1, -1};
+  ASSERT_TRUE(MRingProfilePoints(image, g, 2, ds, 90, 200, counts, x.data(), y.data(), status));
+  EXPECT_GT(counts[0], 80);
+  EXPECT_EQ(counts[1], 0);
+  ASSERT_TRUE(IAllocateMask(image, status));
+  image.maskInUse = kTrue;
+  for (std::size_t i = 0; i < IElementCount(image); ++i) image.mask[i] = 1;
+  ASSERT_TRUE(MRingProfilePoints(image, g, 2, ds, 90, 200, counts, x.data(), y.data(), status));
+  EXPECT_EQ(counts[0], 0);
+  EXPECT_FALSE(MRingProfilePoints(image, g, 0, ds, 90, 200, counts, x.data(), y.data(), status));
+  EXPECT_EQ(status, kStatusIntRange1);
+}
+
+}  // namespace
