@@ -103,6 +103,88 @@ void StartLibrary() {
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
 }
 
+// The file that holds an object: its name as the library opened it, and what stat says of it.
+struct HoldingFile {
+  std::string name;
+  struct stat info {};
+  std::int64_t length = -1;  // -1: no regular file, or not known
+};
+
+HoldingFile FileOf(hid_t object) {
+  HoldingFile held;
+  Handle file(H5Iget_file_id(object), H5Fclose);
+  const ssize_t n = file ? H5Fget_name(file.get(), nullptr, 0) : -1;
+  if (n <= 0 || n > 4096) return held;
+  std::string name(static_cast<std::size_t>(n) + 1, '\0');
+  if (H5Fget_name(file.get(), name.data(), name.size()) != n) return held;
+  name.resize(static_cast<std::size_t>(n));
+  held.name = name;
+  if (stat(name.c_str(), &held.info) == 0 && S_ISREG(held.info.st_mode)) {
+    held.length = static_cast<std::int64_t>(held.info.st_size);
+  }
+  return held;
+}
+
+std::string Folder(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Whether every path the library may open for a file named by an external link, external or
+// virtual storage is, where it exists, a regular file (and not the holder itself, when
+// `notHolder`): the name as written (absolute, or from the working folder), from the holder's
+// folder, and from the prefix the environment names ("${ORIGIN}": the holder's folder).
+// `length` is the shortest of them, -1 when none exists.
+bool RegularSource(const std::string& name, const HoldingFile& holder, const char* variable,
+                   bool notHolder, std::int64_t& length) {
+  std::vector<std::string> paths{name};
+  if (name.empty()) return false;
+  if (name[0] != '/') {
+    paths.push_back(Folder(holder.name) + "/" + name);
+    if (const char* value = std::getenv(variable)) {
+      std::string prefix = value;
+      const std::string origin = "${ORIGIN}";
+      if (prefix.rfind(origin, 0) == 0) prefix = Folder(holder.name) + prefix.substr(origin.size());
+      if (!prefix.empty()) paths.push_back(prefix + "/" + name);
+    }
+  }
+  length = -1;
+  for (const std::string& path : paths) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) continue;
+    if (!S_ISREG(info.st_mode)) return false;
+    if (notHolder && info.st_dev == holder.info.st_dev && info.st_ino == holder.info.st_ino) {
+      return false;
+    }
+    const auto size = static_cast<std::int64_t>(info.st_size);
+    length = length < 0 ? size : std::min(length, size);
+  }
+  return true;
+}
+
+// Whether the link at `path` may be followed: an external link's file must be a regular file
+// where it exists (the library would open a pipe and wait on it for ever). A missing file is
+// let through: the library fails on it, and says so.
+bool LinkSafe(hid_t file, const std::string& path) {
+  H5L_info_t info;
+  if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0) return false;
+  if (info.type != H5L_TYPE_EXTERNAL) return true;
+  if (info.u.val_size == 0 || info.u.val_size > 8192) return false;
+  std::vector<char> value(info.u.val_size);
+  unsigned flags = 0;
+  const char* target = nullptr;
+  const char* object = nullptr;
+  if (H5Lget_val(file, path.c_str(), value.data(), value.size(), H5P_DEFAULT) < 0 ||
+      H5Lunpack_elink_val(value.data(), value.size(), &flags, &target, &object) < 0 || !target) {
+    return false;
+  }
+  std::int64_t length = -1;
+  return RegularSource(std::string(target, strnlen(target, value.size())), FileOf(file),
+                       "HDF5_EXT_PREFIX", false, length);
+}
+
+
 // Whether every component of an absolute path exists as a link (without which H5Lexists on
 // the whole path fails rather than answering no).
 bool PathExists(hid_t file, const std::string& path) {
@@ -110,7 +192,8 @@ bool PathExists(hid_t file, const std::string& path) {
   while (from <= path.size()) {
     std::size_t slash = path.find('/', from);
     if (slash == std::string::npos) slash = path.size();
-    if (H5Lexists(file, path.substr(0, slash).c_str(), H5P_DEFAULT) <= 0) return false;
+    const std::string link = path.substr(0, slash);
+    if (H5Lexists(file, link.c_str(), H5P_DEFAULT) <= 0 || !LinkSafe(file, link)) return false;
     from = slash + 1;
   }
   return true;
@@ -302,7 +385,10 @@ bool SearchGroup(Search& search, const std::string& group, int depth) {
     const std::string path = prefix + name;
     H5O_info_t info;
     // An external link to a missing file fails here and is passed over.
-    if (H5Oget_info_by_name(search.file, path.c_str(), &info, H5P_DEFAULT) < 0) continue;
+    if (!LinkSafe(search.file, path) ||
+        H5Oget_info_by_name(search.file, path.c_str(), &info, H5P_DEFAULT) < 0) {
+      continue;
+    }
     if (info.type == H5O_TYPE_DATASET) {
       if (DescribePath(search.file, path, search.found)) return true;
     } else if (info.type == H5O_TYPE_GROUP) {
@@ -921,66 +1007,6 @@ bool ChunkDecodes(const Filters& filters, std::uint32_t skipped, const unsigned 
   }
 }
 
-// The file that holds an object: its name as the library opened it, and what stat says of it.
-struct HoldingFile {
-  std::string name;
-  struct stat info {};
-  std::int64_t length = -1;  // -1: no regular file, or not known
-};
-
-HoldingFile FileOf(hid_t object) {
-  HoldingFile held;
-  Handle file(H5Iget_file_id(object), H5Fclose);
-  const ssize_t n = file ? H5Fget_name(file.get(), nullptr, 0) : -1;
-  if (n <= 0 || n > 4096) return held;
-  std::string name(static_cast<std::size_t>(n) + 1, '\0');
-  if (H5Fget_name(file.get(), name.data(), name.size()) != n) return held;
-  name.resize(static_cast<std::size_t>(n));
-  held.name = name;
-  if (stat(name.c_str(), &held.info) == 0 && S_ISREG(held.info.st_mode)) {
-    held.length = static_cast<std::int64_t>(held.info.st_size);
-  }
-  return held;
-}
-
-std::string Folder(const std::string& name) {
-  const std::size_t slash = name.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : name.substr(0, slash);
-}
-
-// Whether every path the library may open for a file named by external or virtual storage is,
-// where it exists, a regular file (and not the holder itself, when `notHolder`), and one
-// exists: the name as written (absolute, or from the working folder), from the holder's folder,
-// and from the prefix the environment names ("${ORIGIN}": the holder's folder). `length` is the
-// shortest of them.
-bool RegularSource(const std::string& name, const HoldingFile& holder, const char* variable,
-                   bool notHolder, std::int64_t& length) {
-  std::vector<std::string> paths{name};
-  if (name.empty()) return false;
-  if (name[0] != '/') {
-    paths.push_back(Folder(holder.name) + "/" + name);
-    if (const char* value = std::getenv(variable)) {
-      std::string prefix = value;
-      const std::string origin = "${ORIGIN}";
-      if (prefix.rfind(origin, 0) == 0) prefix = Folder(holder.name) + prefix.substr(origin.size());
-      if (!prefix.empty()) paths.push_back(prefix + "/" + name);
-    }
-  }
-  length = -1;
-  for (const std::string& path : paths) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) continue;
-    if (!S_ISREG(info.st_mode)) return false;
-    if (notHolder && info.st_dev == holder.info.st_dev && info.st_ino == holder.info.st_ino) {
-      return false;
-    }
-    const auto size = static_cast<std::int64_t>(info.st_size);
-    length = length < 0 ? size : std::min(length, size);
-  }
-  return length >= 0;
-}
-
 // Whether a file name from storage is a plain name: no pattern ("%b"), no "." for the file itself.
 bool PlainName(const std::string& name) {
   return !name.empty() && name != "." && name.find('%') == std::string::npos &&
@@ -1003,7 +1029,8 @@ int ExternalSound(hid_t plist, int count, std::int64_t begin, std::int64_t end,
       return refuse("its external storage cannot be read");
     }
     std::int64_t length = -1;
-    if (!PlainName(name) || !RegularSource(name, holder, "HDF5_EXTFILE_PREFIX", false, length)) {
+    if (!PlainName(name) || !RegularSource(name, holder, "HDF5_EXTFILE_PREFIX", false, length) ||
+        length < 0) {
       return refuse(IFormat("its external file \"%s\" is missing or no regular file", name));
     }
     const std::int64_t segment =
@@ -1046,7 +1073,7 @@ int VirtualSound(hid_t plist, std::int64_t frameBytes, const HoldingFile& holder
     path.resize(static_cast<std::size_t>(m));
     std::int64_t length = -1;
     if (!PlainName(name) || path.find('%') != std::string::npos ||
-        !RegularSource(name, holder, "HDF5_VDS_PREFIX", true, length)) {
+        !RegularSource(name, holder, "HDF5_VDS_PREFIX", true, length) || length < 0) {
       return refuse(IFormat("its virtual source \"%s\" is missing, no regular file, a pattern "
                             "or the file itself",
                             name.c_str()));

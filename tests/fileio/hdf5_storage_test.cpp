@@ -316,6 +316,20 @@ TEST_F(Hdf5InputStorage, StorageOutsideTheChunksMustHoldTheFrame) {
   WriteFile(dir.File("compact-patched.h5"), patched);
   EXPECT_TRUE(Refused(dir.File("compact-patched.h5"),
                       "the data-set holds 30 bytes, the frame ends at byte 300000"));
+
+  // A master file whose frames are an external link to a pipe: refused at once, the pipe
+  // never opened (the library would wait on it for a writer).
+  {
+    H5 file{H5Fcreate(dir.File("master.h5").c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
+            H5Fclose};
+    H5 lcpl{H5Pcreate(H5P_LINK_CREATE), H5Pclose};
+    H5Pset_create_intermediate_group(lcpl.id, 1);
+    ASSERT_GE(H5Lcreate_external(fifo.c_str(), "/entry/data/data", file.id,
+                                 "/entry/data/data_000001", lcpl.id, H5P_DEFAULT),
+              0);
+  }
+  EXPECT_TRUE(Refused(dir.File("master.h5"),
+                      "The data-set /entry/data/data_000001 cannot be opened"));
 }
 
 }  // namespace
