@@ -1284,6 +1284,19 @@ int ChunkContentsSound(const char* routine, hid_t dataset, const Part& part, int
 
 // ---- The NeXus instrument group ---------------------------------------------------------------
 
+// Whether the library may read the whole of a small data-set of the instrument group (a scalar,
+// the pixel mask) as a frame: its storage checked quietly, nothing left to a child (what
+// cannot be checked is passed over).
+bool WholeSound(hid_t dataset, const Part& part) {
+  IMessageCapture quiet;
+  int status = kStatusGood;
+  Handle space(H5Dget_space(dataset), H5Sclose);
+  const int rank = space ? H5Sget_simple_extent_ndims(space.get()) : -1;
+  bool unchecked = false;
+  return rank >= 0 && StorageSound("HDF5", dataset, part, rank, 0, unchecked, status) &&
+         !unchecked && ChunkContentsSound("HDF5", dataset, part, rank, 0, status);
+}
+
 // A scalar number and its "units" attribute.
 bool ReadScalar(hid_t file, const std::string& path, double& value, std::string& units) {
   if (!PathExists(file, path)) return false;
@@ -1299,6 +1312,11 @@ bool ReadScalar(hid_t file, const std::string& path, double& value, std::string&
   if (!type || !space || H5Sget_simple_extent_npoints(space.get()) != 1) return false;
   const H5T_class_t cls = H5Tget_class(type.get());
   if (cls != H5T_INTEGER && cls != H5T_FLOAT) return false;
+  Part part;
+  part.path = path;
+  part.kind = KindOf(type.get());
+  part.frames = part.rows = part.columns = 1;
+  if (part.kind == Kind::kNone || !WholeSound(dataset.get(), part)) return false;
   double v = 0.0;
   if (H5Dread(dataset.get(), H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, &v) < 0 ||
       !std::isfinite(v)) {
@@ -1412,7 +1430,7 @@ std::int64_t TakePixelMask(hid_t file, const DataSet& d, IArray<unsigned char>& 
       continue;
     }
     Handle dataset(H5Dopen2(file, path, H5P_DEFAULT), H5Dclose);
-    if (!dataset) continue;
+    if (!dataset || !WholeSound(dataset.get(), part)) continue;
     const std::int64_t n = static_cast<std::int64_t>(IElementCount(d));
     std::vector<std::uint32_t> values;
     try {

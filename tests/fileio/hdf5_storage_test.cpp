@@ -211,6 +211,28 @@ TEST_F(Hdf5InputStorage, ChunksThatDoNotHoldTheirChunkAreRefused) {
       ExpectPixels(name, 40, 30);
     }
   }
+
+  // A detector pixel mask whose chunk is stored short is passed over; the frame still reads.
+  const std::string name = dir.File("short-mask.h5");
+  WriteChunked(name, 40, 30, tile, gzip, true, 0, "");
+  {
+    H5 file{H5Fopen(name.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose};
+    const hsize_t dims[2] = {30, 40};
+    H5 space{H5Screate_simple(2, dims, nullptr), H5Sclose};
+    H5 dcpl{H5Pcreate(H5P_DATASET_CREATE), H5Pclose};
+    H5Pset_chunk(dcpl.id, 2, dims);
+    H5 lcpl{H5Pcreate(H5P_LINK_CREATE), H5Pclose};
+    H5Pset_create_intermediate_group(lcpl.id, 1);
+    H5 mask{H5Dcreate2(file.id, "/entry/instrument/detector/pixel_mask", H5T_STD_U32LE, space.id,
+                       lcpl.id, dcpl.id, H5P_DEFAULT),
+            H5Dclose};
+    const hsize_t origin[2] = {0, 0};
+    const std::string ones(16, '\1');  // 4 of the chunk's 1200 values
+    ASSERT_GE(H5Dwrite_chunk(mask.id, H5P_DEFAULT, 0, origin, ones.size(), ones.data()), 0);
+  }
+  sink.lines.clear();
+  ExpectPixels(name, 40, 30);
+  EXPECT_FALSE(Saw("Detector pixel mask applied"));
 }
 
 // Compact, external and virtual storage: each must hold the frame in bytes the file (or a
