@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <hdf5.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <climits>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cctype>
+#include <functional>
 #include <limits>
 #include <type_traits>
 #include <atomic>
@@ -101,6 +103,88 @@ void StartLibrary() {
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
 }
 
+// The file that holds an object: its name as the library opened it, and what stat says of it.
+struct HoldingFile {
+  std::string name;
+  struct stat info {};
+  std::int64_t length = -1;  // -1: no regular file, or not known
+};
+
+HoldingFile FileOf(hid_t object) {
+  HoldingFile held;
+  Handle file(H5Iget_file_id(object), H5Fclose);
+  const ssize_t n = file ? H5Fget_name(file.get(), nullptr, 0) : -1;
+  if (n <= 0 || n > 4096) return held;
+  std::string name(static_cast<std::size_t>(n) + 1, '\0');
+  if (H5Fget_name(file.get(), name.data(), name.size()) != n) return held;
+  name.resize(static_cast<std::size_t>(n));
+  held.name = name;
+  if (stat(name.c_str(), &held.info) == 0 && S_ISREG(held.info.st_mode)) {
+    held.length = static_cast<std::int64_t>(held.info.st_size);
+  }
+  return held;
+}
+
+std::string Folder(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Whether every path the library may open for a file named by an external link, external or
+// virtual storage is, where it exists, a regular file (and not the holder itself, when
+// `notHolder`): the name as written (absolute, or from the working folder), from the holder's
+// folder, and from the prefix the environment names ("${ORIGIN}": the holder's folder).
+// `length` is the shortest of them, -1 when none exists.
+bool RegularSource(const std::string& name, const HoldingFile& holder, const char* variable,
+                   bool notHolder, std::int64_t& length) {
+  std::vector<std::string> paths{name};
+  if (name.empty()) return false;
+  if (name[0] != '/') {
+    paths.push_back(Folder(holder.name) + "/" + name);
+    if (const char* value = std::getenv(variable)) {
+      std::string prefix = value;
+      const std::string origin = "${ORIGIN}";
+      if (prefix.rfind(origin, 0) == 0) prefix = Folder(holder.name) + prefix.substr(origin.size());
+      if (!prefix.empty()) paths.push_back(prefix + "/" + name);
+    }
+  }
+  length = -1;
+  for (const std::string& path : paths) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) continue;
+    if (!S_ISREG(info.st_mode)) return false;
+    if (notHolder && info.st_dev == holder.info.st_dev && info.st_ino == holder.info.st_ino) {
+      return false;
+    }
+    const auto size = static_cast<std::int64_t>(info.st_size);
+    length = length < 0 ? size : std::min(length, size);
+  }
+  return true;
+}
+
+// Whether the link at `path` may be followed: an external link's file must be a regular file
+// where it exists (the library would open a pipe and wait on it for ever). A missing file is
+// let through: the library fails on it, and says so.
+bool LinkSafe(hid_t file, const std::string& path) {
+  H5L_info_t info;
+  if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0) return false;
+  if (info.type != H5L_TYPE_EXTERNAL) return true;
+  if (info.u.val_size == 0 || info.u.val_size > 8192) return false;
+  std::vector<char> value(info.u.val_size);
+  unsigned flags = 0;
+  const char* target = nullptr;
+  const char* object = nullptr;
+  if (H5Lget_val(file, path.c_str(), value.data(), value.size(), H5P_DEFAULT) < 0 ||
+      H5Lunpack_elink_val(value.data(), value.size(), &flags, &target, &object) < 0 || !target) {
+    return false;
+  }
+  std::int64_t length = -1;
+  return RegularSource(std::string(target, strnlen(target, value.size())), FileOf(file),
+                       "HDF5_EXT_PREFIX", false, length);
+}
+
+
 // Whether every component of an absolute path exists as a link (without which H5Lexists on
 // the whole path fails rather than answering no).
 bool PathExists(hid_t file, const std::string& path) {
@@ -108,7 +192,8 @@ bool PathExists(hid_t file, const std::string& path) {
   while (from <= path.size()) {
     std::size_t slash = path.find('/', from);
     if (slash == std::string::npos) slash = path.size();
-    if (H5Lexists(file, path.substr(0, slash).c_str(), H5P_DEFAULT) <= 0) return false;
+    const std::string link = path.substr(0, slash);
+    if (H5Lexists(file, link.c_str(), H5P_DEFAULT) <= 0 || !LinkSafe(file, link)) return false;
     from = slash + 1;
   }
   return true;
@@ -300,7 +385,10 @@ bool SearchGroup(Search& search, const std::string& group, int depth) {
     const std::string path = prefix + name;
     H5O_info_t info;
     // An external link to a missing file fails here and is passed over.
-    if (H5Oget_info_by_name(search.file, path.c_str(), &info, H5P_DEFAULT) < 0) continue;
+    if (!LinkSafe(search.file, path) ||
+        H5Oget_info_by_name(search.file, path.c_str(), &info, H5P_DEFAULT) < 0) {
+      continue;
+    }
     if (info.type == H5O_TYPE_DATASET) {
       if (DescribePath(search.file, path, search.found)) return true;
     } else if (info.type == H5O_TYPE_GROUP) {
@@ -481,6 +569,24 @@ std::int64_t Convert(const unsigned char* source, float* target, std::int64_t n)
     const T v = Load<T>(source + i * sizeof(T));
     if constexpr (kInteger) overflows += v == kOverflow;
     target[i] = static_cast<float>(v);
+  }
+  return overflows;
+}
+
+// Converts n values narrower than a real, stored at the start of `data`, to reals in place.
+// From the last one down: real i covers the bytes of values 4i/sizeof(T) and above, all of them
+// converted before it is written but value i itself, which is read first.
+template <class T>
+std::int64_t ConvertNarrow(float* data, std::int64_t n) {
+  static_assert(sizeof(T) < sizeof(float));
+  constexpr T kOverflow = std::numeric_limits<T>::max();
+  auto* bytes = reinterpret_cast<unsigned char*>(data);
+  std::int64_t overflows = 0;
+  for (std::int64_t i = n - 1; i >= 0; --i) {
+    const T v = Load<T>(bytes + i * static_cast<std::int64_t>(sizeof(T)));
+    overflows += v == kOverflow;
+    const auto real = static_cast<float>(v);
+    std::memcpy(bytes + i * static_cast<std::int64_t>(sizeof(float)), &real, sizeof real);
   }
   return overflows;
 }
@@ -707,32 +813,109 @@ Direct ReadBitshuffleChunk(hid_t dataset, hid_t fileType, const Part& part, int 
              : Direct::kDamaged;
 }
 
-// ---- Chunks checked before a plugin decodes them ----------------------------------------------
-// The library's own filters (deflate, shuffle, Fletcher-32, szip, n-bit, scale-offset) and the
-// bzip2 and LZF plugins bound every read by the chunk's length. The LZ4 (32004) and bitshuffle
-// (32008) plugins do not: they take the sizes written in the chunk on trust and decode with
-// LZ4_decompress_fast, which reads as far as the stream tells it (a fuzzed file read past its
-// chunk this way). So before the library reads a frame of such a data-set, every chunk of the
-// frame is decoded here with LZ4_decompress_safe, as the plugin will walk it, and the frame is
-// refused unless each decodes exactly. Data-sets with other filters are refused: a plugin not
-// known here cannot be vouched for.
+// ---- Storage checked before the library reads a frame -----------------------------------------
+// The library copies out of a chunk, a compact data-set or an external file as many bytes as the
+// data-space says, whatever the file holds: a chunk stored shorter than the chunk (raw, or a
+// deflate stream that inflates to less), a chunk whose filter mask claims filters it never
+// passed, or a compact data-set whose data-space was enlarged, each read past its buffer or put
+// heap bytes into the frame. The LZ4 (32004) and bitshuffle (32008) plugins also take the sizes
+// written in a chunk on trust (LZ4_decompress_fast reads as far as the stream tells it). So,
+// before the frame is allocated, every layout is held against the bytes the file really has
+// (StorageSound), and before the library decodes, every chunk of the frame is decoded here,
+// bounded by the chunk (ChunkContentsSound): deflate, LZ4 and bitshuffle exactly, shuffle and
+// Fletcher-32 by their sizes. Filters whose output cannot be foretold here (szip, n-bit,
+// scale-offset, bzip2, LZF) and virtual data-sets have their frame read first by a child
+// process. Data-sets with other filters are refused: a plugin not known here cannot be vouched
+// for.
 
 constexpr unsigned kLZ4Filter = 32004;
 
-bool BoundedFilter(H5Z_filter_t id) {
-  switch (id) {
-    case H5Z_FILTER_DEFLATE:
-    case H5Z_FILTER_SHUFFLE:
-    case H5Z_FILTER_FLETCHER32:
-    case H5Z_FILTER_SZIP:
-    case H5Z_FILTER_NBIT:
-    case H5Z_FILTER_SCALEOFFSET:
-    case 307:    // bzip2
-    case 32000:  // LZF
-      return true;
-    default:
-      return false;
+// Chunks per frame: a frame of a million one-pixel chunks costs the library gigabytes of
+// bookkeeping and half a minute; real files have a few chunks per frame at most.
+constexpr std::int64_t kMostChunksPerFrame = 65536;
+// A chunk holds at most the frame and this much more: a chunk is decoded whole, so a tiny frame
+// in a huge chunk would cost the chunk's memory.
+constexpr std::int64_t kChunkAllowance = std::int64_t{32} << 20;
+
+// What one filter does to the size of a chunk on its way to the file.
+enum class Stage {
+  kSame,             // shuffle: as many bytes out as in
+  kBitshufflePlain,  // the same, in whole elements
+  kChecksum,         // Fletcher-32: four bytes added at the end
+  kDeflate,          // compressors decoded here
+  kLZ4,
+  kBitshuffleLZ4,
+  kOpaque,           // szip, n-bit, scale-offset, bzip2, LZF: bounded by the library itself
+};
+
+struct Filters {
+  std::vector<Stage> stages;  // in the order of writing
+  std::int64_t bitshuffleElement = 0;
+  bool opaque = false;        // a stage whose output size cannot be told here
+  int checksums = 0;
+};
+
+// The data-set's filters, each known; a warning says which is not.
+int ReadFilters(const char* routine, hid_t plist, const Part& part, Filters& filters,
+                int& status) {
+  const int count = H5Pget_nfilters(plist);
+  if (count < 0 || count > 32) {
+    IWarning(IFormat("%s: The data-set %s has a list of filters that cannot be read", routine,
+                     part.path.c_str()),
+             status);
+    return kFalse;
   }
+  for (int i = 0; i < count; ++i) {
+    unsigned flags = 0, values[8] = {};
+    std::size_t n = 8;
+    char name[64];
+    unsigned config = 0;
+    const H5Z_filter_t id = H5Pget_filter2(plist, static_cast<unsigned>(i), &flags, &n, values,
+                                           sizeof name, name, &config);
+    Stage stage = Stage::kOpaque;
+    switch (id) {
+      case H5Z_FILTER_SHUFFLE: stage = Stage::kSame; break;
+      case H5Z_FILTER_FLETCHER32: stage = Stage::kChecksum; break;
+      case H5Z_FILTER_DEFLATE: stage = Stage::kDeflate; break;
+      case H5Z_FILTER_SZIP:
+      case H5Z_FILTER_NBIT:
+      case H5Z_FILTER_SCALEOFFSET:
+      case 307:    // bzip2
+      case 32000:  // LZF
+        stage = Stage::kOpaque;
+        break;
+      case kLZ4Filter: stage = Stage::kLZ4; break;
+      case kBitshuffleFilter: {
+        const unsigned compression = n >= 5 ? values[4] : 0;
+        if (n < 3 || (compression != 0 && compression != kBitshuffleLZ4)) {
+          IWarning(IFormat("%s: The data-set %s is bitshuffled with compression %u, which is "
+                           "not read here",
+                           routine, part.path.c_str(), compression),
+                   status);
+          return kFalse;
+        }
+        stage = compression == 0 ? Stage::kBitshufflePlain : Stage::kBitshuffleLZ4;
+        filters.bitshuffleElement = values[2];
+        if (values[2] == 0 || values[2] > 64) {
+          IWarning(IFormat("%s: The data-set %s is bitshuffled in elements of %u bytes", routine,
+                           part.path.c_str(), values[2]),
+                   status);
+          return kFalse;
+        }
+        break;
+      }
+      default:
+        IWarning(IFormat("%s: The data-set %s is compressed with filter %d, which is not read "
+                         "here (deflate, szip, bzip2, LZF, LZ4 and bitshuffle-LZ4 are)",
+                         routine, part.path.c_str(), static_cast<int>(id)),
+                 status);
+        return kFalse;
+    }
+    filters.opaque = filters.opaque || stage == Stage::kOpaque;
+    filters.checksums += stage == Stage::kChecksum;
+    filters.stages.push_back(stage);
+  }
+  return kTrue;
 }
 
 // A chunk of the LZ4 plugin: the decoded size (8 bytes, big-endian), the block size (4), then
@@ -795,137 +978,366 @@ bool BitshuffleChunkSound(const unsigned char* raw, std::int64_t stored, std::in
   return true;
 }
 
-// Whether the library may read frame `frame` (0-based) of the data-set through its filters;
-// a warning says why not.
-int FiltersSound(const char* routine, hid_t dataset, const Part& part, int rank,
-                 std::int64_t frame, int& status) {
+// Whether a zlib stream of `n` bytes (the deflate filter's) inflates to exactly `want` bytes and
+// ends there. Decoded into a small buffer and counted: a stream that would inflate far past its
+// chunk is given up as soon as it passes it.
+bool InflatesTo(const unsigned char* raw, std::int64_t n, std::int64_t want) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  thread_local std::vector<unsigned char> out(std::size_t{1} << 16);
+  std::int64_t made = 0, left = n;
+  int result = Z_OK;
+  while (result == Z_OK && made <= want) {
+    if (z.avail_in == 0 && left > 0) {
+      const auto take = static_cast<uInt>(std::min<std::int64_t>(left, 1 << 30));
+      z.next_in = const_cast<Bytef*>(raw + (n - left));
+      z.avail_in = take;
+      left -= take;
+    }
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    result = inflate(&z, Z_NO_FLUSH);
+    made += static_cast<std::int64_t>(out.size() - z.avail_out);
+  }
+  inflateEnd(&z);
+  return result == Z_STREAM_END && made == want;
+}
+
+// Whether a stored chunk undoes into exactly `chunkBytes` bytes through the filters it passed
+// (bit k of `skipped` set: filter k was not applied to it). A chain that puts anything but
+// checksums after its compressor is not checked, and refused.
+bool ChunkDecodes(const Filters& filters, std::uint32_t skipped, const unsigned char* raw,
+                  std::int64_t stored, std::int64_t chunkBytes, const Decoders& decoders,
+                  std::vector<char>& scratch) {
+  std::int64_t size = chunkBytes;  // bytes entering the next filter
+  std::int64_t tail = 0;           // checksum bytes after the compressor
+  std::int64_t before = 0;         // bytes entering the compressor
+  Stage compressor = Stage::kSame;
+  for (std::size_t i = 0; i < filters.stages.size(); ++i) {
+    if ((skipped >> i) & 1u) continue;
+    const Stage stage = filters.stages[i];
+    switch (stage) {
+      case Stage::kSame:
+      case Stage::kBitshufflePlain:
+        if (compressor != Stage::kSame) return false;
+        if (stage == Stage::kBitshufflePlain && size % filters.bitshuffleElement != 0) {
+          return false;
+        }
+        break;
+      case Stage::kChecksum:
+        (compressor != Stage::kSame ? tail : size) += 4;
+        break;
+      case Stage::kOpaque:
+        return true;  // its frame is read by a child first
+      default:
+        if (compressor != Stage::kSame) return false;
+        compressor = stage;
+        before = size;
+        break;
+    }
+  }
+  if (compressor == Stage::kSame) return stored == size;
+  if (stored < tail) return false;
+  const std::int64_t n = stored - tail;
+  switch (compressor) {
+    case Stage::kDeflate: return InflatesTo(raw, n, before);
+    case Stage::kLZ4: return LZ4ChunkSound(raw, n, before, decoders.lz4, scratch);
+    case Stage::kBitshuffleLZ4:
+      return BitshuffleChunkSound(raw, n, before, filters.bitshuffleElement, decoders.lz4,
+                                  scratch);
+    default: return false;
+  }
+}
+
+// Whether a file name from storage is a plain name: no pattern ("%b"), no "." for the file itself.
+bool PlainName(const std::string& name) {
+  return !name.empty() && name != "." && name.find('%') == std::string::npos &&
+         name.size() < 4096;
+}
+
+using Refusal = std::function<int(const std::string&)>;
+
+// External raw storage: each segment's file regular, and the frame's bytes inside the files.
+int ExternalSound(hid_t plist, int count, std::int64_t begin, std::int64_t end,
+                  const HoldingFile& holder, const Refusal& refuse) {
+  if (count > 1024) return refuse(IFormat("it is stored in %d external segments", count));
+  std::int64_t start = 0;  // the data-set's byte at which the segment begins
+  for (int k = 0; k < count && start < end; ++k) {
+    char name[4097] = {};
+    off_t offset = 0;
+    hsize_t size = 0;
+    if (H5Pget_external(plist, static_cast<unsigned>(k), sizeof name - 1, name, &offset, &size) <
+        0) {
+      return refuse("its external storage cannot be read");
+    }
+    std::int64_t length = -1;
+    if (!PlainName(name) || !RegularSource(name, holder, "HDF5_EXTFILE_PREFIX", false, length) ||
+        length < 0) {
+      return refuse(IFormat("its external file \"%s\" is missing or no regular file", name));
+    }
+    const std::int64_t segment =
+        size == H5F_UNLIMITED || size > static_cast<hsize_t>(INT64_MAX - start)
+            ? INT64_MAX - start
+            : static_cast<std::int64_t>(size);
+    const std::int64_t backed = offset < 0 || offset >= length ? 0 : length - offset;
+    const std::int64_t to = std::min(end, start + segment);
+    if (std::max(begin, start) < to && to - start > backed) {
+      return refuse(IFormat("its external file \"%s\" holds %lld bytes from byte %lld, too few",
+                            name, static_cast<long long>(backed),
+                            static_cast<long long>(offset)));
+    }
+    start += segment;
+  }
+  if (start < end) return refuse("its external storage ends before the frame");
+  return kTrue;
+}
+
+// Virtual storage: each source a plain name of a regular file other than this one (a data-set
+// that is its own source sends the library into endless recursion); the frame not out of all
+// proportion to the bytes its sources hold.
+int VirtualSound(hid_t plist, std::int64_t frameBytes, const HoldingFile& holder,
+                 const Refusal& refuse) {
+  std::size_t count = 0;
+  if (H5Pget_virtual_count(plist, &count) < 0 || count == 0 || count > 4096) {
+    return refuse("its virtual mappings cannot be read");
+  }
+  std::int64_t sources = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const ssize_t n = H5Pget_virtual_filename(plist, i, nullptr, 0);
+    const ssize_t m = H5Pget_virtual_dsetname(plist, i, nullptr, 0);
+    if (n <= 0 || n >= 4096 || m <= 0 || m >= 4096) {
+      return refuse("its virtual mappings cannot be read");
+    }
+    std::string name(static_cast<std::size_t>(n) + 1, '\0'), path(static_cast<std::size_t>(m) + 1, '\0');
+    H5Pget_virtual_filename(plist, i, name.data(), name.size());
+    H5Pget_virtual_dsetname(plist, i, path.data(), path.size());
+    name.resize(static_cast<std::size_t>(n));
+    path.resize(static_cast<std::size_t>(m));
+    std::int64_t length = -1;
+    if (!PlainName(name) || path.find('%') != std::string::npos ||
+        !RegularSource(name, holder, "HDF5_VDS_PREFIX", true, length) || length < 0) {
+      return refuse(IFormat("its virtual source \"%s\" is missing, no regular file, a pattern "
+                            "or the file itself",
+                            name.c_str()));
+    }
+    sources = std::min(sources + length, INT64_MAX / 8192);
+  }
+  constexpr std::int64_t kMostRatio = 4096;
+  if (frameBytes > sources * kMostRatio + kChunkAllowance) {
+    return refuse(IFormat("its sources hold %lld bytes, too few for a frame of %lld",
+                          static_cast<long long>(sources), static_cast<long long>(frameBytes)));
+  }
+  return kTrue;
+}
+
+// The chunk grid of a frame: its chunk shape (bounded by the frame) and how many chunks across
+// and down.
+struct Grid {
+  hsize_t chunk[3] = {1, 1, 1};
+  std::int64_t bytes = 0;
+  std::int64_t across = 0, down = 0;
+};
+
+bool ChunkGrid(hid_t plist, const Part& part, int rank, std::int64_t typeSize, Grid& grid) {
+  if (H5Pget_chunk(plist, rank, grid.chunk) != rank) return false;
+  const std::int64_t frameBytes = part.columns * part.rows * typeSize;
+  grid.bytes = typeSize;
+  for (int k = 0; k < rank; ++k) {
+    if (grid.chunk[k] == 0 || grid.chunk[k] > static_cast<hsize_t>(INT32_MAX) ||
+        grid.bytes > (frameBytes + kChunkAllowance) / static_cast<std::int64_t>(grid.chunk[k])) {
+      return false;
+    }
+    grid.bytes *= static_cast<std::int64_t>(grid.chunk[k]);
+  }
+  const hsize_t* plane = rank == 3 ? grid.chunk + 1 : grid.chunk;
+  grid.down = (part.rows + static_cast<std::int64_t>(plane[0]) - 1) /
+              static_cast<std::int64_t>(plane[0]);
+  grid.across = (part.columns + static_cast<std::int64_t>(plane[1]) - 1) /
+                static_cast<std::int64_t>(plane[1]);
+  return grid.down <= kMostChunksPerFrame / std::max<std::int64_t>(grid.across, 1);
+}
+
+// Calls `visit(offset)` with the offset of each chunk that frame `frame` lies in, until it
+// returns false.
+template <class Visit>
+bool EachChunk(const Grid& grid, int rank, std::int64_t frame, Visit visit) {
+  const hsize_t* plane = rank == 3 ? grid.chunk + 1 : grid.chunk;
+  hsize_t offset[3] = {rank == 3 ? static_cast<hsize_t>(frame) / grid.chunk[0] * grid.chunk[0] : 0,
+                       0, 0};
+  hsize_t* planeOffset = rank == 3 ? offset + 1 : offset;
+  for (std::int64_t y = 0; y < grid.down; ++y) {
+    for (std::int64_t x = 0; x < grid.across; ++x) {
+      planeOffset[0] = static_cast<hsize_t>(y) * plane[0];
+      planeOffset[1] = static_cast<hsize_t>(x) * plane[1];
+      if (!visit(static_cast<const hsize_t*>(offset))) return false;
+    }
+  }
+  return true;
+}
+
+// Whether the bytes the file holds back frame `frame` (0-based) as the data-set's layout
+// declares them: checked before the frame is allocated, and before the library reads. A warning
+// says why not. `unchecked` is set when the library will decode what cannot be checked here
+// (the frame is then read by a child first).
+int StorageSound(const char* routine, hid_t dataset, const Part& part, int rank,
+                 std::int64_t frame, bool& unchecked, int& status) {
+  unchecked = false;
+  const Refusal refuse = [&](const std::string& why) {
+    IWarning(IFormat("%s: Frame %lld of %s cannot be read: %s", routine,
+                     static_cast<long long>(frame + 1), part.path.c_str(), why.c_str()),
+             status);
+    return kFalse;
+  };
+  Handle plist(H5Dget_create_plist(dataset), H5Pclose);
+  Handle type(H5Dget_type(dataset), H5Tclose);
+  if (!plist || !type) return refuse("its storage cannot be read");
+  const auto typeSize = static_cast<std::int64_t>(H5Tget_size(type.get()));
+  // The image size check bounds the frame; the frames before it may still overflow.
+  const std::int64_t frameBytes = part.columns * part.rows * typeSize;
+  if (typeSize != SizeOf(part.kind) || frameBytes <= 0 || frame >= INT64_MAX / frameBytes - 1) {
+    return refuse("its size cannot be told");
+  }
+  const std::int64_t begin = frame * frameBytes, end = begin + frameBytes;
+  const HoldingFile holder = FileOf(dataset);
+  switch (H5Pget_layout(plist.get())) {
+    case H5D_COMPACT: {
+      const auto stored = static_cast<std::int64_t>(
+          std::min<hsize_t>(H5Dget_storage_size(dataset), INT64_MAX));
+      if (stored < end) {
+        return refuse(IFormat("the data-set holds %lld bytes, the frame ends at byte %lld",
+                              static_cast<long long>(stored), static_cast<long long>(end)));
+      }
+      return kTrue;
+    }
+    case H5D_CONTIGUOUS: {
+      const int externals = H5Pget_external_count(plist.get());
+      if (externals < 0) return refuse("its storage cannot be read");
+      if (externals > 0) return ExternalSound(plist.get(), externals, begin, end, holder, refuse);
+      const haddr_t address = H5Dget_offset(dataset);
+      if (address == HADDR_UNDEF) return kTrue;  // never written: the fill value
+      const auto stored = static_cast<std::int64_t>(
+          std::min<hsize_t>(H5Dget_storage_size(dataset), INT64_MAX));
+      if (stored < end || holder.length < 0 || address > static_cast<haddr_t>(holder.length) ||
+          end > holder.length - static_cast<std::int64_t>(address)) {
+        return refuse(IFormat("the file holds %lld bytes, the frame would end at byte %llu",
+                              static_cast<long long>(holder.length),
+                              static_cast<unsigned long long>(address) +
+                                  static_cast<unsigned long long>(end)));
+      }
+      return kTrue;
+    }
+    case H5D_VIRTUAL:
+      unchecked = true;
+      return VirtualSound(plist.get(), frameBytes, holder, refuse);
+    case H5D_CHUNKED:
+      break;
+    default:
+      return refuse("its layout is not known here");
+  }
+
+  Filters filters;
+  if (!ReadFilters(routine, plist.get(), part, filters, status)) return kFalse;
+  unchecked = filters.opaque;
+  Grid grid;
+  if (!ChunkGrid(plist.get(), part, rank, typeSize, grid)) {
+    return refuse("its chunks are out of proportion to the frame (too large, or too many)");
+  }
+  const std::size_t declared = filters.stages.size();
+  const std::uint64_t all = declared >= 32 ? 0xffffffffu : (std::uint64_t{1} << declared) - 1;
+  const std::int64_t expected = grid.bytes + 4 * filters.checksums;
+  // Compressors expand what they cannot compress by a small fraction at most.
+  const std::int64_t most = expected + expected / 32 + 65536;
+  std::string why;
+  EachChunk(grid, rank, frame, [&](const hsize_t* offset) {
+    unsigned mask = 0;
+    haddr_t address = HADDR_UNDEF;
+    hsize_t stored = 0;
+    if (H5Dget_chunk_info_by_coord(dataset, offset, &mask, &address, &stored) < 0) {
+      why = "its chunk index cannot be read";
+      return false;
+    }
+    if (address == HADDR_UNDEF) return true;  // never written: the fill value
+    if ((mask & ~all) != 0) {
+      why = IFormat("a chunk claims to have skipped filters (mask 0x%x) the data-set has not",
+                    mask);
+      return false;
+    }
+    const bool plain = (mask & all) == all;  // stored as it is read
+    if (stored == 0 || stored > static_cast<hsize_t>(most) ||
+        (plain && stored != static_cast<hsize_t>(grid.bytes))) {
+      why = IFormat("a chunk of %lld bytes is stored in %llu", static_cast<long long>(grid.bytes),
+                    static_cast<unsigned long long>(stored));
+      return false;
+    }
+    if (holder.length < 0 || address > static_cast<haddr_t>(holder.length) ||
+        stored > static_cast<hsize_t>(holder.length) - address) {
+      why = "a chunk lies beyond the end of the file";
+      return false;
+    }
+    return true;
+  });
+  return why.empty() ? kTrue : refuse(why);
+}
+
+// Whether each stored chunk of frame `frame` (0-based) decodes to exactly the chunk through its
+// filters, checked here before the library decodes it; a warning says why not.
+int ChunkContentsSound(const char* routine, hid_t dataset, const Part& part, int rank,
+                       std::int64_t frame, int& status) {
   Handle plist(H5Dget_create_plist(dataset), H5Pclose);
   if (!plist || H5Pget_layout(plist.get()) != H5D_CHUNKED) return kTrue;
-  const int filters = H5Pget_nfilters(plist.get());
-  enum class Check { kNone, kLZ4, kBitshuffleLZ4, kBitshufflePlain } check = Check::kNone;
-  std::int64_t elementSize = 0;
-  for (int i = 0; i < filters; ++i) {
-    unsigned flags = 0, values[8] = {};
-    std::size_t count = 8;
-    char name[64];
-    unsigned config = 0;
-    const H5Z_filter_t id =
-        H5Pget_filter2(plist.get(), static_cast<unsigned>(i), &flags, &count, values, sizeof name,
-                       name, &config);
-    if (BoundedFilter(id)) continue;
-    const bool lz4 = id == static_cast<H5Z_filter_t>(kLZ4Filter);
-    const bool bitshuffle = id == static_cast<H5Z_filter_t>(kBitshuffleFilter);
-    if (!lz4 && !bitshuffle) {
-      IWarning(IFormat("%s: The data-set %s is compressed with filter %d, which is not read "
-                       "here (deflate, szip, bzip2, LZF, LZ4 and bitshuffle-LZ4 are)",
-                       routine, part.path.c_str(), static_cast<int>(id)),
-               status);
-      return kFalse;
-    }
-    // The stored bytes are the input of the last filter only.
-    if (i != filters - 1 || (bitshuffle && count < 3)) {
-      IWarning(IFormat("%s: The data-set %s has a chain of filters whose chunks cannot be "
-                       "checked",
-                       routine, part.path.c_str()),
-               status);
-      return kFalse;
-    }
-    if (lz4) {
-      check = Check::kLZ4;
-      continue;
-    }
-    const unsigned compression = count >= 5 ? values[4] : 0;
-    if (compression != 0 && compression != kBitshuffleLZ4) {
-      IWarning(IFormat("%s: The data-set %s is bitshuffled with compression %u, which is not "
-                       "read here",
-                       routine, part.path.c_str(), compression),
-               status);
-      return kFalse;
-    }
-    check = compression == 0 ? Check::kBitshufflePlain : Check::kBitshuffleLZ4;
-    elementSize = values[2];
-  }
-  if (check == Check::kNone) return kTrue;
+  Filters filters;
+  if (!ReadFilters(routine, plist.get(), part, filters, status)) return kFalse;
+  if (filters.stages.empty()) return kTrue;  // each chunk's size was checked exactly
+  const bool lz4 = std::any_of(filters.stages.begin(), filters.stages.end(), [](Stage s) {
+    return s == Stage::kLZ4 || s == Stage::kBitshuffleLZ4;
+  });
   const Decoders& decoders = BitshuffleDecoders();
-  if (!decoders.lz4 && check != Check::kBitshufflePlain) {
+  if (lz4 && !decoders.lz4) {
     IWarning(IFormat("%s: The data-set %s cannot be checked before decoding (no "
                      "LZ4_decompress_safe in the bitshuffle plugin's libraries)",
                      routine, part.path.c_str()),
              status);
     return kFalse;
   }
-
-  const auto unreadable = [&] {
-    IWarning(IFormat("%s: The data-set %s has a chunk layout that cannot be checked", routine,
-                     part.path.c_str()),
-             status);
-    return kFalse;
-  };
-  hsize_t chunk[3] = {0, 0, 0};
-  Handle type(H5Dget_type(dataset), H5Tclose);
-  const std::size_t typeSize = type ? H5Tget_size(type.get()) : 0;
-  if (H5Pget_chunk(plist.get(), rank, chunk) != rank || typeSize == 0) return unreadable();
-  std::int64_t chunkBytes = static_cast<std::int64_t>(typeSize);
-  for (int k = 0; k < rank; ++k) {
-    if (chunk[k] == 0 || chunk[k] > static_cast<hsize_t>(INT32_MAX) ||
-        chunkBytes > (std::int64_t{1} << 40) / static_cast<std::int64_t>(chunk[k])) {
-      return unreadable();
-    }
-    chunkBytes *= static_cast<std::int64_t>(chunk[k]);
-  }
-  Handle file(H5Iget_file_id(dataset), H5Fclose);
-  hsize_t fileSize = 0;
-  if (!file || H5Fget_filesize(file.get(), &fileSize) < 0) return unreadable();
-
-  // The chunks the frame lies in.
-  const hsize_t* plane = rank == 3 ? chunk + 1 : chunk;
-  hsize_t offset[3] = {rank == 3 ? static_cast<hsize_t>(frame) / chunk[0] * chunk[0] : 0, 0, 0};
-  hsize_t* planeOffset = rank == 3 ? offset + 1 : offset;
+  Grid grid;
+  if (!ChunkGrid(plist.get(), part, rank, SizeOf(part.kind), grid)) return kFalse;
   std::vector<unsigned char> raw;
   std::vector<char> scratch;
-  for (hsize_t y = 0; y < static_cast<hsize_t>(part.rows); y += plane[0]) {
-    for (hsize_t x = 0; x < static_cast<hsize_t>(part.columns); x += plane[1]) {
-      planeOffset[0] = y;
-      planeOffset[1] = x;
-      hsize_t stored = 0;
-      // A chunk never written reads as the fill value, without the filters.
-      if (H5Dget_chunk_storage_size(dataset, offset, &stored) < 0 || stored == 0) continue;
-      bool sound = stored <= fileSize;
-      std::uint32_t skipped = 0;
-      if (sound) {
-        raw.resize(static_cast<std::size_t>(stored));
-        sound = H5Dread_chunk(dataset, H5P_DEFAULT, offset, &skipped, raw.data()) >= 0;
-      }
-      // A chunk written without the last filter does not pass through it.
-      const bool filtered = (skipped & (1u << (filters - 1))) == 0;
-      if (sound && filtered) {
-        const auto n = static_cast<std::int64_t>(stored);
-        switch (check) {
-          case Check::kLZ4:
-            sound = LZ4ChunkSound(raw.data(), n, chunkBytes, decoders.lz4, scratch);
-            break;
-          case Check::kBitshuffleLZ4:
-            sound = BitshuffleChunkSound(raw.data(), n, chunkBytes, elementSize, decoders.lz4,
-                                         scratch);
-            break;
-          default:
-            // Unshuffled as stored: the plugin's output is as long as the chunk it was given.
-            sound = n == chunkBytes && elementSize > 0 && n % elementSize == 0;
-            break;
-        }
-      }
-      if (!sound) {
-        IWarning(IFormat("%s: Frame %lld of %s lies in a damaged compressed chunk", routine,
-                         static_cast<long long>(frame + 1), part.path.c_str()),
-                 status);
-        return kFalse;
-      }
-    }
+  const bool sound = EachChunk(grid, rank, frame, [&](const hsize_t* offset) {
+    unsigned mask = 0;
+    haddr_t address = HADDR_UNDEF;
+    hsize_t stored = 0;
+    if (H5Dget_chunk_info_by_coord(dataset, offset, &mask, &address, &stored) < 0) return false;
+    if (address == HADDR_UNDEF) return true;  // the fill value, without the filters
+    raw.resize(static_cast<std::size_t>(stored));  // bounded by StorageSound
+    std::uint32_t skipped = 0;
+    return H5Dread_chunk(dataset, H5P_DEFAULT, offset, &skipped, raw.data()) >= 0 &&
+           ChunkDecodes(filters, skipped, raw.data(), static_cast<std::int64_t>(stored),
+                        grid.bytes, decoders, scratch);
+  });
+  if (!sound) {
+    IWarning(IFormat("%s: Frame %lld of %s lies in a damaged compressed chunk", routine,
+                     static_cast<long long>(frame + 1), part.path.c_str()),
+             status);
+    return kFalse;
   }
   return kTrue;
 }
 
 // ---- The NeXus instrument group ---------------------------------------------------------------
+
+// Whether the library may read the whole of a small data-set of the instrument group (a scalar,
+// the pixel mask) as a frame: its storage checked quietly, nothing left to a child (what
+// cannot be checked is passed over).
+bool WholeSound(hid_t dataset, const Part& part) {
+  IMessageCapture quiet;
+  int status = kStatusGood;
+  Handle space(H5Dget_space(dataset), H5Sclose);
+  const int rank = space ? H5Sget_simple_extent_ndims(space.get()) : -1;
+  bool unchecked = false;
+  return rank >= 0 && StorageSound("HDF5", dataset, part, rank, 0, unchecked, status) &&
+         !unchecked && ChunkContentsSound("HDF5", dataset, part, rank, 0, status);
+}
 
 // A scalar number and its "units" attribute.
 bool ReadScalar(hid_t file, const std::string& path, double& value, std::string& units) {
@@ -942,6 +1354,11 @@ bool ReadScalar(hid_t file, const std::string& path, double& value, std::string&
   if (!type || !space || H5Sget_simple_extent_npoints(space.get()) != 1) return false;
   const H5T_class_t cls = H5Tget_class(type.get());
   if (cls != H5T_INTEGER && cls != H5T_FLOAT) return false;
+  Part part;
+  part.path = path;
+  part.kind = KindOf(type.get());
+  part.frames = part.rows = part.columns = 1;
+  if (part.kind == Kind::kNone || !WholeSound(dataset.get(), part)) return false;
   double v = 0.0;
   if (H5Dread(dataset.get(), H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, &v) < 0 ||
       !std::isfinite(v)) {
@@ -1055,7 +1472,7 @@ std::int64_t TakePixelMask(hid_t file, const DataSet& d, IArray<unsigned char>& 
       continue;
     }
     Handle dataset(H5Dopen2(file, path, H5P_DEFAULT), H5Dclose);
-    if (!dataset) continue;
+    if (!dataset || !WholeSound(dataset.get(), part)) continue;
     const std::int64_t n = static_cast<std::int64_t>(IElementCount(d));
     std::vector<std::uint32_t> values;
     try {
@@ -1140,12 +1557,12 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
   // block (a flat memory space makes it map every element, about ten times slower).
   Handle memorySpace(H5Screate_simple(rank, rank == 3 ? count : count + 1, nullptr), H5Sclose);
 
-  // Four-byte values are read straight into the image and converted in place; others through
-  // a buffer of their own.
+  // Values of up to four bytes are read straight into the image and converted in place (the
+  // narrower ones from the end); eight-byte ones through a buffer of their own.
   float* target = d.data.get();
   IArray<unsigned char> buffer;
   unsigned char* bytes = reinterpret_cast<unsigned char*>(target);
-  if (size != 4) {
+  if (size > 4) {
     if (!IAllocateMemory("FInputHDF5: FRAME", frameBytes, buffer, status)) return kFalse;
     bytes = buffer.get();
   }
@@ -1159,8 +1576,8 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
              status);
     return kFalse;
   }
-  if (direct == Direct::kOtherKind && !FiltersSound(routine, dataset.get(), part, rank, frame,
-                                                   status)) {
+  if (direct == Direct::kOtherKind && !ChunkContentsSound(routine, dataset.get(), part, rank,
+                                                         frame, status)) {
     return kFalse;
   }
   if (direct == Direct::kOtherKind &&
@@ -1173,10 +1590,10 @@ int ReadFrame(const char* routine, hid_t file, const Part& part, std::int64_t fr
     return kFalse;
   }
   switch (part.kind) {
-    case Kind::kU8: overflows = Convert<std::uint8_t>(bytes, target, n); break;
-    case Kind::kI8: overflows = Convert<std::int8_t>(bytes, target, n); break;
-    case Kind::kU16: overflows = Convert<std::uint16_t>(bytes, target, n); break;
-    case Kind::kI16: overflows = Convert<std::int16_t>(bytes, target, n); break;
+    case Kind::kU8: overflows = ConvertNarrow<std::uint8_t>(target, n); break;
+    case Kind::kI8: overflows = ConvertNarrow<std::int8_t>(target, n); break;
+    case Kind::kU16: overflows = ConvertNarrow<std::uint16_t>(target, n); break;
+    case Kind::kI16: overflows = ConvertNarrow<std::int16_t>(target, n); break;
     case Kind::kU32: overflows = Convert<std::uint32_t>(bytes, target, n); break;
     case Kind::kI32: overflows = Convert<std::int32_t>(bytes, target, n); break;
     case Kind::kU64: overflows = Convert<std::uint64_t>(bytes, target, n); break;
@@ -1276,6 +1693,9 @@ void TrialRead(const std::string& fileName) {
     const hsize_t* plane = stored == 3 ? chunk + 1 : chunk;
     const hsize_t step = stored == 3 ? std::max<hsize_t>(chunk[0], 1) : 1;
     if (plane[0] == 0 || plane[1] == 0) continue;
+    // A grid the reading refuses is not walked here either.
+    Grid grid;
+    if (!ChunkGrid(plist.get(), part, stored, SizeOf(part.kind), grid)) continue;
     for (hsize_t f = 0; f < static_cast<hsize_t>(part.frames); f += step) {
       for (hsize_t y = 0; y < static_cast<hsize_t>(part.rows); y += plane[0]) {
         for (hsize_t x = 0; x < static_cast<hsize_t>(part.columns); x += plane[1]) {
@@ -1320,6 +1740,40 @@ bool SurvivesTrial(const char* routine, const std::string& fileName, const struc
   gVerdicts.push_back({info, sound});
   if (!sound) return refuse(end == IChildEnd::kTooLong ? "does not finish" : "fails");
   return true;
+}
+
+// Whether frame `frame` (0-based) of a part may be read here: its storage backs it, and where
+// the library decodes what cannot be checked here (virtual sources, opaque filters), a child has
+// read the frame first and survived.
+int FrameStorageSound(const char* routine, hid_t file, const Part& part, std::int64_t frame,
+                      const Source& source, int& status) {
+  Handle dataset(H5Dopen2(file, part.path.c_str(), H5P_DEFAULT), H5Dclose);
+  Handle space(dataset ? H5Dget_space(dataset.get()) : -1, H5Sclose);
+  if (!dataset || !space) {
+    IWarning(IFormat("%s: The data-set %s cannot be opened", routine, part.path.c_str()), status);
+    return kFalse;
+  }
+  const int rank = H5Sget_simple_extent_ndims(space.get());
+  bool unchecked = false;
+  if (!StorageSound(routine, dataset.get(), part, rank, frame, unchecked, status)) return kFalse;
+  if (!unchecked || InProcessOnly()) return kTrue;
+  const IChildEnd end = IRunInChild(
+      [&] {
+        IMessageCapture quiet;
+        int trialStatus = kStatusGood;
+        DataSet trial;
+        std::int64_t overflows = 0;
+        if (IAllocateData(source.columns, source.rows, trial, trialStatus)) {
+          ReadFrame(routine, file, part, frame, trial, overflows, trialStatus);
+        }
+      },
+      60.0);
+  if (end == IChildEnd::kNormally || end == IChildEnd::kNoChild) return kTrue;
+  IWarning(IFormat("%s: The HDF5 library %s on frame %lld of %s (a damaged file?)", routine,
+                   end == IChildEnd::kTooLong ? "does not finish" : "fails",
+                   static_cast<long long>(frame + 1), part.path.c_str()),
+           status);
+  return kFalse;
 }
 
 // This thread's open file for `fileName`, opened and located unless it is held already; its
@@ -1400,7 +1854,10 @@ int FInputHDF5(const std::string& fileName, int image, DataSet& d, int& status) 
   if (!part) return kFalse;
 
   DataSet& read = d;
-  if (!Backed(kR.name, file.get(), *part, frame, status)) return kFalse;
+  if (!Backed(kR.name, file.get(), *part, frame, status) ||
+      !FrameStorageSound(kR.name, file.get(), *part, frame, source, status)) {
+    return kFalse;
+  }
   if (!IAllocateData(source.columns, source.rows, read, status)) return kFalse;
   std::int64_t overflows = 0;
   if (!ReadFrame(kR.name, file.get(), *part, frame, read, overflows, status)) return kFalse;

@@ -285,9 +285,10 @@ int FCheckImageSize(const char* routine, int columns, int rows, int elementSize,
              status);
     return kFalse;
   }
+  // At most 2^32 pixels (16 GiB as reals): any more is a header's claim, not a detector.
   const std::int64_t pixels = static_cast<std::int64_t>(columns) * rows;
-  constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 16;
-  if (pixels > kLimit / elementSize) {
+  constexpr std::int64_t kMostPixels = std::int64_t{1} << 32;
+  if (pixels > kMostPixels || elementSize > 64) {
     IWarning(IFormat("%s: Impossible image size in header: %i * %i pixels", routine, columns,
                      rows),
              status);

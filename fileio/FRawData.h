@@ -80,7 +80,7 @@ std::FILE* FOpenInputFile(const char* routine, const std::string& fileName, cons
 // ---- Checks every reader makes on sizes and offsets from a header ------------------------
 // The length of an open file in bytes (-1 when it cannot be told).
 std::int64_t FFileLength(std::FILE* file);
-// True when columns and rows are positive, their product fits an allocation, and
+// True when columns and rows are positive, their product is at most 2^32 pixels, and
 // offset + columns x rows x elementSize lies inside a file of `fileLength` bytes (pass -1 to
 // skip the length check). On failure it warns "<routine>: <what>" and returns false.
 int FCheckImageSize(const char* routine, int columns, int rows, int elementSize,

@@ -129,6 +129,33 @@ void Convert(Sample sample, const unsigned char* source, float* target, int n) {
   }
 }
 
+// Widens n samples of up to four bytes, stored at the start of `data`, to reals in place. From
+// the last one down: real i covers the bytes of samples i and above only, which are read first.
+template <class T>
+void WidenRow(float* data, std::int64_t n) {
+  static_assert(sizeof(T) <= sizeof(float));
+  auto* bytes = reinterpret_cast<unsigned char*>(data);
+  for (std::int64_t i = n - 1; i >= 0; --i) {
+    T v;
+    std::memcpy(&v, bytes + i * static_cast<std::int64_t>(sizeof(T)), sizeof v);
+    const auto real = static_cast<float>(v);
+    std::memcpy(bytes + i * static_cast<std::int64_t>(sizeof(float)), &real, sizeof real);
+  }
+}
+
+void WidenInPlace(Sample sample, float* data, std::int64_t n) {
+  switch (sample) {
+    case Sample::kU8: WidenRow<std::uint8_t>(data, n); break;
+    case Sample::kI8: WidenRow<std::int8_t>(data, n); break;
+    case Sample::kU16: WidenRow<std::uint16_t>(data, n); break;
+    case Sample::kI16: WidenRow<std::int16_t>(data, n); break;
+    case Sample::kU32: WidenRow<std::uint32_t>(data, n); break;
+    case Sample::kI32: WidenRow<std::int32_t>(data, n); break;
+    case Sample::kF32: break;  // already reals
+    default: break;
+  }
+}
+
 }  // namespace
 
 int FTIFFLibraryPages(const std::string& fileName, int& pages, int& columns, int& rows,
@@ -219,8 +246,12 @@ int FTIFFLibraryInput(const std::string& fileName, int image, DataSet& d, int& s
     TIFFGetField(t, TIFFTAG_TILEWIDTH, &tileWidth);
     TIFFGetField(t, TIFFTAG_TILELENGTH, &tileHeight);
     const tmsize_t tileSize = TIFFTileSize(t);
+    // A tile is decoded whole: one far larger than the image (a 16 x 16 image in a tile of
+    // 8192 x 8192) would cost the tile's memory, not the image's.
+    constexpr std::int64_t kTileAllowance = std::int64_t{1} << 20;
     if (tileWidth == 0 || tileHeight == 0 || tileWidth > INT32_MAX || tileHeight > INT32_MAX ||
-        tileSize != static_cast<tmsize_t>(tileWidth) * tileHeight * bytes) {
+        tileSize != static_cast<tmsize_t>(tileWidth) * tileHeight * bytes ||
+        tileSize > 2 * imageBytes + kTileAllowance) {
       Complain(kR.name, complaints,
                IFormat("Unusable tiles of %u * %u pixels", tileWidth, tileHeight), status);
       return kFalse;
@@ -255,21 +286,35 @@ int FTIFFLibraryInput(const std::string& fileName, int image, DataSet& d, int& s
       Complain(kR.name, complaints, "Unusable strips", status);
       return kFalse;
     }
+    // Samples of up to four bytes are decoded straight into the strip's own rows of the image
+    // and widened to reals in place, from the end; eight-byte ones through a strip buffer.
+    const bool inPlace = bytes <= 4;
     IArray<unsigned char> buffer;
-    if (!IAllocateMemory("FTIFFLibraryInput: STRIP", stripSize, buffer, status)) return kFalse;
+    if (!inPlace &&
+        !IAllocateMemory("FTIFFLibraryInput: STRIP", stripSize, buffer, status)) {
+      return kFalse;
+    }
     if (!IAllocateData(columns, rows, read, status)) return kFalse;
     for (std::uint32_t row = 0; row < height; row += rowsPerStrip) {
       const std::uint32_t count = std::min(rowsPerStrip, height - row);
       const tstrip_t strip = TIFFComputeStrip(t, row, 0);
-      const tmsize_t got = TIFFReadEncodedStrip(t, strip, buffer.get(), stripSize);
-      if (got < rowBytes * static_cast<std::int64_t>(count)) {
+      float* target = read.data.get() + IIndex(read, 0, static_cast<int>(row));
+      const std::int64_t want = rowBytes * static_cast<std::int64_t>(count);
+      unsigned char* into = inPlace ? reinterpret_cast<unsigned char*>(target) : buffer.get();
+      const tmsize_t got =
+          TIFFReadEncodedStrip(t, strip, into, inPlace ? static_cast<tmsize_t>(want) : stripSize);
+      if (got < want) {
         Complain(kR.name, complaints,
                  IFormat("Strip %u cannot be decoded", static_cast<unsigned>(strip)), status);
         return kFalse;
       }
-      for (std::uint32_t r = 0; r < count; ++r) {
-        Convert(sample, buffer.get() + static_cast<std::size_t>(r) * rowBytes,
-                read.data.get() + IIndex(read, 0, static_cast<int>(row + r)), columns);
+      if (inPlace) {
+        WidenInPlace(sample, target, static_cast<std::int64_t>(columns) * count);
+      } else {
+        for (std::uint32_t r = 0; r < count; ++r) {
+          Convert(sample, buffer.get() + static_cast<std::size_t>(r) * rowBytes,
+                  read.data.get() + IIndex(read, 0, static_cast<int>(row + r)), columns);
+        }
       }
     }
   }

@@ -349,6 +349,18 @@ TEST_F(InputFramework, HeaderSizeChecksRefuseWhatTheFileCannotHold) {
   EXPECT_FALSE(FCheckImageSize("FInputX", 50000, 50000, 4, 512, 1024 * 1024, status));
   EXPECT_EQ(status, kStatusGood);
   EXPECT_TRUE(FCheckImageSize("FInputX", 50000, 50000, 4, 512, -1, status));
+  // Without a file length, the pixels alone bound the claim: 2^32 at most (16 GiB as reals).
+  struct Claim {
+    int columns, rows;
+    bool believed;
+  };
+  for (const Claim& c : {Claim{65536, 65536, true}, Claim{65536, 65537, false},
+                         Claim{1 << 28, 1 << 28, false}, Claim{1, INT32_MAX, true}}) {
+    EXPECT_EQ(FCheckImageSize("FInputX", c.columns, c.rows, 8, 0, -1, status),
+              c.believed ? kTrue : kFalse)
+        << c.columns << " * " << c.rows;
+  }
+  EXPECT_EQ(status, kStatusGood);
 }
 
 }  // namespace

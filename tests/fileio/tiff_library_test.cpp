@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,97 @@ TEST_F(TiffLibrary, ACompressedPageClaimingGigapixelsInAFewBytesIsRefused) {
   EXPECT_TRUE(Saw("WARNING: FTIFFLibraryInput: The page claims 50000 * 50000 pixels, far more "
                   "than a file of 300 bytes holds"));
   EXPECT_FALSE(d.dataAllocated);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+// Compressed strips of every sample kind (the last strip shorter) read exactly: samples of up
+// to four bytes are widened in the image's own rows, wider ones through a strip buffer. A tile
+// far larger than its image is refused before libtiff decodes it.
+TEST_F(TiffLibrary, EverySampleKindInStripsAndTilesOutOfProportion) {
+  struct Kind {
+    const char* name;
+    int bits, format;
+    double scale;  // pixel value = (x + y * kColumns) * scale, exact in every kind
+  };
+  const Kind kinds[] = {
+      {"u8", 8, SAMPLEFORMAT_UINT, 0.25},    {"i8", 8, SAMPLEFORMAT_INT, -0.125},
+      {"u16", 16, SAMPLEFORMAT_UINT, 70.0},  {"i16", 16, SAMPLEFORMAT_INT, -30.0},
+      {"u32", 32, SAMPLEFORMAT_UINT, 1e4},   {"i32", 32, SAMPLEFORMAT_INT, -1e4},
+      {"f32", 32, SAMPLEFORMAT_IEEEFP, 0.5}, {"f64", 64, SAMPLEFORMAT_IEEEFP, -0.25},
+      {"u64", 64, SAMPLEFORMAT_UINT, 3.0},
+  };
+  const auto value = [](const Kind& k, int x, int y) {
+    const double v = (x + y * kColumns) * k.scale;
+    return k.bits == 8 ? static_cast<double>(static_cast<long>(v)) : v;
+  };
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const std::string name = dir.File(std::string(k.name) + ".tif");
+    TIFF* t = TIFFOpen(name.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kColumns);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, kRows);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, k.format);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 5);
+    std::vector<unsigned char> row(static_cast<std::size_t>(kColumns) * k.bits / 8);
+    for (int y = 0; y < kRows; ++y) {
+      for (int x = 0; x < kColumns; ++x) {
+        const double v = value(k, x, y);
+        unsigned char* at = row.data() + static_cast<std::size_t>(x) * k.bits / 8;
+        auto put = [at](auto typed) { std::memcpy(at, &typed, sizeof typed); };
+        if (k.format == SAMPLEFORMAT_IEEEFP) {
+          k.bits == 32 ? put(static_cast<float>(v)) : put(v);
+        } else if (k.bits == 8) {
+          k.format == SAMPLEFORMAT_INT ? put(static_cast<std::int8_t>(v))
+                                       : put(static_cast<std::uint8_t>(v));
+        } else if (k.bits == 16) {
+          k.format == SAMPLEFORMAT_INT ? put(static_cast<std::int16_t>(v))
+                                       : put(static_cast<std::uint16_t>(v));
+        } else if (k.bits == 32) {
+          k.format == SAMPLEFORMAT_INT ? put(static_cast<std::int32_t>(v))
+                                       : put(static_cast<std::uint32_t>(v));
+        } else {
+          put(static_cast<std::uint64_t>(v));
+        }
+      }
+      ASSERT_EQ(TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0), 1);
+    }
+    TIFFClose(t);
+    DataSet d;
+    ASSERT_TRUE(Read(name, 1, d));
+    ASSERT_EQ(d.dimX, kColumns);
+    ASSERT_EQ(d.dimY, kRows);
+    for (int y = 0; y < kRows; ++y)
+      for (int x = 0; x < kColumns; ++x)
+        ASSERT_EQ(d.data[IIndex(d, x, y)], static_cast<float>(value(k, x, y))) << x << ", " << y;
+  }
+
+  // A 16 x 16 image in one deflated tile of 4096 x 4096 bytes.
+  const std::string name = dir.File("vast-tile.tif");
+  TIFF* t = TIFFOpen(name.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 16);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, 16);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+  TIFFSetField(t, TIFFTAG_TILEWIDTH, 4096);
+  TIFFSetField(t, TIFFTAG_TILELENGTH, 4096);
+  std::vector<std::uint8_t> tile(4096u * 4096u, 7);
+  ASSERT_GE(TIFFWriteTile(t, tile.data(), 0, 0, 0, 0), 0);
+  TIFFClose(t);
+  DataSet d;
+  ASSERT_TRUE(IAllocateData(2, 2, d, status));
+  IDefineWholeImage(d, 2, 2);
+  d.data[0] = 9.0f;
+  EXPECT_FALSE(Read(name, 1, d));
+  EXPECT_TRUE(Saw("WARNING: FTIFFLibraryInput: Unusable tiles of 4096 * 4096 pixels"));
+  EXPECT_EQ(d.data[0], 9.0f);
   EXPECT_EQ(status, kStatusGood);
 }
 
