@@ -33,6 +33,30 @@ int WStringDialogWidth(int n) {
   return 500;
 }
 
+namespace {
+
+// A number outside the range its prompt gives. In the window the user is told what is wrong
+// and asked again (the range shown as the prompt has it); a script's answer is left to the
+// caller as before (clamped or refused), so that scripts keep their answer order.
+bool TellAndAskAgain(double value, bool outside, double lower, double upper) {
+  if (!outside || !PCurrentBackend().Interactive()) return false;
+  std::string range;
+  if (upper >= 3.0e38) {
+    range = IFormat("at least %g", lower);
+  } else if (lower <= -3.0e38) {
+    range = IFormat("at most %g", upper);
+  } else {
+    range = IFormat("from %g to %g", lower, upper);
+  }
+  int local = kStatusGood;
+  IWarning(IFormat("%g is outside the range of this value: enter a number %s", value,
+                   range.c_str()),
+           local);
+  return true;
+}
+
+}  // namespace
+
 int WGetReal(const RealPrompt& p) {
   static constexpr IRoutine kR{"WGetReal", "V0.6"};
   if (IBad(kR, p.status)) return kFalse;
@@ -55,6 +79,11 @@ int WGetReal(const RealPrompt& p) {
     float value = 0.0f;
     int local = kStatusGood;
     if (IToken2Real(answer, value, local) && std::isfinite(value)) {
+      if (TellAndAskAgain(value, p.rangeGiven && !(value >= p.lower && value <= p.upper),
+                          p.lower, p.upper)) {
+        request.defaultText = answer;
+        continue;
+      }
       p.value = value;
       return kTrue;
     }
@@ -80,8 +109,14 @@ int WGetInteger(const IntegerPrompt& p) {
     int value = 0;
     int local = kStatusGood;
     if (IToken2Integer(answer, value, local)) {
+      const bool ranged = p.rangeGiven && p.lower <= p.upper;
+      if (TellAndAskAgain(value, ranged && (value < p.lower || value > p.upper), p.lower,
+                          p.upper)) {
+        request.defaultText = answer;
+        continue;
+      }
       // The spin control keeps its position within the range.
-      if (p.rangeGiven && p.lower <= p.upper) value = std::clamp(value, p.lower, p.upper);
+      if (ranged) value = std::clamp(value, p.lower, p.upper);
       p.value = value;
       return kTrue;
     }

@@ -32,6 +32,7 @@
 #include "graphics/GDisplaySize.h"
 #include "graphics/GGraphics.h"
 #include "graphics/GImage.h"
+#include "ui/WDialogs.h"
 #include "platform/QtBackend.h"
 #include "ui/WWindow.h"
 #include "tests/support/TestSupport.h"
@@ -283,6 +284,35 @@ TEST_F(Window, DialogsTakeTheirAnswersAndARealDialogKeepsBadText) {
   WhenModal([](QWidget* dialog) { Click(dialog, "CANCEL"); });
   LVMenuCommand(690);
   EXPECT_EQ(LVStores().Main().title, "CeO2 calibration");
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+// A number outside its prompt's range is said in a box and asked again, not clamped or
+// refused at the end of a chain of dialogs.
+TEST_F(Window, ANumberOutsideItsRangeIsSaidAndAskedAgain) {
+  Start();
+  std::string said;
+  WhenModal([&said](QWidget* dialog) {
+    WhenModal([&said](QWidget* box) {
+      if (auto* message = qobject_cast<QMessageBox*>(box)) said = message->text().toStdString();
+      WhenModal([](QWidget* again) {
+        again->findChild<QLineEdit*>()->setText("45");
+        Click(again, "OK");
+      });
+      Click(box, "OK");
+    });
+    dialog->findChild<QLineEdit*>()->setText("200");
+    Click(dialog, "OK");
+  });
+  float azimuth = 0.0f;
+  int status = kStatusGood;
+  EXPECT_TRUE(WGetReal({"ENTER START AZIMUTH OF SECTOR (DEGREES, -180 TO 180):", kTrue, kTrue,
+                        -180.0f, 180.0f, azimuth, status}));
+  EXPECT_FLOAT_EQ(azimuth, 45.0f);
+  EXPECT_NE(said.find("200 is outside the range of this value: enter a number from -180 to 180"),
+            std::string::npos)
+      << said;
   backend->CloseMainWindow();
   LVStopWindow();
 }
