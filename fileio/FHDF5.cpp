@@ -366,6 +366,36 @@ struct Search {
   Part found;
 };
 
+// Tables a detector's instrument group holds beside its frames (count-rate corrections, flat
+// fields, pixel masks, spectra): never an image to show in place of missing frames.
+bool InstrumentTable(const std::string& name) {
+  std::string lower;
+  for (char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* word : {"countrate", "count_rate", "flatfield", "flat_field", "pixel_mask",
+                           "mask", "spectrum", "spectra", "lookup", "table"}) {
+    if (lower.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The file an external link at `path` names ("" for any other link).
+std::string LinkTarget(hid_t file, const std::string& path) {
+  H5L_info_t info;
+  if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0 || info.type != H5L_TYPE_EXTERNAL ||
+      info.u.val_size == 0 || info.u.val_size > 8192) {
+    return "";
+  }
+  std::vector<char> value(info.u.val_size);
+  unsigned flags = 0;
+  const char* target = nullptr;
+  const char* object = nullptr;
+  if (H5Lget_val(file, path.c_str(), value.data(), value.size(), H5P_DEFAULT) < 0 ||
+      H5Lunpack_elink_val(value.data(), value.size(), &flags, &target, &object) < 0 || !target) {
+    return "";
+  }
+  return std::string(target, strnlen(target, value.size()));
+}
+
 bool SearchGroup(Search& search, const std::string& group, int depth) {
   if (depth > 8) return false;
   const std::vector<std::string> names = LinkNames(search.file, group, 4096);
@@ -390,7 +420,7 @@ bool SearchGroup(Search& search, const std::string& group, int depth) {
       continue;
     }
     if (info.type == H5O_TYPE_DATASET) {
-      if (DescribePath(search.file, path, search.found)) return true;
+      if (!InstrumentTable(name) && DescribePath(search.file, path, search.found)) return true;
     } else if (info.type == H5O_TYPE_GROUP) {
       if (SearchGroup(search, path, depth + 1)) return true;
     }
@@ -409,6 +439,7 @@ struct Source {
 int Locate(const char* routine, hid_t file, const std::string& fileName, Source& source,
            int& status) {
   Part part;
+  std::string missing;  // the first data file a master's link names that is not there
   if (DescribePath(file, "/entry/data/data", part)) {
     source.parts.push_back(part);
   } else if (PathExists(file, "/entry/data")) {
@@ -419,12 +450,20 @@ int Locate(const char* routine, hid_t file, const std::string& fileName, Source&
       if (DescribePath(file, "/entry/data/" + name, linked)) {
         source.parts.push_back(linked);
       } else {
+        if (missing.empty()) missing = LinkTarget(file, "/entry/data/" + name);
         IWarning(IFormat("%s: The data-set /entry/data/%s cannot be opened (a missing data "
                          "file?): %s",
                          routine, name.c_str(), fileName.c_str()),
                  status);
       }
     }
+  }
+  if (source.parts.empty() && !missing.empty()) {
+    // Never another data-set of the master (its count-rate table) in place of the frames.
+    IWarning(IFormat("%s: The frames are in %s, which is not there: %s", routine,
+                     missing.c_str(), fileName.c_str()),
+             status);
+    return kFalse;
   }
   if (source.parts.empty()) {
     Search search{file};

@@ -497,6 +497,27 @@ TEST_F(Hdf5Input, MasterFileWithExternalLinksGeometryPixelMaskAndOverflow) {
   EXPECT_TRUE(Saw("WARNING: FHDF5DatasetInfo: The data-set /entry/data/data_000002 cannot be "
                   "opened"));
   EXPECT_EQ(status, kStatusGood);
+  // A master whose only data file is not there: its count-rate table is never taken for the
+  // frames.
+  const std::string lonely = dir.File("lonely_master.h5");
+  {
+    H5 file{H5Fcreate(lonely.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+    H5 data{Group(file.id, "/entry/data"), H5Gclose};
+    ASSERT_GE(H5Lcreate_external("gone_data_000001.h5", "/entry/data/data", data.id,
+                                 "data_000001", H5P_DEFAULT, H5P_DEFAULT),
+              0);
+    H5 detector{Group(file.id, "/entry/instrument/detector"), H5Gclose};
+    const hsize_t table[2] = {4000, 2};
+    H5 space{H5Screate_simple(2, table, nullptr), H5Sclose};
+    H5 rates{H5Dcreate2(detector.id, "countrate_correction_table", H5T_IEEE_F32LE, space.id,
+                        H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+             H5Dclose};
+  }
+  sink.lines.clear();
+  EXPECT_FALSE(FGetDatasetInfo(lonely, kFormatHDF5, 1, info, status));
+  EXPECT_TRUE(Saw("WARNING: FHDF5DatasetInfo: The frames are in gone_data_000001.h5, which is "
+                  "not there: " + lonely));
+  EXPECT_EQ(status, kStatusGood);
 
   // A master file linking to data anywhere but beside it is refused, the link not followed.
   std::filesystem::create_directory(dir.path() / "sub");
