@@ -41,6 +41,8 @@ struct PFileRequest {
   // ended by a NUL and the list by a second NUL. Names may hold a '/' when the files lie in
   // folders below the directory (a scripted list of files).
   bool multiple = false;
+  // The order of the names of a scripted list of files (PReadFileList); byte order when empty.
+  std::function<bool(const std::string&, const std::string&)> nameOrder;
 };
 
 // The multiple-choice answer of a directory and its names: the folder the paths have in
@@ -56,16 +58,19 @@ bool PWriteFile(const std::string& path, const std::string& bytes);
 
 // A scripted selection of many files: "@LIST" names the files listed in the text file LIST,
 // one per line (blank lines and lines starting with '#' left out, names relative to LIST's
-// folder), in name order; "@LIST:FIRST-LAST" takes only the FIRST-th to LAST-th of them
-// (counted from 1, LAST cut to the list's length), the chunk of a series that one job of a
-// batch runs. False with the reason when the list cannot be read or the range is empty or
-// malformed. A list is a regular file of at most kPListFileLimit bytes with lines of at most
-// kPListLineLimit characters and no NUL: a pipe, a device or a folder is refused unread (a
-// pipe nobody writes would hold the run, /dev/zero would fill the memory with one line).
+// folder), in name order (nameOrder, or byte order without one); "@LIST:FIRST-LAST" takes only
+// the FIRST-th to LAST-th of them (counted from 1, LAST cut to the list's length), the chunk of
+// a series that one job of a batch runs. False with the reason when the list cannot be read or
+// the range is empty or malformed. A list is a regular file of at most kPListFileLimit bytes
+// with lines of at most kPListLineLimit characters and no NUL: a pipe, a device or a folder is
+// refused unread (a pipe nobody writes would hold the run, /dev/zero would fill the memory with
+// one line).
 inline constexpr long long kPListFileLimit = 64ll << 20;
 inline constexpr std::size_t kPListLineLimit = 64u << 10;
 bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
-                   std::string& reason);
+                   std::string& reason,
+                   const std::function<bool(const std::string&, const std::string&)>& nameOrder =
+                       {});
 
 enum class PValueKind { kReal, kInteger, kString };
 

@@ -92,8 +92,9 @@ ReadAheadResult ReadOnWorker(std::string fileName, DataSet description) {
   return r;
 }
 
-// The shared frame of every series: each file read into the main store in name order, then
-// handed to `work`; progress shown, Cancel honoured, the window redrawn.
+// The shared frame of every series: each file read into the main store in natural name order
+// (frame_2 before frame_11), then handed to `work`; progress shown, Cancel honoured, the
+// window redrawn.
 struct SeriesLoop {
   const char* command = "";
   const FileSeries* series = nullptr;

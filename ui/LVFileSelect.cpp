@@ -54,6 +54,7 @@ int WSelectFile(const WFileDialog& dialog, int bufferSize, std::string& buffer, 
   request.filter = ChooserFilter(dialog.filter);
   request.defaultSuffix = dialog.defaultExtension;
   request.initialName = buffer;
+  request.nameOrder = INaturalLess;
   std::string chosen;
   if (!backend.ChooseFile(request, chosen)) return kFalse;  // a cancel gives no message
   if (dialog.save && !dialog.defaultExtension.empty()) {
@@ -127,7 +128,7 @@ int LVSelectInFS(const std::string& command, int largest, FileSeries& series, in
   WNormaliseFileList(buffer);
   const std::string directory = buffer.substr(0, buffer.find('\0'));
   // Every name is sorted before the largest count is applied, so a long selection keeps its
-  // first files in name order whatever order the dialog gave.
+  // first files in natural order whatever order the dialog gave.
   std::vector<std::string> names;
   int available = 0;
   WFiles(buffer, 1 << 30, names, available);

@@ -29,15 +29,15 @@ void WNormaliseFileList(std::string& buffer);
 int WFiles(const std::string& buffer, int largest, std::vector<std::string>& names,
            int& available);
 
-// A selection of image files for a series: the folder and the names in it, in ascending order
-// of their text.
+// A selection of image files for a series: the folder and the names in it, in natural order
+// (INaturalLess: frame_2 before frame_11).
 struct FileSeries {
   std::string directory;  // ends with '/' (empty: the current folder)
   std::vector<std::string> names;
   std::string Path(std::size_t i) const { return directory + names[i]; }
 };
 // The multi-selection dialog "SELECT IMAGE FILES FOR INPUT". At most `largest` files are taken:
-// a larger selection keeps the first `largest` in name order and says how many were taken (a
+// a larger selection keeps the first `largest` in natural order and says how many were taken (a
 // warning naming the command). False when the user cancelled.
 int LVSelectInFS(const std::string& command, int largest, FileSeries& series, int& status);
 int LVSelectInMaskFile(int bufferSize, std::string& buffer, int& status);

@@ -231,6 +231,31 @@ TEST_F(FileSeriesTest, StackOfScansRunsInNameOrderAndSkipsOtherWidths) {
   EXPECT_FLOAT_EQ(Store(6).data[0], 3.0f);
 }
 
+// Frames numbered without leading zeros run as they were taken, from a selection and from a
+// scripted list alike (a list's chunks follow the same order).
+TEST_F(FileSeriesTest, FramesRunInNaturalOrder) {
+  std::vector<std::string> files;
+  for (int frame : {11, 2, 1, 100}) {
+    const std::string name = "frame_" + std::to_string(frame) + ".chi";
+    files.push_back(WriteScan(name, static_cast<float>(frame)));
+  }
+  ASSERT_TRUE(Run("Open_File", files[2]));
+  Answer({"store 4", Join(files)});
+  ASSERT_TRUE(Run("FS_Input_1D"));
+  const DataSet& out = Store(4);
+  ASSERT_EQ(out.numY, 4);
+  const float expected[4] = {1.0f, 2.0f, 11.0f, 100.0f};
+  for (int row = 0; row < 4; ++row) EXPECT_FLOAT_EQ(out.data[IIndex(out, 0, row)], expected[row]);
+
+  const std::string list = dir.File("frames.txt");
+  WriteFile(list, "frame_11.chi\nframe_2.chi\nframe_100.chi\nframe_1.chi\n");
+  Answer({"store 5", "@" + list + ":2-3"});
+  ASSERT_TRUE(Run("FS_Input_1D"));
+  ASSERT_EQ(Store(5).numY, 2);
+  EXPECT_FLOAT_EQ(Store(5).data[IIndex(Store(5), 0, 0)], 2.0f);
+  EXPECT_FLOAT_EQ(Store(5).data[IIndex(Store(5), 0, 1)], 11.0f);
+}
+
 TEST_F(FileSeriesTest, IntegratedRowsEqualSingleIntegrationsWithReadAheadAndMask) {
   std::vector<std::string> files;
   for (int f = 0; f < 4; ++f) files.push_back(WriteFrame("frame_" + std::to_string(f) + ".cbf", f));
