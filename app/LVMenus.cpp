@@ -290,6 +290,16 @@ std::vector<PMenuSpec> LVMenuSpecs() {
 
 std::vector<PShortcutSpec> LVShortcutSpecs() { return kShortcuts; }
 
+std::vector<std::pair<std::string, std::string>> LVMenuCommandLabels() {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const auto& menu : LVMenuTable()) {
+    for (const auto& item : menu.items) {
+      if (*item.label && *item.command) pairs.emplace_back(item.command, item.label);
+    }
+  }
+  return pairs;
+}
+
 std::vector<int> LVUnavailableMenuIds() {
   std::vector<int> ids;
   for (const auto& menu : LVMenuTable()) {

@@ -153,7 +153,8 @@ int RunSeries(SeriesLoop& loop, int& status) {
   const std::size_t n = s.names.size();
   PBackend& backend = PCurrentBackend();
   PBusyCursor busy;
-  backend.ProgressBegin(loop.command, static_cast<int>(n));
+  // Titled with the words of the menu item the user chose, not the command's name.
+  backend.ProgressBegin(LVMenuWords(loop.command), static_cast<int>(n));
   std::future<ReadAheadResult> next;
   auto startReading = [&](std::size_t f) {
     if (!loop.readAhead || f >= n) return;

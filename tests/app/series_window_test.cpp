@@ -85,7 +85,7 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
   std::string title;
   ChooseFiles("\"m3.cbf\" \"m1.cbf\" \"m0.cbf\" \"m4.cbf\" \"m2.cbf\"", title);
   // While the third file is shown: what the dialog says, then its Cancel button.
-  std::string label;
+  std::string label, progressTitle;
   bool visible = false;
   QTimer poll;
   poll.setInterval(20);
@@ -95,6 +95,7 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
     poll.stop();
     visible = progress->isVisible();
     label = progress->labelText().toStdString();
+    progressTitle = progress->windowTitle().toStdString();
     for (QPushButton* button : progress->findChildren<QPushButton*>())
       if (button->text() == "Cancel") button->click();
   });
@@ -104,6 +105,7 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
   EXPECT_EQ(title, "SELECT IMAGE FILES FOR INPUT");
   EXPECT_TRUE(visible);
   EXPECT_EQ(label, "file 3 of 5: m2.cbf");
+  EXPECT_EQ(progressTitle, "Movie");  // the menu item's words
   // Cancel pressed while the dialog announced the third file: the series ends before it is
   // read or after it was shown, by when the press is served.
   int done = 0;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/LVCommand.h"
@@ -22,6 +23,7 @@
 #include "tests/support/TestSupport.h"
 #include "ui/LVDataStores.h"
 #include "ui/LVFileSelect.h"
+#include "ui/LVMenus.h"
 #include "ui/WInfo.h"
 
 namespace {
@@ -254,6 +256,21 @@ TEST_F(FileSeriesTest, FramesRunInNaturalOrder) {
   ASSERT_EQ(Store(5).numY, 2);
   EXPECT_FLOAT_EQ(Store(5).data[IIndex(Store(5), 0, 0)], 2.0f);
   EXPECT_FLOAT_EQ(Store(5).data[IIndex(Store(5), 0, 1)], 11.0f);
+}
+
+// The progress window of a series is titled with the words of the menu item the user chose.
+TEST_F(FileSeriesTest, ProgressIsTitledWithTheMenuItemsWords) {
+  const std::string a = WriteScan("a.chi", 1.0f), b = WriteScan("b.chi", 2.0f);
+  ASSERT_TRUE(Run("Open_File", a));
+  Answer({"store 4", Join({b, a})});
+  ASSERT_TRUE(Run("FS_Input_1D"));
+  EXPECT_TRUE(TranscriptContains("progress \"Input 1-D Series\": file 2 of 2: b.chi"));
+  const std::pair<const char*, const char*> words[] = {
+      {"FS_Integrate", "Integrate Series"},   {"FS_Composite", "Composite Image"},
+      {"FS_Projection", "Projection Series"}, {"FS_Fit_2D_Gaussian", "Fit 2-D Gaussian Series"},
+      {"FS_Movie", "Movie"},                  {"FS_Input_1D", "Input 1-D Series"},
+      {"Not_In_A_Menu", "Not_In_A_Menu"}};
+  for (const auto& [command, label] : words) EXPECT_EQ(LVMenuWords(command), label);
 }
 
 TEST_F(FileSeriesTest, IntegratedRowsEqualSingleIntegrationsWithReadAheadAndMask) {
