@@ -136,7 +136,7 @@ int Adopt(const std::string& path, ReadAheadResult& r, DataSet& d, int& status) 
     FAdoptImage(r.data, d);
     IDataChanged();
   }
-  return LVAfterFileInput(ok, d, status);
+  return LVAfterFileInput(ok, path, d, status);
 }
 
 void Redraw(int& status) {
