@@ -82,6 +82,11 @@ struct PValueRequest {
   bool rangeGiven = false;
   long long lower = 0, upper = 0;
   int widthUnits = 0;  // dialog width in dialog units (about two pixels each)
+  // What the field takes, in words for the user ("Enter a number from 1 to 10"): the dialog
+  // says it when the text typed cannot be taken, and opens saying it when `refused` (the
+  // answer given last time did not fit).
+  std::string expected;
+  bool refused = false;
 };
 
 // A mouse message of the main window, in client pixels.
