@@ -98,8 +98,11 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   IWriteLogFile(fileName, status);
 
   const std::uint64_t shortReads = FShortReads();
-  const int result =
-      LVAfterFileInput(FInputData(fileName, prompt, d, status), fileName, d, status);
+  const int read = FInputData(fileName, prompt, d, status);
+  // An image opened by name (the command line, a second start, a series) is as much the
+  // last one used as one picked in the dialog: the next dialog starts beside it.
+  if (read) WRememberFolder(kImagesFolder, fileName);
+  const int result = LVAfterFileInput(read, fileName, d, status);
   // A file cut short shows with zeros for what is missing and a warning; a script, which
   // nobody watches, must not go on as if the image were whole.
   if (result && FShortReads() != shortReads && !PCurrentBackend().Interactive()) {

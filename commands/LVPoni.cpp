@@ -31,7 +31,7 @@ int PoniFileName(const char* routine, const char* command, bool save, const std:
     IGetDBItem("PONI_File", fileName, status);
     return WSelectFile({save, false,
                         save ? "SELECT OUTPUT PONI GEOMETRY FILE" : "SELECT PONI GEOMETRY FILE",
-                        kPoniFilter, save ? "poni" : ""},
+                        kPoniFilter, save ? "poni" : "", kPoniFolder},
                        256, fileName, status);
   }
   if (argument.empty()) {

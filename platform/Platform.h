@@ -36,6 +36,9 @@ struct PFileRequest {
   std::string filter;          // "Images (*.tif *.cbf);;All files (*)"
   std::string defaultSuffix;   // without the dot
   std::string initialName;
+  // The folder the dialog opens in; empty: the current folder. A proposed name with a folder
+  // of its own opens in that folder instead.
+  std::string directory;
   // Several existing files may be chosen. The answer is then, as the system dialog gives it,
   // the full path alone for one file, or the directory followed by each name, every string
   // ended by a NUL and the list by a second NUL. Names may hold a '/' when the files lie in

@@ -783,7 +783,9 @@ int PQtBackend::PopupMenu(const PPopupMenu& spec, int screenX, int screenY) {
 
 bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
   if (endingDialogs_) return false;
-  QFileDialog dialog(window_, Q(request.title), ".", Q(request.filter));
+  QFileDialog dialog(window_, Q(request.title),
+                     request.directory.empty() ? QString(".") : Q(request.directory),
+                     Q(request.filter));
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   if (request.save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
