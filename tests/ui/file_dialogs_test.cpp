@@ -1,4 +1,5 @@
-// Where the file dialogs open: each kind of file starts in the folder last used for it.
+// Where the file dialogs open and what they propose: each kind of file starts in the folder
+// last used for it; the PONI save proposes the image's own name beside it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -84,6 +85,35 @@ TEST_F(FileDialogs, EachKindOfFileStartsInTheFolderLastUsedForIt) {
   headless->QueueAnswer("cancel");
   LVSelectInFile(256, buffer, status);
   EXPECT_EQ(LastDialog().directory, other);
+  EXPECT_EQ(status, kStatusGood);
+}
+
+TEST_F(FileDialogs, SavePoniProposesTheImagesNameBesideIt) {
+  const std::string image = WriteImage(Folder("images") + "/frame_7.img");
+  ASSERT_TRUE(LVCommand("Open_File", CommandEvent{.text = image}, status));
+  DataSet& d = LVStores().Main();
+  d.pixelSizeX = d.pixelSizeY = 172.0e-6f;
+  d.distance = 0.2f;
+  d.wavelength = 0.4e-10f;
+  const std::string calibration = Folder("calibration");
+  ISetDBItem("PONI_File", calibration + "/ceo2.poni", status);  // the last PONI file read
+
+  headless->QueueAnswer("cancel");
+  EXPECT_FALSE(LVCommand("Save_PONI", CommandEvent{.text = "?"}, status));
+  EXPECT_EQ(LastDialog().initialName, Folder("images") + "/frame_7.poni");
+  headless->QueueAnswer("cancel");
+  EXPECT_FALSE(LVCommand("Load_PONI", CommandEvent{.text = "?"}, status));
+  EXPECT_EQ(LastDialog().initialName, calibration + "/ceo2.poni");
+
+  // Data that came from no file: the usual name, in the folder of the last PONI file saved.
+  headless->QueueAnswer(calibration + "/mine.poni");
+  headless->QueueAnswer("no");
+  ASSERT_TRUE(LVCommand("Save_PONI", CommandEvent{.text = "?"}, status));
+  d.fileName.clear();
+  headless->QueueAnswer("cancel");
+  EXPECT_FALSE(LVCommand("Save_PONI", CommandEvent{.text = "?"}, status));
+  EXPECT_EQ(LastDialog().initialName, "geometry.poni");
+  EXPECT_EQ(LastDialog().directory, calibration);
   EXPECT_EQ(status, kStatusGood);
 }
 
