@@ -189,13 +189,20 @@ class PBackend {
   // user asked to cancel meanwhile.
   virtual bool ProgressWait(int milliseconds) = 0;
 
-  // The main window's title bar.
+  // A page of text in a window of its own beside the main window (help), marked up in
+  // Markdown; one such window at a time, brought forward with the new page when it is open.
+  // Nothing happens where nobody looks.
+  virtual void ShowTextWindow(const std::string& title, const std::string& markdown) {
+    (void)title, (void)markdown;
+  }
+
   // Printing one page: the page set-up and print dialogs (or, headless, a scripted PDF file
   // name); the page is drawn on the returned canvas and goes to the printer at EndPrint.
   // Null when the user cancelled.
   virtual PCanvas* BeginPrint(PPrintPage& page) = 0;
   virtual bool EndPrint() = 0;
 
+  // The main window's title bar.
   virtual void SetWindowTitle(const std::string& title) = 0;
   virtual std::string WindowTitle() const = 0;
 

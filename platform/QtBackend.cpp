@@ -39,6 +39,7 @@
 #include <QSocketNotifier>
 #include <QSpinBox>
 #include <QProgressDialog>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QValidator>
 #include <QVBoxLayout>
@@ -905,6 +906,34 @@ bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) 
   return true;
 }
 
+void PQtBackend::ShowTextWindow(const std::string& title, const std::string& markdown) {
+  if (endingDialogs_) return;
+  if (!textWindow_) {
+    // Modeless, so the steps it describes can be followed in the main window beside it.
+    textWindow_ = new QDialog(window_);
+    textWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    textWindow_->setModal(false);
+    auto* layout = new QVBoxLayout(textWindow_);
+    auto* text = new QTextBrowser(textWindow_);
+    text->setObjectName("text");
+    text->setOpenLinks(false);
+    layout->addWidget(text);
+    auto* close = new QPushButton("Close", textWindow_);
+    QObject::connect(close, &QPushButton::clicked, textWindow_.data(), &QDialog::close);
+    auto* row = new QHBoxLayout();
+    row->addStretch();
+    row->addWidget(close);
+    layout->addLayout(row);
+    textWindow_->resize(680, 620);
+    if (window_) textWindow_->move(window_->mapToGlobal(QPoint(40, 40)));
+  }
+  textWindow_->setWindowTitle(Q(title));
+  textWindow_->findChild<QTextBrowser*>("text")->setMarkdown(Q(markdown));
+  textWindow_->show();
+  textWindow_->raise();
+  textWindow_->activateWindow();
+}
+
 void PQtBackend::SetMenuItemEnabled(int id, bool enabled) {
   if (!window_) return;
   auto it = window_->actions.find(id);
@@ -1101,6 +1130,8 @@ class ClickFilter : public QObject {
 }  // namespace
 
 QWidget* PQtBackend::CanvasWidget() const { return window_ ? window_->view : nullptr; }
+
+QWidget* PQtBackend::TextWindow() const { return textWindow_.data(); }
 
 bool PQtBackend::ClickInput(PClickDialog& request, const PClickHandler& handler) {
   if (!window_ || !window_->view || clickDialog_) return false;
