@@ -2,6 +2,7 @@
 #include "app/LVCommand.h"
 #include "graphics/LVPrint.h"
 #include "app/LVPlotData.h"
+#include "app/LVMenus.h"
 #include "app/LVMouse.h"
 #include "commands/LVFiles.h"
 #include "commands/LVPoni.h"
@@ -19,6 +20,7 @@
 #include "graphics/GColourTables.h"
 #include "graphics/GDisplaySize.h"
 #include "graphics/GImage.h"
+#include "ui/LVMenus.h"
 
 void LVRegisterCoreCommands();
 
@@ -47,4 +49,6 @@ void LVRegisterAllCommands() {
   LVRegisterFilterCommands();
   LVRegisterDarkFlatCommands();
   LVRegisterSeriesCommands();
+  // Windows titled after a command use its menu item's words.
+  LVSetMenuWords(LVMenuCommandLabels());
 }

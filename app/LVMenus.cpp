@@ -1,6 +1,7 @@
 #include "app/LVMenus.h"
 
 #include "app/LVCommand.h"
+#include "app/LVHelp.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "graphics/GDisplaySize.h"
@@ -234,7 +235,7 @@ std::vector<LVMenu> BuildTable() {
                     Item(954, "&Movie", "FS_Movie"),
                     Item(955, "Input 1-D &Series", "FS_Input_1D")}});
 
-  table.push_back({"&Help", {Item(1000, "&About", "")}});
+  table.push_back({"&Help", {Item(1001, "&Quick Start", ""), Item(1000, "&About", "")}});
   return table;
 }
 
@@ -249,7 +250,7 @@ const std::vector<PShortcutSpec> kShortcuts = {
 // Ids handled here rather than by a plain command.
 bool HandledHere(int id) {
   return id == 119 || id == 120 || id == 121 || id == 122 || (id >= 150 && id <= 161) ||
-         id == 250 || id == 1000 || (id >= 1100 && id <= 1107);
+         id == 250 || id == 1000 || id == 1001 || (id >= 1100 && id <= 1107);
 }
 
 int gRangeMethods[12] = {222, 223, 225, 224, 226, 228, 230, 229, 232, 231, 240, 234};
@@ -290,6 +291,16 @@ std::vector<PMenuSpec> LVMenuSpecs() {
 
 std::vector<PShortcutSpec> LVShortcutSpecs() { return kShortcuts; }
 
+std::vector<std::pair<std::string, std::string>> LVMenuCommandLabels() {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const auto& menu : LVMenuTable()) {
+    for (const auto& item : menu.items) {
+      if (*item.label && *item.command) pairs.emplace_back(item.command, item.label);
+    }
+  }
+  return pairs;
+}
+
 std::vector<int> LVUnavailableMenuIds() {
   std::vector<int> ids;
   for (const auto& menu : LVMenuTable()) {
@@ -318,11 +329,8 @@ void LVMenuCommand(int id) {
     case 250:
       if (LVToggleSpyGlass(status)) WDrawWindow(status);
       return;
-    case 1000:
-      backend.MessageBox("LV / Lumivane\nLumivane: Free form data analysis",
-                         "LV / Lumivane information", PIcon::kInformation, PButtons::kOk,
-                         PResult::kOk, true);
-      return;
+    case 1000: LVShowAbout(); return;
+    case 1001: LVShowQuickStart(); return;
     default: break;
   }
   if (id >= 150 && id <= 161) {

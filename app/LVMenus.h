@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/QtBackend.h"
@@ -29,6 +30,8 @@ const LVMenuItem* LVFindMenuItem(int id);
 // The menus and key shortcuts in the form the window builds them.
 std::vector<PMenuSpec> LVMenuSpecs();
 std::vector<PShortcutSpec> LVShortcutSpecs();
+// Every item's command with its label, in the order of the menus (for LVSetMenuWords).
+std::vector<std::pair<std::string, std::string>> LVMenuCommandLabels();
 // Menu ids whose command is not built in this program yet.
 std::vector<int> LVUnavailableMenuIds();
 

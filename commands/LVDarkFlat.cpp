@@ -93,8 +93,9 @@ int LoadInto(const char* routine, const std::string& argument, const char* propo
     return kFalse;
   }
   if (!FInputData(fileName, prompt, store, status)) {
-    IWarning(IFormat("%s: Failed to input data from file %s", routine, fileName.c_str()),
-             status);
+    LVInputFailed(fileName,
+                  IFormat("%s: Failed to input data from file %s", routine, fileName.c_str()),
+                  status);
     return kFalse;
   }
   IInfo(IFormat("%s: %s read into \"%s\"", routine, fileName.c_str(), store.name.c_str()),

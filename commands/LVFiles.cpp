@@ -36,7 +36,16 @@ int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status)
   return FInputDataWith(fileName, hooks, d, status);
 }
 
-int LVAfterFileInput(int result, DataSet& d, int& status) {
+void LVInputFailed(const std::string& fileName, const std::string& line, int& status) {
+  if (FCountFittingFormats(fileName) == 0) {
+    ILogOnlyScope told;
+    IWarning(line, status);
+    return;
+  }
+  IWarning(line, status);
+}
+
+int LVAfterFileInput(int result, const std::string& fileName, DataSet& d, int& status) {
   if (result) {
     // The geometry belongs to the experiment: the image takes it (or seeds it from its header
     // while nothing was set), whatever the store held before.
@@ -60,7 +69,7 @@ int LVAfterFileInput(int result, DataSet& d, int& status) {
     }
     LVAutosetMagnification(d, status);
   } else {
-    IWarning("Failed to input data from file", status);
+    LVInputFailed(fileName, "Failed to input data from file", status);
   }
   LVSetDataCommands(d, status);
   return result;
@@ -89,7 +98,11 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   IWriteLogFile(fileName, status);
 
   const std::uint64_t shortReads = FShortReads();
-  const int result = LVAfterFileInput(FInputData(fileName, prompt, d, status), d, status);
+  const int read = FInputData(fileName, prompt, d, status);
+  // An image opened by name (the command line, a second start, a series) is as much the
+  // last one used as one picked in the dialog: the next dialog starts beside it.
+  if (read) WRememberFolder(kImagesFolder, fileName);
+  const int result = LVAfterFileInput(read, fileName, d, status);
   // A file cut short shows with zeros for what is missing and a warning; a script, which
   // nobody watches, must not go on as if the image were whole.
   if (result && FShortReads() != shortReads && !PCurrentBackend().Interactive()) {
@@ -126,9 +139,9 @@ int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
   // The image number is checked before anything is read, so a wrong one leaves the store.
   FileInfo fileInfo;
   DatasetInfo info;
-  if (!FGetFileInfo(fileName, fileInfo, status) ||
+  if (FRefuseUnknownFormat(fileName, status) || !FGetFileInfo(fileName, fileInfo, status) ||
       !FGetDatasetInfo(fileName, fileInfo.format, 1, info, status)) {
-    IWarning("Failed to input data from file", status);
+    LVInputFailed(fileName, "Failed to input data from file", status);
     return kFalse;
   }
   if (frame < 1 || frame > info.images) {
@@ -144,7 +157,7 @@ int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
   };
   hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
   const int result = FInputDataWith(fileName, hooks, d, status);
-  return LVAfterFileInput(result, d, status);
+  return LVAfterFileInput(result, fileName, d, status);
 }
 
 void LVRegisterFileCommands() {

@@ -14,7 +14,11 @@ int FInputData(const std::string& fileName, int prompt, DataSet& dataSet, int& s
 int LVOpenFile(const std::string& argument, DataSet& dataSet, int& status);
 // The end of every opening of a file: the display shows it whole, or the failure is said; the
 // menus follow what the store holds. Returns `result`.
-int LVAfterFileInput(int result, DataSet& dataSet, int& status);
+int LVAfterFileInput(int result, const std::string& fileName, DataSet& dataSet, int& status);
+// The warning after a file could not be read. A file of no known format was refused in one
+// plain warning already (FRefuseUnknownFormat): the line then goes to the log alone, so the user
+// sees one box, not one per routine that gave up.
+void LVInputFailed(const std::string& fileName, const std::string& line, int& status);
 // "Open_Frame FRAME FILE" (scripts): image FRAME (from 1) of a file of several images (HDF5
 // frames, TIFF pages, ...) without questions; a number beyond the file's images is refused
 // before anything is read.

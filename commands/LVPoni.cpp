@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 #include "ui/LVCommandRegistry.h"
@@ -23,15 +24,27 @@ const char* const kPoniFilter = "PONI geometry files|*.poni|All files|*.*";
 // Beyond this rotation about the beam (radians) azimuths differ noticeably.
 constexpr double kRot3Limit = 1.0e-4;
 
-// The file named by the argument: "?" asks, empty is an error.
+// The file named by the argument: "?" asks, empty is an error. Loading proposes the file read
+// last; saving proposes the image's own name with ".poni" beside it (the calibration belongs
+// with the image it was made on), or "geometry.poni" in the folder of the last PONI file while
+// no image came from a file.
 int PoniFileName(const char* routine, const char* command, bool save, const std::string& argument,
-                 std::string& fileName, int& status) {
+                 const DataSet& d, std::string& fileName, int& status) {
   if (argument == "?") {
-    fileName = save ? "geometry.poni" : "";
-    IGetDBItem("PONI_File", fileName, status);
+    fileName.clear();
+    if (!save) {
+      IGetDBItem("PONI_File", fileName, status);
+    } else if (!d.fileName.empty()) {
+      std::error_code error;
+      std::filesystem::path image = std::filesystem::absolute(d.fileName, error);
+      if (error) image = d.fileName;
+      fileName = image.replace_extension("poni").string();
+    } else {
+      fileName = "geometry.poni";
+    }
     return WSelectFile({save, false,
                         save ? "SELECT OUTPUT PONI GEOMETRY FILE" : "SELECT PONI GEOMETRY FILE",
-                        kPoniFilter, save ? "poni" : ""},
+                        kPoniFilter, save ? "poni" : "", kPoniFolder},
                        256, fileName, status);
   }
   if (argument.empty()) {
@@ -232,7 +245,7 @@ int LVLoadPONI(const std::string& argument, DataSet& d, int& status) {
   static constexpr IRoutine kR{"LVLoadPONI", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   std::string fileName;
-  if (!PoniFileName(kR.name, "Load_PONI", false, argument, fileName, status)) return kFalse;
+  if (!PoniFileName(kR.name, "Load_PONI", false, argument, d, fileName, status)) return kFalse;
   PoniGeometry poni;
   if (!FReadPoni(fileName, poni, status)) return kFalse;
   double pixel1 = d.pixelSizeY, pixel2 = d.pixelSizeX;
@@ -320,7 +333,7 @@ int LVSavePONI(const std::string& argument, DataSet& d, int& status) {
     return IFail(kR, kStatusBadGeometry, status);
   }
   std::string fileName;
-  if (!PoniFileName(kR.name, "Save_PONI", true, argument, fileName, status)) return kFalse;
+  if (!PoniFileName(kR.name, "Save_PONI", true, argument, d, fileName, status)) return kFalse;
   int turned = kFalse;
   if (!AskRowsTurned("WRITE THE GEOMETRY FOR THE IMAGE TURNED UPSIDE DOWN (AS DIOPTAS SHOWS IT) ?",
                      turned, status)) {

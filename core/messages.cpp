@@ -14,10 +14,12 @@ namespace {
 IMessageSink* gSink = nullptr;
 std::FILE* gLog = nullptr;
 thread_local IMessageCapture* tCapture = nullptr;
+thread_local bool tLogOnly = false;
 
 // True when this thread's messages are being recorded (and so were).
 bool Captured(IMessageKind kind, const std::string& text, int code = 0) {
-  if (!tCapture) return false;
+  // Lines for the log alone are recorded as log lines (by IWriteLogFile), never as messages.
+  if (!tCapture || (tLogOnly && kind != IMessageKind::kLog)) return false;
   ICapturedMessage message;
   message.kind = kind;
   message.text = text;
@@ -44,6 +46,10 @@ int Emit(const IRoutine& routine, const std::string& line, const std::string* bo
          const char* caption, IBoxIcon icon, int& status) {
   if (IBad(routine, status)) return kFalse;
   const std::string cut = CutLine(line);
+  if (tLogOnly) {
+    IWriteLogFile(cut, status);
+    return kTrue;
+  }
   AddLine(cut);
   if (boxText && gSink) gSink->MessageBox(*boxText, caption, icon, true);
   IWriteLogFile(cut, status);
@@ -53,6 +59,9 @@ int Emit(const IRoutine& routine, const std::string& line, const std::string* bo
 }
 
 }  // namespace
+
+ILogOnlyScope::ILogOnlyScope() : previous_(tLogOnly) { tLogOnly = true; }
+ILogOnlyScope::~ILogOnlyScope() { tLogOnly = previous_; }
 
 void IInstallMessageSink(IMessageSink* sink) { gSink = sink; }
 IMessageSink* IMessageSinkInstalled() { return gSink; }
@@ -141,6 +150,11 @@ int IErrorMessage(const std::string& text, int code, int& status) {
   if (Captured(IMessageKind::kErrorCode, text, code)) return kTrue;
   const std::string first = CutLine("ERROR: " + text);
   const std::string second = IFormat("%i: %s", code, std::strerror(code));
+  if (tLogOnly) {
+    IWriteLogFile(first, status);
+    IWriteLogFile(second, status);
+    return kTrue;
+  }
   AddLine(first);
   AddLine(second);
   if (gSink) gSink->MessageBox(second, CutLine(text), IBoxIcon::kError, true);

@@ -117,6 +117,20 @@ int IWarning(const std::string& text, int& status);
 int IError(const std::string& text, int& status);
 int IErrorMessage(const std::string& text, int code, int& status);
 
+// While an ILogOnlyScope lives on a thread, the message routines of that thread write their
+// lines to the log alone: no information-window line, no box. Details that one plain message
+// to the user sums up are kept this way for whoever reads the log.
+class ILogOnlyScope {
+ public:
+  ILogOnlyScope();
+  ~ILogOnlyScope();
+  ILogOnlyScope(const ILogOnlyScope&) = delete;
+  ILogOnlyScope& operator=(const ILogOnlyScope&) = delete;
+
+ private:
+  bool previous_;
+};
+
 // ---- Messages of a worker thread ----------------------------------------------------------
 // While an IMessageCapture lives on a thread, the message routines, boxes and log lines of that
 // thread are only recorded; the thread that shows things gives them out later, in order, with

@@ -282,11 +282,39 @@ std::int32_t IBytes2Integer(int swap, int count, unsigned char* bytes) {
   return static_cast<std::int32_t>(value);  // 4 bytes read as signed, fewer as unsigned
 }
 
+bool INaturalLess(const std::string& a, const std::string& b) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Two numbers: the one with more significant digits is larger, else the first digit
+      // that differs decides. A digit run of any length compares without overflow.
+      std::size_t si = i, sj = j;
+      while (si < a.size() && a[si] == '0') ++si;
+      while (sj < b.size() && b[sj] == '0') ++sj;
+      std::size_t ei = si, ej = sj;
+      while (ei < a.size() && digit(a[ei])) ++ei;
+      while (ej < b.size() && digit(b[ej])) ++ej;
+      if (ei - si != ej - sj) return ei - si < ej - sj;
+      const int order = a.compare(si, ei - si, b, sj, ej - sj);
+      if (order != 0) return order < 0;
+      i = ei;
+      j = ej;
+      continue;
+    }
+    const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[j]);
+    if (ca != cb) return ca < cb;
+    ++i;
+    ++j;
+  }
+  if (i < a.size() || j < b.size()) return j < b.size();
+  return a < b;  // equal numbers written with other leading zeros
+}
+
 int ISortStrings(std::vector<std::string>& texts, int& status) {
-  static constexpr IRoutine kR{"ISortStrings", "V0.2"};
+  static constexpr IRoutine kR{"ISortStrings", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  // Ascending byte order (char_traits compares as unsigned bytes).
-  std::sort(texts.begin(), texts.end());
+  std::sort(texts.begin(), texts.end(), INaturalLess);
   return kTrue;
 }
 

@@ -45,6 +45,11 @@ int IString2Wide(const std::string& text, int capacity, std::wstring& wide, int&
 // Reverses the bytes in place when swap is set, then reads 1 to 4 bytes little-endian.
 std::int32_t IBytes2Integer(int swap, int count, unsigned char* bytes);
 
+// Natural order of names: runs of decimal digits compare by their value, everything else byte
+// by byte, so frame_2 comes before frame_11 and a.chi before b.chi. Names that differ only in
+// leading zeros (frame_01, frame_1) fall back to byte order, which keeps the order total.
+bool INaturalLess(const std::string& a, const std::string& b);
+// Sorts in natural order (INaturalLess).
 int ISortStrings(std::vector<std::string>& texts, int& status);
 int IChangeFileExtension(const std::string& extension, std::string& fileName, int& status);
 int IGetFileDirectory(const std::string& path, std::string& directory, int& status);

@@ -159,33 +159,20 @@ int FIsTIFF(const unsigned char* buffer, int length) {
 
 int FIsVolume(const std::string& fileName) { return IsVolume(FirstBytes(fileName)); }
 
-int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
-  static constexpr IRoutine kR{"FDeduceFileFormat", "V0.9"};
-  if (IBad(kR, status)) return kFalse;
-  // One bounded read serves every test; a device or a pipe is refused before it is read.
-  std::string bytes(kDetectionBytes, '\0');
-  {
-    bool notRegular = false;
-    FilePtr file(FOpenRegularFile(fileName, "rb", notRegular));
-    if (notRegular) {
-      IWarning("FDeduceFileFormat: Not a regular file (a device, pipe or folder): " + fileName,
-               status);
-      return kFalse;
-    }
-    if (!file) return IFail(kR, kStatusFileOpen, status);
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
-  }
-  if (bytes.empty()) return kFalse;
+namespace {
+
+struct FormatTest {
+  bool fits;
+  int code;
+  const char* line;
+};
+
+// The detection tests on a file's first bytes, in their fixed order.
+std::vector<FormatTest> FormatTests(const std::string& bytes) {
   const auto* buffer = reinterpret_cast<const unsigned char*>(bytes.data());
   const int length = std::min(static_cast<int>(bytes.size()), kBinaryTestBytes);
-
   const bool keyValueImage = LooksLikeKeyValueImage(buffer, length);
-  struct Test {
-    bool fits;
-    int code;
-    const char* line;
-  };
-  const Test tests[] = {
+  return {
       {FIsADSC(buffer, length) && !keyValueImage, kFormatADSC,
        "The file contains an 'ADSC' format image"},
       {FIsBruker(buffer, length) != 0, kFormatBruker, "The file contains a Bruker format image"},
@@ -203,8 +190,29 @@ int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
       {FIsHDF5(buffer, static_cast<int>(bytes.size())) != 0, kFormatHDF5,
        "The file contains an HDF5 image data-set"},
   };
+}
+
+}  // namespace
+
+int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
+  static constexpr IRoutine kR{"FDeduceFileFormat", "V0.9"};
+  if (IBad(kR, status)) return kFalse;
+  // One bounded read serves every test; a device or a pipe is refused before it is read.
+  std::string bytes(kDetectionBytes, '\0');
+  {
+    bool notRegular = false;
+    FilePtr file(FOpenRegularFile(fileName, "rb", notRegular));
+    if (notRegular) {
+      IWarning("FDeduceFileFormat: Not a regular file (a device, pipe or folder): " + fileName,
+               status);
+      return kFalse;
+    }
+    if (!file) return IFail(kR, kStatusFileOpen, status);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+  }
+  if (bytes.empty()) return kFalse;
   int fits = 0;
-  for (const Test& test : tests) {
+  for (const FormatTest& test : FormatTests(bytes)) {
     if (!test.fits) continue;
     ++fits;
     format = test.code;
@@ -214,6 +222,38 @@ int FDeduceFileFormat(const std::string& fileName, int& format, int& status) {
     IWarning(IFormat("FDeduceFileFormat: Number of formats which fit file = %i", fits), status);
     return kFalse;
   }
+  return kTrue;
+}
+
+int FCountFittingFormats(const std::string& fileName) {
+  bool notRegular = false;
+  FilePtr file(FOpenRegularFile(fileName, "rb", notRegular));
+  if (!file) return -1;
+  std::string bytes(kDetectionBytes, '\0');
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+  if (bytes.empty()) return 0;
+  int fits = 0;
+  for (const FormatTest& test : FormatTests(bytes)) fits += test.fits ? 1 : 0;
+  return fits;
+}
+
+int FRefuseUnknownFormat(const std::string& fileName, int& status) {
+  static constexpr IRoutine kR{"FRefuseUnknownFormat", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (FCountFittingFormats(fileName) != 0) return kFalse;
+  {
+    // What the detection found, and the input's own line, for whoever reads the log.
+    ILogOnlyScope details;
+    int format = kFormatNone;
+    FDeduceFileFormat(fileName, format, status);
+    IWarning("FInputData: Problem recognising file format for file: " + fileName, status);
+  }
+  std::string name = fileName;
+  IGetFileName(fileName, name, status);
+  IWarning(IFormat("%s is not an image format Lumivane reads (ADSC, Bruker, BSL, CBF, Chiplot, "
+                   "Klora, MarResearch, Princeton, TIFF, volume slices, HDF5/NeXus)",
+                   name.c_str()),
+           status);
   return kTrue;
 }
 
@@ -369,8 +409,9 @@ void FAdoptImage(DataSet& read, DataSet& d) { AdoptImage(read, d); }
 
 int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSet& d,
                    int& status) {
-  static constexpr IRoutine kR{"FInputData", "V0.7"};
+  static constexpr IRoutine kR{"FInputData", "V0.8"};
   if (IBad(kR, status)) return kFalse;
+  if (FRefuseUnknownFormat(fileName, status)) return kFalse;
   FileInfo fileInfo;
   if (!FGetFileInfo(fileName, fileInfo, status)) {
     IWarning("FInputData: Problem recognising file format for file: " + fileName, status);

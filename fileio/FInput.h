@@ -34,6 +34,12 @@ int FIsVolume(const std::string& fileName);
 int FIsHDF5(const unsigned char* buffer, int length);
 
 int FDeduceFileFormat(const std::string& fileName, int& format, int& status);
+// How many detection tests fit the file, silently: 0 for a file of no known format (an empty
+// file included), -1 when it cannot be read as a regular file.
+int FCountFittingFormats(const std::string& fileName);
+// A file that no format fits is refused in one plain warning that names the file and what the
+// program reads; the detection's lines go to the log alone. True when the file was refused so.
+int FRefuseUnknownFormat(const std::string& fileName, int& status);
 int FGetFileInfo(const std::string& fileName, FileInfo& info, int& status);
 int FGetDatasetInfo(const std::string& fileName, int format, int dataset, DatasetInfo& info,
                     int& status);

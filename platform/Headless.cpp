@@ -210,7 +210,7 @@ bool PHeadlessBackend::ChooseFile(const PFileRequest& request, std::string& path
   std::vector<std::string> paths;
   if (!answer.empty() && answer[0] == '@') {
     std::string reason;
-    if (!PReadFileList(answer, paths, reason)) {
+    if (!PReadFileList(answer, paths, reason, request.nameOrder)) {
       Misfit(what + ": " + reason + ", cancelled");
       return false;
     }
@@ -258,7 +258,8 @@ std::string PFileListAnswer(const std::vector<std::string>& paths) {
 }
 
 bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
-                   std::string& reason) {
+                   std::string& reason,
+                   const std::function<bool(const std::string&, const std::string&)>& nameOrder) {
   paths.clear();
   std::string listName = answer.substr(answer[0] == '@' ? 1 : 0);
   long long first = 1, last = -1;
@@ -350,7 +351,11 @@ bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
     if (c == EOF) break;
   }
   std::fclose(file);
-  std::sort(names.begin(), names.end());
+  if (nameOrder) {
+    std::sort(names.begin(), names.end(), nameOrder);
+  } else {
+    std::sort(names.begin(), names.end());
+  }
   if (names.empty()) {
     reason = "the list " + listName + " names no file";
     return false;

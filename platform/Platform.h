@@ -36,11 +36,16 @@ struct PFileRequest {
   std::string filter;          // "Images (*.tif *.cbf);;All files (*)"
   std::string defaultSuffix;   // without the dot
   std::string initialName;
+  // The folder the dialog opens in; empty: the current folder. A proposed name with a folder
+  // of its own opens in that folder instead.
+  std::string directory;
   // Several existing files may be chosen. The answer is then, as the system dialog gives it,
   // the full path alone for one file, or the directory followed by each name, every string
   // ended by a NUL and the list by a second NUL. Names may hold a '/' when the files lie in
   // folders below the directory (a scripted list of files).
   bool multiple = false;
+  // The order of the names of a scripted list of files (PReadFileList); byte order when empty.
+  std::function<bool(const std::string&, const std::string&)> nameOrder;
 };
 
 // The multiple-choice answer of a directory and its names: the folder the paths have in
@@ -56,16 +61,19 @@ bool PWriteFile(const std::string& path, const std::string& bytes);
 
 // A scripted selection of many files: "@LIST" names the files listed in the text file LIST,
 // one per line (blank lines and lines starting with '#' left out, names relative to LIST's
-// folder), in name order; "@LIST:FIRST-LAST" takes only the FIRST-th to LAST-th of them
-// (counted from 1, LAST cut to the list's length), the chunk of a series that one job of a
-// batch runs. False with the reason when the list cannot be read or the range is empty or
-// malformed. A list is a regular file of at most kPListFileLimit bytes with lines of at most
-// kPListLineLimit characters and no NUL: a pipe, a device or a folder is refused unread (a
-// pipe nobody writes would hold the run, /dev/zero would fill the memory with one line).
+// folder), in name order (nameOrder, or byte order without one); "@LIST:FIRST-LAST" takes only
+// the FIRST-th to LAST-th of them (counted from 1, LAST cut to the list's length), the chunk of
+// a series that one job of a batch runs. False with the reason when the list cannot be read or
+// the range is empty or malformed. A list is a regular file of at most kPListFileLimit bytes
+// with lines of at most kPListLineLimit characters and no NUL: a pipe, a device or a folder is
+// refused unread (a pipe nobody writes would hold the run, /dev/zero would fill the memory with
+// one line).
 inline constexpr long long kPListFileLimit = 64ll << 20;
 inline constexpr std::size_t kPListLineLimit = 64u << 10;
 bool PReadFileList(const std::string& answer, std::vector<std::string>& paths,
-                   std::string& reason);
+                   std::string& reason,
+                   const std::function<bool(const std::string&, const std::string&)>& nameOrder =
+                       {});
 
 enum class PValueKind { kReal, kInteger, kString };
 
@@ -77,6 +85,11 @@ struct PValueRequest {
   bool rangeGiven = false;
   long long lower = 0, upper = 0;
   int widthUnits = 0;  // dialog width in dialog units (about two pixels each)
+  // What the field takes, in words for the user ("Enter a number from 1 to 10"): the dialog
+  // says it when the text typed cannot be taken, and opens saying it when `refused` (the
+  // answer given last time did not fit).
+  std::string expected;
+  bool refused = false;
 };
 
 // A mouse message of the main window, in client pixels.
@@ -176,13 +189,20 @@ class PBackend {
   // user asked to cancel meanwhile.
   virtual bool ProgressWait(int milliseconds) = 0;
 
-  // The main window's title bar.
+  // A page of text in a window of its own beside the main window (help), marked up in
+  // Markdown; one such window at a time, brought forward with the new page when it is open.
+  // Nothing happens where nobody looks.
+  virtual void ShowTextWindow(const std::string& title, const std::string& markdown) {
+    (void)title, (void)markdown;
+  }
+
   // Printing one page: the page set-up and print dialogs (or, headless, a scripted PDF file
   // name); the page is drawn on the returned canvas and goes to the printer at EndPrint.
   // Null when the user cancelled.
   virtual PCanvas* BeginPrint(PPrintPage& page) = 0;
   virtual bool EndPrint() = 0;
 
+  // The main window's title bar.
   virtual void SetWindowTitle(const std::string& title) = 0;
   virtual std::string WindowTitle() const = 0;
 

@@ -39,7 +39,9 @@
 #include <QSocketNotifier>
 #include <QSpinBox>
 #include <QProgressDialog>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QValidator>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWidget>
@@ -782,7 +784,9 @@ int PQtBackend::PopupMenu(const PPopupMenu& spec, int screenX, int screenY) {
 
 bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
   if (endingDialogs_) return false;
-  QFileDialog dialog(window_, Q(request.title), ".", Q(request.filter));
+  QFileDialog dialog(window_, Q(request.title),
+                     request.directory.empty() ? QString(".") : Q(request.directory),
+                     Q(request.filter));
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   if (request.save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -804,6 +808,28 @@ bool PQtBackend::ChooseFile(const PFileRequest& request, std::string& path) {
   return true;
 }
 
+namespace {
+
+// The integer field: a spin box that tells when it refuses what was typed (a letter, a value
+// beyond its range), instead of swallowing the key without a word.
+class IntegerField : public QSpinBox {
+ public:
+  IntegerField(QWidget* parent, std::function<void()> refused)
+      : QSpinBox(parent), refused_(std::move(refused)) {}
+
+ protected:
+  QValidator::State validate(QString& text, int& position) const override {
+    const QValidator::State state = QSpinBox::validate(text, position);
+    if (state == QValidator::Invalid && refused_) refused_();
+    return state;
+  }
+
+ private:
+  std::function<void()> refused_;
+};
+
+}  // namespace
+
 bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) {
   if (endingDialogs_) return false;
   QDialog dialog(window_);
@@ -812,10 +838,22 @@ bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) 
   auto* prompt = new QLabel(Q(request.prompt), &dialog);
   prompt->setWordWrap(true);
   layout->addWidget(prompt);
+  // What the field takes, shown once the user typed something it cannot take.
+  auto* expected = new QLabel(Q(request.expected), &dialog);
+  expected->setObjectName("expected");
+  expected->setWordWrap(true);
+  QPalette warning = expected->palette();
+  warning.setColor(QPalette::WindowText, QColor(176, 0, 0));
+  expected->setPalette(warning);
+  auto sayExpected = [&dialog, expected] {
+    if (expected->text().isEmpty() || expected->isVisible()) return;
+    expected->show();
+    dialog.resize(dialog.width(), dialog.sizeHint().height());
+  };
   QLineEdit* edit = nullptr;
   QSpinBox* spin = nullptr;
   if (request.kind == PValueKind::kInteger) {
-    spin = new QSpinBox(&dialog);
+    spin = new IntegerField(&dialog, sayExpected);
     const long long lower = request.rangeGiven ? request.lower : INT_MIN;
     const long long upper = request.rangeGiven ? request.upper : INT_MAX;
     spin->setRange(static_cast<int>(std::max<long long>(lower, INT_MIN)),
@@ -829,6 +867,8 @@ bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) 
     edit->selectAll();
     layout->addWidget(edit);
   }
+  layout->addWidget(expected);
+  expected->setVisible(request.refused && !request.expected.empty());
   auto* buttons = new QHBoxLayout();
   auto* ok = new QPushButton("OK", &dialog);
   auto* cancel = new QPushButton("CANCEL", &dialog);
@@ -838,13 +878,25 @@ bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) 
   buttons->addStretch();
   layout->addLayout(buttons);
   QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
-  QObject::connect(ok, &QPushButton::clicked, &dialog, [&dialog, edit, &request] {
-    // A real that does not read as a number keeps the dialog open.
+  QObject::connect(ok, &QPushButton::clicked, &dialog, [&dialog, edit, spin, &request,
+                                                        &sayExpected] {
+    // Text that cannot be taken keeps the dialog open, and the dialog says what it takes.
     if (edit && request.kind == PValueKind::kReal) {
       const std::string text = edit->text().toStdString();
       char* end = nullptr;
       std::strtof(text.c_str(), &end);
-      if (end == text.c_str()) return;
+      if (end == text.c_str()) {
+        sayExpected();
+        edit->setFocus();
+        edit->selectAll();
+        return;
+      }
+    }
+    if (spin && !spin->hasAcceptableInput()) {
+      sayExpected();
+      spin->setFocus();
+      spin->selectAll();
+      return;
     }
     dialog.accept();
   });
@@ -852,6 +904,34 @@ bool PQtBackend::ValueDialog(const PValueRequest& request, std::string& answer) 
   if (dialog.exec() != QDialog::Accepted) return false;
   answer = spin ? std::to_string(spin->value()) : edit->text().toStdString();
   return true;
+}
+
+void PQtBackend::ShowTextWindow(const std::string& title, const std::string& markdown) {
+  if (endingDialogs_) return;
+  if (!textWindow_) {
+    // Modeless, so the steps it describes can be followed in the main window beside it.
+    textWindow_ = new QDialog(window_);
+    textWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    textWindow_->setModal(false);
+    auto* layout = new QVBoxLayout(textWindow_);
+    auto* text = new QTextBrowser(textWindow_);
+    text->setObjectName("text");
+    text->setOpenLinks(false);
+    layout->addWidget(text);
+    auto* close = new QPushButton("Close", textWindow_);
+    QObject::connect(close, &QPushButton::clicked, textWindow_.data(), &QDialog::close);
+    auto* row = new QHBoxLayout();
+    row->addStretch();
+    row->addWidget(close);
+    layout->addLayout(row);
+    textWindow_->resize(680, 620);
+    if (window_) textWindow_->move(window_->mapToGlobal(QPoint(40, 40)));
+  }
+  textWindow_->setWindowTitle(Q(title));
+  textWindow_->findChild<QTextBrowser*>("text")->setMarkdown(Q(markdown));
+  textWindow_->show();
+  textWindow_->raise();
+  textWindow_->activateWindow();
 }
 
 void PQtBackend::SetMenuItemEnabled(int id, bool enabled) {
@@ -1050,6 +1130,8 @@ class ClickFilter : public QObject {
 }  // namespace
 
 QWidget* PQtBackend::CanvasWidget() const { return window_ ? window_->view : nullptr; }
+
+QWidget* PQtBackend::TextWindow() const { return textWindow_.data(); }
 
 bool PQtBackend::ClickInput(PClickDialog& request, const PClickHandler& handler) {
   if (!window_ || !window_->view || clickDialog_) return false;

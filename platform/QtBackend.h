@@ -7,7 +7,9 @@
 #pragma once
 
 #include <optional>
+#include <QDialog>
 #include <QPoint>
+#include <QPointer>
 
 #include <QRect>
 
@@ -147,6 +149,9 @@ class PQtBackend : public PBackend {
   bool ProgressStep(int done, const std::string& text) override;
   void ProgressEnd() override;
   bool ProgressWait(int milliseconds) override;
+  void ShowTextWindow(const std::string& title, const std::string& markdown) override;
+  // The window of ShowTextWindow while it is open (tests read it), else null.
+  QWidget* TextWindow() const;
   // The progress dialog while one is shown (tests press its Cancel button).
   QProgressDialog* Progress() const { return progress_; }
   PCanvas* BeginPrint(PPrintPage& page) override;
@@ -175,6 +180,7 @@ class PQtBackend : public PBackend {
   QProgressDialog* progress_ = nullptr;
   QWidget* clickDialog_ = nullptr;
   std::optional<QPoint> clickDialogPlace_;  // where the user last moved the click dialog
+  QPointer<QDialog> textWindow_;
   std::unique_ptr<class PPageJob> printJob_;
   bool endingDialogs_ = false;
 

@@ -92,8 +92,9 @@ ReadAheadResult ReadOnWorker(std::string fileName, DataSet description) {
   return r;
 }
 
-// The shared frame of every series: each file read into the main store in name order, then
-// handed to `work`; progress shown, Cancel honoured, the window redrawn.
+// The shared frame of every series: each file read into the main store in natural name order
+// (frame_2 before frame_11), then handed to `work`; progress shown, Cancel honoured, the
+// window redrawn.
 struct SeriesLoop {
   const char* command = "";
   const FileSeries* series = nullptr;
@@ -135,7 +136,7 @@ int Adopt(const std::string& path, ReadAheadResult& r, DataSet& d, int& status) 
     FAdoptImage(r.data, d);
     IDataChanged();
   }
-  return LVAfterFileInput(ok, d, status);
+  return LVAfterFileInput(ok, path, d, status);
 }
 
 void Redraw(int& status) {
@@ -152,7 +153,8 @@ int RunSeries(SeriesLoop& loop, int& status) {
   const std::size_t n = s.names.size();
   PBackend& backend = PCurrentBackend();
   PBusyCursor busy;
-  backend.ProgressBegin(loop.command, static_cast<int>(n));
+  // Titled with the words of the menu item the user chose, not the command's name.
+  backend.ProgressBegin(LVMenuWords(loop.command), static_cast<int>(n));
   std::future<ReadAheadResult> next;
   auto startReading = [&](std::size_t f) {
     if (!loop.readAhead || f >= n) return;

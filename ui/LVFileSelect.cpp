@@ -1,8 +1,10 @@
 #include "ui/LVFileSelect.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
+#include "core/database.h"
 #include "core/status.h"
 #include "core/text.h"
 #include "platform/Platform.h"
@@ -41,8 +43,33 @@ std::string ChooserFilter(const std::string& pairs) {
 
 }  // namespace
 
+void WRememberFolder(const std::string& folderItem, const std::string& path) {
+  if (folderItem.empty()) return;
+  const std::size_t slash = path.find_last_of('/');
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::absolute(
+      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1), error);
+  if (error) return;
+  std::string text = folder.lexically_normal().string();
+  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  // A name the data-base cannot hold whole is not kept at all: cut, it would name another
+  // folder.
+  if (text.size() > kLineLength || text.find_first_of("\n;") != std::string::npos) return;
+  int local = kStatusGood;
+  ISetDBItem(folderItem, text, local);
+}
+
+std::string WRememberedFolder(const std::string& folderItem) {
+  if (folderItem.empty()) return {};
+  std::string folder;
+  int local = kStatusGood;
+  if (!IGetDBItem(folderItem, folder, local) || folder.empty()) return {};
+  std::error_code error;
+  return std::filesystem::is_directory(folder, error) ? folder : std::string();
+}
+
 int WSelectFile(const WFileDialog& dialog, int bufferSize, std::string& buffer, int& status) {
-  static constexpr IRoutine kR{"WDefineFileInfo", "V0.3"};
+  static constexpr IRoutine kR{"WDefineFileInfo", "V0.4"};
   if (IBad(kR, status)) return kFalse;
   PBackend& backend = PCurrentBackend();
   if (!backend.HasMainWindow()) return IFail(kR, kStatusBadHandle, status);
@@ -54,8 +81,26 @@ int WSelectFile(const WFileDialog& dialog, int bufferSize, std::string& buffer, 
   request.filter = ChooserFilter(dialog.filter);
   request.defaultSuffix = dialog.defaultExtension;
   request.initialName = buffer;
+  request.nameOrder = INaturalLess;
+  if (buffer.find('/') == std::string::npos) {
+    request.directory = WRememberedFolder(dialog.folderItem);
+    if (request.directory.empty()) {
+      request.directory = WRememberedFolder(dialog.fallbackFolderItem);
+    }
+  }
   std::string chosen;
   if (!backend.ChooseFile(request, chosen)) return kFalse;  // a cancel gives no message
+  // Several files: the directory before the first NUL; one: the file's own folder.
+  const std::size_t nul = chosen.find('\0');
+  if (dialog.multiple && nul != std::string::npos && nul + 1 < chosen.size() &&
+      chosen[nul + 1] != '\0') {
+    const std::string directory = chosen.substr(0, nul);
+    WRememberFolder(dialog.folderItem, directory.empty()          ? std::string("./")
+                                       : directory.back() == '/' ? directory
+                                                                 : directory + "/");
+  } else {
+    WRememberFolder(dialog.folderItem, chosen.substr(0, nul));
+  }
   if (dialog.save && !dialog.defaultExtension.empty()) {
     const std::size_t slash = chosen.find_last_of('/');
     const std::size_t dot = chosen.find_last_of('.');
@@ -72,14 +117,15 @@ int WSelectFile(const WFileDialog& dialog, int bufferSize, std::string& buffer, 
 }
 
 int LVSelectInFile(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({false, false, "SELECT INPUT FILE CONTAINING DATA IMAGE", kImageFilter, ""},
-                     bufferSize, buffer, status);
+  return WSelectFile(
+      {false, false, "SELECT INPUT FILE CONTAINING DATA IMAGE", kImageFilter, "", kImagesFolder},
+      bufferSize, buffer, status);
 }
 
 int LVSelectDsFile(int bufferSize, std::string& buffer, int& status) {
   return WSelectFile({false, false,
                       "SELECT FILE CONTAINING D-SPACINGSIN ANGSTROMS (Low to high, 1 per line)",
-                      "D-Spacings File|*.Ds|All files|*.*", ""},
+                      "D-Spacings File|*.Ds|All files|*.*", "", kDSpacingsFolder},
                      bufferSize, buffer, status);
 }
 
@@ -120,14 +166,15 @@ int LVSelectInFS(const std::string& command, int largest, FileSeries& series, in
   if (IBad(kR, status)) return kFalse;
   std::string buffer;
   // The buffer holds every name chosen: its size is no limit here, the file count is.
-  if (!WSelectFile({false, true, "SELECT IMAGE FILES FOR INPUT", kImageFilter, ""}, 1 << 30,
-                   buffer, status)) {
+  if (!WSelectFile({false, true, "SELECT IMAGE FILES FOR INPUT", kImageFilter, "", kSeriesFolder,
+                    kImagesFolder},
+                   1 << 30, buffer, status)) {
     return kFalse;
   }
   WNormaliseFileList(buffer);
   const std::string directory = buffer.substr(0, buffer.find('\0'));
   // Every name is sorted before the largest count is applied, so a long selection keeps its
-  // first files in name order whatever order the dialog gave.
+  // first files in natural order whatever order the dialog gave.
   std::vector<std::string> names;
   int available = 0;
   WFiles(buffer, 1 << 30, names, available);
@@ -148,31 +195,35 @@ int LVSelectInFS(const std::string& command, int largest, FileSeries& series, in
 
 int LVSelectInMaskFile(int bufferSize, std::string& buffer, int& status) {
   return WSelectFile({false, false, "SELECT INPUT FILE CONTAINING DATA MASK",
-                      "mask files (msk)|*.msk", ""},
+                      "mask files (msk)|*.msk", "", kMasksFolder},
                      bufferSize, buffer, status);
 }
 
 int LVSelectOutMaskFile(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN MASK", "Mask files|*.msk", "msk"},
+  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN MASK", "Mask files|*.msk", "msk",
+                      kMasksFolder},
                      bufferSize, buffer, status);
 }
 
 int LVSelectOutCBF(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN CBF DATA", "", "cbf"},
-                     bufferSize, buffer, status);
+  return WSelectFile(
+      {true, false, "SELECT OUTPUT FILE TO CONTAIN CBF DATA", "", "cbf", kImagesFolder},
+      bufferSize, buffer, status);
 }
 
 int LVSelectOutChiplot(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN CHIPLOT FORMAT DATA", "", "chi"},
-                     bufferSize, buffer, status);
+  return WSelectFile(
+      {true, false, "SELECT OUTPUT FILE TO CONTAIN CHIPLOT FORMAT DATA", "", "chi", kScansFolder},
+      bufferSize, buffer, status);
 }
 
 int LVSelectOutFile(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN DATA", "", "bsl"}, bufferSize,
-                     buffer, status);
+  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN DATA", "", "bsl", kDataFolder},
+                     bufferSize, buffer, status);
 }
 
 int LVSelectOutJPEGFile(int bufferSize, std::string& buffer, int& status) {
-  return WSelectFile({true, false, "SELECT OUTPUT FILE TO CONTAIN JPEG IMAGE", "", "jpg"},
-                     bufferSize, buffer, status);
+  return WSelectFile(
+      {true, false, "SELECT OUTPUT FILE TO CONTAIN JPEG IMAGE", "", "jpg", kPicturesFolder},
+      bufferSize, buffer, status);
 }

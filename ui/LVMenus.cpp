@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/status.h"
+#include "core/text.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -81,4 +82,31 @@ int LVSetDataCommands(const DataSet& d, int& status) {
     backend.SetMenuRadio(130, 144, 138 - d.reduction);
   }
   return kTrue;
+}
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>>& MenuWords() {
+  static std::vector<std::pair<std::string, std::string>> words;
+  return words;
+}
+
+}  // namespace
+
+void LVSetMenuWords(std::vector<std::pair<std::string, std::string>> commandLabels) {
+  MenuWords() = std::move(commandLabels);
+}
+
+std::string LVMenuWords(const std::string& command) {
+  for (const auto& [name, label] : MenuWords()) {
+    if (!IStringsEqual(name, command)) continue;
+    // "&&" stands for the character itself; a single '&' marks the mnemonic.
+    std::string words;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+      if (label[i] == '&' && i + 1 < label.size()) ++i;
+      words.push_back(label[i]);
+    }
+    return words;
+  }
+  return command;
 }

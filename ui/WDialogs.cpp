@@ -38,16 +38,16 @@ namespace {
 // A number outside the range its prompt gives. In the window the user is told what is wrong
 // and asked again (the range shown as the prompt has it); a script's answer is left to the
 // caller as before (clamped or refused), so that scripts keep their answer order.
+// A prompt's range in words: "from 1 to 10", "at least 0", "at most 180".
+std::string RangeWords(double lower, double upper) {
+  if (upper >= 3.0e38) return IFormat("at least %g", lower);
+  if (lower <= -3.0e38) return IFormat("at most %g", upper);
+  return IFormat("from %g to %g", lower, upper);
+}
+
 bool TellAndAskAgain(double value, bool outside, double lower, double upper) {
   if (!outside || !PCurrentBackend().Interactive()) return false;
-  std::string range;
-  if (upper >= 3.0e38) {
-    range = IFormat("at least %g", lower);
-  } else if (lower <= -3.0e38) {
-    range = IFormat("at most %g", upper);
-  } else {
-    range = IFormat("from %g to %g", lower, upper);
-  }
+  const std::string range = RangeWords(lower, upper);
   int local = kStatusGood;
   IWarning(IFormat("%g is outside the range of this value: enter a number %s", value,
                    range.c_str()),
@@ -71,9 +71,11 @@ int WGetReal(const RealPrompt& p) {
     std::snprintf(buffer, sizeof buffer, "%f", static_cast<double>(p.value));
     request.defaultText = buffer;
   }
-  // Text that does not read as a number keeps the dialog open: it is simply asked again.
-  // So do "nan", "inf" and numbers beyond the range of a real (read as infinite): no value
-  // of this system is meant to be one, and taken they spread through every sum.
+  // Text that does not read as a number keeps the dialog open, saying what it takes. So do
+  // "nan", "inf" and numbers beyond the range of a real (read as infinite): no value of this
+  // system is meant to be one, and taken they spread through every sum.
+  request.expected = "Enter a number";
+  if (p.rangeGiven) request.expected += " " + RangeWords(p.lower, p.upper);
   std::string answer;
   while (PCurrentBackend().ValueDialog(request, answer)) {
     float value = 0.0f;
@@ -88,6 +90,7 @@ int WGetReal(const RealPrompt& p) {
       return kTrue;
     }
     request.defaultText = answer;
+    request.refused = true;
   }
   return kFalse;
 }
@@ -104,6 +107,10 @@ int WGetInteger(const IntegerPrompt& p) {
   request.lower = p.lower;
   request.upper = p.upper;
   if (p.defaultGiven) request.defaultText = std::to_string(p.value);
+  // Said under the field when it refuses what was typed (letters, an empty field).
+  request.expected = p.rangeGiven && p.lower <= p.upper
+                         ? IFormat("Enter a number from %i to %i", p.lower, p.upper)
+                         : std::string("Enter a whole number");
   std::string answer;
   while (PCurrentBackend().ValueDialog(request, answer)) {
     int value = 0;
@@ -121,6 +128,7 @@ int WGetInteger(const IntegerPrompt& p) {
       return kTrue;
     }
     request.defaultText = answer;
+    request.refused = true;
   }
   return kFalse;
 }

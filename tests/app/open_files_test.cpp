@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/LVCommand.h"
 #include "core/status.h"
@@ -111,11 +113,46 @@ TEST_F(OpenFiles, BslDataSetsAreListedAndAskedOnlyThroughTheDialog) {
 TEST_F(OpenFiles, EmptyArgumentAndUnknownFiles) {
   EXPECT_FALSE(Open(""));
   EXPECT_TRUE(Saw("ERROR: LVOpenFile; Open_File command, but no defined argument"));
+  ASSERT_TRUE(IOpenLogFile(dir.File("lumivane.log"), status));
   EXPECT_FALSE(Open(Write("empty.dat", "")));
-  EXPECT_TRUE(Saw("WARNING: FInputData: Problem recognising file format for file: " +
-                  dir.File("empty.dat")));
-  EXPECT_TRUE(Saw("WARNING: Failed to input data from file"));
+  // One plain warning for the user; the lines of each routine that gave up are in the log.
+  EXPECT_TRUE(Saw("WARNING: empty.dat is not an image format Lumivane reads (ADSC, Bruker, BSL, "
+                  "CBF, Chiplot, Klora, MarResearch, Princeton, TIFF, volume slices, "
+                  "HDF5/NeXus)"));
+  EXPECT_FALSE(Saw("WARNING: Failed to input data from file"));
+  ICloseLogFile(status);
+  const std::string log = ReadFile(dir.File("lumivane.log"));
+  EXPECT_NE(log.find("WARNING: FInputData: Problem recognising file format for file: " +
+                     dir.File("empty.dat")),
+            std::string::npos);
+  EXPECT_NE(log.find("WARNING: Failed to input data from file"), std::string::npos);
   EXPECT_EQ(status, kStatusGood);
+}
+
+// Every way of reading a file shows one box for a file of no known format.
+TEST_F(OpenFiles, AFileOfNoKnownFormatGivesOneBoxWhicheverCommandReadsIt) {
+  const std::string notes = Write("notes.txt", "Beam time notes\nsample 3, 20 minutes\n");
+  const std::string plain = "WARNING: notes.txt is not an image format Lumivane reads";
+  struct Row {
+    const char* command;
+    std::string text;
+  };
+  const Row rows[] = {{"Open_File", notes}, {"Open_Frame", "1 " + notes}, {"Load_Dark", notes}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    IInfoClear();
+    const std::size_t alarms = headless->Alarms();
+    CommandEvent event;
+    event.text = row.text;
+    EXPECT_FALSE(LVCommand(row.command, event, status));
+    EXPECT_EQ(headless->Alarms(), alarms + 1);
+    std::vector<std::string> warnings;
+    for (const auto& line : IInfoLines())
+      if (line.rfind("WARNING: ", 0) == 0) warnings.push_back(line);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind(plain, 0), 0u) << warnings[0];
+    EXPECT_EQ(status, kStatusGood);
+  }
 }
 
 TEST_F(OpenFiles, QuotedCommandLineWithBlanksOpensAtTheFirstPaint) {

@@ -144,6 +144,9 @@ TEST(ScriptTest, RefusedOpensAndFailedSavesGiveExitCodeOne) {
   run = RunScript(dir, "Open_File junk.dat\nROI_Full\n");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(Contains(run.log, "SCRIPT: command failed: Open_File junk.dat (line 1)"));
+  EXPECT_TRUE(
+      Contains(run.log, "WARNING: FDeduceFileFormat: Number of formats which fit file = 0"));
+  EXPECT_TRUE(Contains(run.log, "WARNING: junk.dat is not an image format Lumivane reads ("));
   EXPECT_FALSE(Contains(run.log, "SCRIPT: command failed: ROI_Full"));
 
   run = RunScript(dir, "# a header that does not hold\n\nOpen_File bad.chi\n");

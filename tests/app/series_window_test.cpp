@@ -52,15 +52,18 @@ void AcceptNames(QFileDialog* dialog, const QString& names, int attempts) {
   });
 }
 
-// Chooses the names in the next file dialog (several, in the dialog's quoted form).
-void ChooseFiles(const QString& names, std::string& title, int attempts = 100) {
-  QTimer::singleShot(50, [names, &title, attempts] {
+// Chooses the names in the next file dialog (several, in the dialog's quoted form); the
+// dialog's title and the folder it opened in are kept.
+void ChooseFiles(const QString& names, std::string& title, std::string& folder,
+                 int attempts = 100) {
+  QTimer::singleShot(50, [names, &title, &folder, attempts] {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (!dialog) {
-      if (attempts > 0) ChooseFiles(names, title, attempts - 1);
+      if (attempts > 0) ChooseFiles(names, title, folder, attempts - 1);
       return;
     }
     title = dialog->windowTitle().toStdString();
+    folder = dialog->directory().absolutePath().toStdString();
     AcceptNames(dialog, names, 40);
   });
 }
@@ -82,10 +85,10 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
   Settle();
   EXPECT_TRUE(backend->MenuItemEnabled(954));
 
-  std::string title;
-  ChooseFiles("\"m3.cbf\" \"m1.cbf\" \"m0.cbf\" \"m4.cbf\" \"m2.cbf\"", title);
+  std::string title, folder;
+  ChooseFiles("\"m3.cbf\" \"m1.cbf\" \"m0.cbf\" \"m4.cbf\" \"m2.cbf\"", title, folder);
   // While the third file is shown: what the dialog says, then its Cancel button.
-  std::string label;
+  std::string label, progressTitle;
   bool visible = false;
   QTimer poll;
   poll.setInterval(20);
@@ -95,6 +98,7 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
     poll.stop();
     visible = progress->isVisible();
     label = progress->labelText().toStdString();
+    progressTitle = progress->windowTitle().toStdString();
     for (QPushButton* button : progress->findChildren<QPushButton*>())
       if (button->text() == "Cancel") button->click();
   });
@@ -102,8 +106,11 @@ TEST(SeriesWindow, MovieShowsProgressAndCancelKeepsWhatIsDone) {
   LVMenuCommand(954);
   Settle();
   EXPECT_EQ(title, "SELECT IMAGE FILES FOR INPUT");
+  // The dialog opened beside the image the program started with (no series was chosen yet).
+  EXPECT_EQ(folder, dir.path().string());
   EXPECT_TRUE(visible);
   EXPECT_EQ(label, "file 3 of 5: m2.cbf");
+  EXPECT_EQ(progressTitle, "Movie");  // the menu item's words
   // Cancel pressed while the dialog announced the third file: the series ends before it is
   // read or after it was shown, by when the press is served.
   int done = 0;

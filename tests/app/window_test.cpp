@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QMenuBar>
 #include <QMainWindow>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -313,6 +314,65 @@ TEST_F(Window, ANumberOutsideItsRangeIsSaidAndAskedAgain) {
   EXPECT_NE(said.find("200 is outside the range of this value: enter a number from -180 to 180"),
             std::string::npos)
       << said;
+  backend->CloseMainWindow();
+  LVStopWindow();
+}
+
+// Text a number field cannot take is answered with what it does take, not with silence; a
+// good number then goes through.
+TEST_F(Window, NumberFieldsSayWhatTheyTake) {
+  Start();
+  enum Kind { kReal, kRangedReal, kInteger };
+  struct Row {
+    Kind kind;
+    const char* typed;  // typed over the whole field ("" empties it)
+    const char* said;
+  };
+  const Row rows[] = {{kReal, "letters", "Enter a number"},
+                      {kReal, "", "Enter a number"},
+                      {kRangedReal, "north", "Enter a number from -180 to 180"},
+                      {kInteger, "abc", "Enter a number from 1 to 10"},
+                      {kInteger, "", "Enter a number from 1 to 10"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.kind) + " " + row.typed);
+    bool silentBefore = false, saidAfter = false;
+    std::string said;
+    WhenModal([&](QWidget* dialog) {
+      auto* expected = dialog->findChild<QLabel*>("expected");
+      auto* field = dialog->findChild<QLineEdit*>();
+      if (!expected || !field) {
+        ADD_FAILURE() << "no field or no line for what it takes";
+        Click(dialog, "CANCEL");
+        return;
+      }
+      silentBefore = !expected->isVisible();
+      field->selectAll();
+      QTest::keyClick(field, Qt::Key_Backspace);
+      QTest::keyClicks(field, row.typed);
+      Click(dialog, "OK");
+      saidAfter = dialog->isVisible() && expected->isVisible();
+      said = expected->text().toStdString();
+      field->selectAll();
+      QTest::keyClicks(field, "7");
+      Click(dialog, "OK");
+    });
+    int status = kStatusGood;
+    if (row.kind == kInteger) {
+      int value = 5;
+      EXPECT_TRUE(WGetInteger({"ENTER NUMBER OF IMAGES PER LINE:", kTrue, kTrue, 1, 10, value,
+                               status}));
+      EXPECT_EQ(value, 7);
+    } else {
+      float value = 0.5f;
+      const bool ranged = row.kind == kRangedReal;
+      EXPECT_TRUE(WGetReal({"ENTER START AZIMUTH OF SECTOR (DEGREES, -180 TO 180):", kTrue,
+                            ranged ? kTrue : kFalse, -180.0f, 180.0f, value, status}));
+      EXPECT_FLOAT_EQ(value, 7.0f);
+    }
+    EXPECT_TRUE(silentBefore);
+    EXPECT_TRUE(saidAfter);
+    EXPECT_EQ(said, row.said);
+  }
   backend->CloseMainWindow();
   LVStopWindow();
 }

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -174,6 +176,42 @@ TEST_F(StatusTest, LogHoldsHeaderThenMessageLinesInOrder) {
   ICloseLogFile(status);
   EXPECT_EQ(ReadFile(path), "Quorvel: Log File: " + path +
                                 "\n\nLumivane V1.17.00\nWARNING: careful\n");
+}
+
+// Details summed up by one plain message reach the log alone, also from a thread whose
+// messages are recorded and given out later.
+TEST_F(StatusTest, LogOnlyLinesSkipTheWindowAndTheBoxes) {
+  ScratchDir dir;
+  int status = kStatusGood;
+  const std::string path = dir.File("lumivane.log");
+  ASSERT_TRUE(IOpenLogFile(path, status));
+  {
+    ILogOnlyScope details;
+    IInfo("tested", status);
+    IWarning("no format fits", status);
+    IErrorMessage("open failed", 2, status);
+  }
+  IWarning("plain words", status);
+  std::vector<ICapturedMessage> recorded;
+  {
+    IMessageCapture capture;
+    ILogOnlyScope details;
+    IWarning("from the worker", status);
+    recorded = capture.Take();
+  }
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(recorded[0].kind, IMessageKind::kLog);
+  IReplayMessages(recorded, status);
+  ICloseLogFile(status);
+
+  EXPECT_EQ(sink.lines, (std::vector<std::string>{"WARNING: plain words"}));
+  ASSERT_EQ(sink.boxes.size(), 1u);
+  EXPECT_EQ(sink.boxes[0].text, "plain words");
+  EXPECT_EQ(ReadFile(path), "Quorvel: Log File: " + path +
+                                "\n\nINFO: tested\nWARNING: no format fits\nERROR: open failed\n"
+                                "2: No such file or directory\nWARNING: plain words\n"
+                                "WARNING: from the worker\n");
+  EXPECT_EQ(status, kStatusGood);
 }
 
 TEST_F(StatusTest, UnwritableLogDirectoryFailsWithFileOpenAndLeavesLogClosed) {

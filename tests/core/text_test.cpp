@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "core/status.h"
 #include "core/text.h"
@@ -175,6 +177,39 @@ TEST_F(TextTest, SortUpperCaseSubstringAndSleep) {
   EXPECT_TRUE(ISleep(0.0f, status));
   EXPECT_FALSE(ISleep(-1.0f, status));
   EXPECT_EQ(status, 25);
+}
+
+// Names of a series in the order a person counts them: numbers by their value, the rest by
+// the bytes, and no two different names equal.
+TEST_F(TextTest, NaturalOrderCountsNumbersByValue) {
+  struct Row {
+    const char* before;
+    const char* after;
+  };
+  const Row rows[] = {
+      {"frame_2.cbf", "frame_11.cbf"},
+      {"frame_9", "frame_10"},
+      {"a.chi", "b.chi"},
+      {"run1_frame10", "run2_frame1"},        // the first number decides
+      {"f1_2", "f1_10"},                      // then the next one
+      {"scan007", "scan8"},                   // leading zeros do not count...
+      {"scan01", "scan1"},                    // ...unless nothing else differs
+      {"x99999999999999999999", "x100000000000000000000"},  // beyond 64 bits
+      {"frame", "frame_1"},
+      {"B", "a"},                             // bytes: capitals first
+      {"/data/run9/f.cbf", "/data/run10/f.cbf"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.before) + " < " + row.after);
+    EXPECT_TRUE(INaturalLess(row.before, row.after));
+    EXPECT_FALSE(INaturalLess(row.after, row.before));
+  }
+  EXPECT_FALSE(INaturalLess("frame_7", "frame_7"));
+
+  std::vector<std::string> names = {"f_11.cbf", "f_2.cbf", "f_1.cbf", "f_100.cbf", "f_20.cbf"};
+  ASSERT_TRUE(ISortStrings(names, status));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"f_1.cbf", "f_2.cbf", "f_11.cbf", "f_20.cbf", "f_100.cbf"}));
 }
 
 TEST_F(TextTest, ReadLineDropsLineEndsAndTheRestOfLongLines) {

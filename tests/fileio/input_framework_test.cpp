@@ -119,6 +119,49 @@ TEST_F(InputFramework, AmbiguousUnknownAndEmptyFilesAreRefused) {
   EXPECT_EQ(info.numDatasets, -1);
 }
 
+// A file of no known format is refused in one warning a newcomer can read (what detection
+// found goes to the log). Ambiguous files and folders keep their own, precise warnings.
+TEST_F(InputFramework, AFileOfNoKnownFormatIsRefusedInOnePlainWarning) {
+  std::string adsc = Padded("{\nHEADER_BYTES=  512;\nTYPE=unsigned_short;\nSIZE1=2;\nSIZE2=1;\n}",
+                            512);
+  adsc += std::string(4, '\1');
+  struct Row {
+    std::string path;
+    int fits;  // FCountFittingFormats
+    bool plainRefusal;
+  };
+  std::filesystem::create_directory(dir.File("folder"));
+  const Row rows[] = {
+      {Write("notes.txt", "Beam time notes\nsample 3\n"), 0, true},
+      {Write("empty.dat", ""), 0, true},
+      {Write("both", Padded("{\nXYZ=2;\n}", 100)), 2, false},
+      {Write("frame.img", adsc), 1, false},
+      {dir.File("folder"), -1, false},
+      {dir.File("absent"), -1, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(FCountFittingFormats(row.path), row.fits);
+    sink.lines.clear();
+    sink.boxes.clear();
+    DataSet d;
+    const int read = FInputDataWith(row.path, FInputHooks{}, d, status);
+    IResetStatus(status);
+    EXPECT_EQ(read != kFalse, row.fits == 1);
+    const std::string name = std::filesystem::path(row.path).filename().string();
+    const std::string plain =
+        name + " is not an image format Lumivane reads (ADSC, Bruker, BSL, CBF, Chiplot, Klora, "
+               "MarResearch, Princeton, TIFF, volume slices, HDF5/NeXus)";
+    if (!row.plainRefusal) {
+      EXPECT_FALSE(Saw("WARNING: " + plain));
+      continue;
+    }
+    EXPECT_EQ(sink.lines, (std::vector<std::string>{"WARNING: " + plain}));
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, plain);
+  }
+}
+
 TEST_F(InputFramework, KeyValueHeaderWrittenWithBlockIdFirstIsNotTakenForADSC) {
   const std::string edf = Padded(
       "{\nEDF_DataBlockID = 0.Image.Psd ;\nEDF_BinarySize = 40 ;\nByteOrder = LowByteFirst ;\n"

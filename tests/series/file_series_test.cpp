@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/LVCommand.h"
@@ -22,6 +23,7 @@
 #include "tests/support/TestSupport.h"
 #include "ui/LVDataStores.h"
 #include "ui/LVFileSelect.h"
+#include "ui/LVMenus.h"
 #include "ui/WInfo.h"
 
 namespace {
@@ -229,6 +231,46 @@ TEST_F(FileSeriesTest, StackOfScansRunsInNameOrderAndSkipsOtherWidths) {
   ASSERT_TRUE(Run("FS_Input_1D"));
   EXPECT_EQ(Store(6).numY, 1);
   EXPECT_FLOAT_EQ(Store(6).data[0], 3.0f);
+}
+
+// Frames numbered without leading zeros run as they were taken, from a selection and from a
+// scripted list alike (a list's chunks follow the same order).
+TEST_F(FileSeriesTest, FramesRunInNaturalOrder) {
+  std::vector<std::string> files;
+  for (int frame : {11, 2, 1, 100}) {
+    const std::string name = "frame_" + std::to_string(frame) + ".chi";
+    files.push_back(WriteScan(name, static_cast<float>(frame)));
+  }
+  ASSERT_TRUE(Run("Open_File", files[2]));
+  Answer({"store 4", Join(files)});
+  ASSERT_TRUE(Run("FS_Input_1D"));
+  const DataSet& out = Store(4);
+  ASSERT_EQ(out.numY, 4);
+  const float expected[4] = {1.0f, 2.0f, 11.0f, 100.0f};
+  for (int row = 0; row < 4; ++row) EXPECT_FLOAT_EQ(out.data[IIndex(out, 0, row)], expected[row]);
+
+  const std::string list = dir.File("frames.txt");
+  WriteFile(list, "frame_11.chi\nframe_2.chi\nframe_100.chi\nframe_1.chi\n");
+  Answer({"store 5", "@" + list + ":2-3"});
+  ASSERT_TRUE(Run("FS_Input_1D"));
+  ASSERT_EQ(Store(5).numY, 2);
+  EXPECT_FLOAT_EQ(Store(5).data[IIndex(Store(5), 0, 0)], 2.0f);
+  EXPECT_FLOAT_EQ(Store(5).data[IIndex(Store(5), 0, 1)], 11.0f);
+}
+
+// The progress window of a series is titled with the words of the menu item the user chose.
+TEST_F(FileSeriesTest, ProgressIsTitledWithTheMenuItemsWords) {
+  const std::string a = WriteScan("a.chi", 1.0f), b = WriteScan("b.chi", 2.0f);
+  ASSERT_TRUE(Run("Open_File", a));
+  Answer({"store 4", Join({b, a})});
+  ASSERT_TRUE(Run("FS_Input_1D"));
+  EXPECT_TRUE(TranscriptContains("progress \"Input 1-D Series\": file 2 of 2: b.chi"));
+  const std::pair<const char*, const char*> words[] = {
+      {"FS_Integrate", "Integrate Series"},   {"FS_Composite", "Composite Image"},
+      {"FS_Projection", "Projection Series"}, {"FS_Fit_2D_Gaussian", "Fit 2-D Gaussian Series"},
+      {"FS_Movie", "Movie"},                  {"FS_Input_1D", "Input 1-D Series"},
+      {"Not_In_A_Menu", "Not_In_A_Menu"}};
+  for (const auto& [command, label] : words) EXPECT_EQ(LVMenuWords(command), label);
 }
 
 TEST_F(FileSeriesTest, IntegratedRowsEqualSingleIntegrationsWithReadAheadAndMask) {

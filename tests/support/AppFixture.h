@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/LVCommand.h"
 #include "core/status.h"
@@ -14,13 +15,25 @@
 #include "ui/WInfo.h"
 #include "ui/WMessageSink.h"
 
+// The headless backend, keeping every file dialog it was asked to show (title, proposed name,
+// the folder it opens in).
+class FileRequestRecorder : public PHeadlessBackend {
+ public:
+  bool ChooseFile(const PFileRequest& request, std::string& path) override {
+    fileRequests.push_back(request);
+    return PHeadlessBackend::ChooseFile(request, path);
+  }
+  std::vector<PFileRequest> fileRequests;
+};
+
 class HeadlessAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetCoreState();
     PEnsureApplication();
-    auto backend = std::make_unique<PHeadlessBackend>();
+    auto backend = std::make_unique<FileRequestRecorder>();
     headless = backend.get();
+    fileDialogs = backend.get();
     headless->SetTranscript([this](const std::string& line) { transcript.push_back(line); });
     PInstallBackend(std::move(backend));
     WInstallMessageSink();
@@ -41,6 +54,7 @@ class HeadlessAppTest : public ::testing::Test {
   }
 
   PHeadlessBackend* headless = nullptr;
+  FileRequestRecorder* fileDialogs = nullptr;  // the same backend
   std::vector<std::string> transcript;
   int status = kStatusGood;
 };
