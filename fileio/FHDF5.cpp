@@ -163,6 +163,24 @@ bool RegularSource(const std::string& name, const HoldingFile& holder, const cha
   return true;
 }
 
+// The file an external link at `path` names ("" for any other link).
+std::string LinkTarget(hid_t file, const std::string& path) {
+  H5L_info_t info;
+  if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0 || info.type != H5L_TYPE_EXTERNAL ||
+      info.u.val_size == 0 || info.u.val_size > 8192) {
+    return "";
+  }
+  std::vector<char> value(info.u.val_size);
+  unsigned flags = 0;
+  const char* target = nullptr;
+  const char* object = nullptr;
+  if (H5Lget_val(file, path.c_str(), value.data(), value.size(), H5P_DEFAULT) < 0 ||
+      H5Lunpack_elink_val(value.data(), value.size(), &flags, &target, &object) < 0 || !target) {
+    return "";
+  }
+  return std::string(target, strnlen(target, value.size()));
+}
+
 // Whether the link at `path` may be followed: an external link's file must be a regular file
 // where it exists (the library would open a pipe and wait on it for ever). A missing file is
 // let through: the library fails on it, and says so.
@@ -170,20 +188,11 @@ bool LinkSafe(hid_t file, const std::string& path) {
   H5L_info_t info;
   if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0) return false;
   if (info.type != H5L_TYPE_EXTERNAL) return true;
-  if (info.u.val_size == 0 || info.u.val_size > 8192) return false;
-  std::vector<char> value(info.u.val_size);
-  unsigned flags = 0;
-  const char* target = nullptr;
-  const char* object = nullptr;
-  if (H5Lget_val(file, path.c_str(), value.data(), value.size(), H5P_DEFAULT) < 0 ||
-      H5Lunpack_elink_val(value.data(), value.size(), &flags, &target, &object) < 0 || !target) {
-    return false;
-  }
+  const std::string target = LinkTarget(file, path);
+  if (target.empty()) return false;
   std::int64_t length = -1;
-  return RegularSource(std::string(target, strnlen(target, value.size())), FileOf(file),
-                       "HDF5_EXT_PREFIX", false, length);
+  return RegularSource(target, FileOf(file), "HDF5_EXT_PREFIX", false, length);
 }
-
 
 // Whether every component of an absolute path exists as a link (without which H5Lexists on
 // the whole path fails rather than answering no).
@@ -378,24 +387,6 @@ bool InstrumentTable(const std::string& name) {
   return false;
 }
 
-// The file an external link at `path` names ("" for any other link).
-std::string LinkTarget(hid_t file, const std::string& path) {
-  H5L_info_t info;
-  if (H5Lget_info(file, path.c_str(), &info, H5P_DEFAULT) < 0 || info.type != H5L_TYPE_EXTERNAL ||
-      info.u.val_size == 0 || info.u.val_size > 8192) {
-    return "";
-  }
-  std::vector<char> value(info.u.val_size);
-  unsigned flags = 0;
-  const char* target = nullptr;
-  const char* object = nullptr;
-  if (H5Lget_val(file, path.c_str(), value.data(), value.size(), H5P_DEFAULT) < 0 ||
-      H5Lunpack_elink_val(value.data(), value.size(), &flags, &target, &object) < 0 || !target) {
-    return "";
-  }
-  return std::string(target, strnlen(target, value.size()));
-}
-
 bool SearchGroup(Search& search, const std::string& group, int depth) {
   if (depth > 8) return false;
   const std::vector<std::string> names = LinkNames(search.file, group, 4096);
@@ -523,18 +514,12 @@ herr_t CheckExternalLink(hid_t group, const char* name, const H5L_info_t* info, 
   auto& links = *static_cast<ExternalLinks*>(data);
   if (++links.visits > 1000000) return 1;  // enough: no file of frames has that many
   if (info->type != H5L_TYPE_EXTERNAL) return 0;
-  std::vector<char> value(info->u.val_size + 1, '\0');
-  unsigned flags = 0;
-  const char* target = nullptr;
-  const char* object = nullptr;
-  if (H5Lget_val(group, name, value.data(), info->u.val_size, H5P_DEFAULT) < 0 ||
-      H5Lunpack_elink_val(value.data(), info->u.val_size, &flags, &target, &object) < 0 ||
-      !target) {
+  const std::string file = LinkTarget(group, name);
+  if (file.empty()) {
     links.refused = name;
     return 1;
   }
-  const std::string file = target;
-  if (file.empty() || file == "." || file == ".." ||
+  if (file == "." || file == ".." ||
       file.find_first_of("/\\") != std::string::npos) {
     links.refused = file;
     return 1;

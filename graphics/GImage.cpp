@@ -179,16 +179,27 @@ int GGetMaskColour(GRGB& colour, int& status) {
   return kTrue;
 }
 
+namespace {
+
+// The checks every image renderer makes of its arguments.
+int DrawArgumentsSound(const IRoutine& r, const PCanvas* canvas, int width, int height,
+                       float minimum, float maximum, int linearity, int& status) {
+  if (!canvas) return IFail(r, kStatusBadHandle, status);
+  if (width <= 0) return IFail(r, kStatusIntRange1, status);
+  if (height <= 0) return IFail(r, kStatusIntRange2, status);
+  if (!(minimum <= maximum)) return IFail(r, kStatusRealRange1, status);
+  if (linearity != kLinear && linearity != kLogarithmic) return IFail(r, kStatusIntRange1, status);
+  return kTrue;
+}
+
+}  // namespace
+
 int GDrawScaledImage(PCanvas* canvas, int x0, int y0, int width, int height, float minimum,
                      float maximum, int linearity, const DataSet& d, int& status) {
   static constexpr IRoutine kR{"GDrawScaledImage", "V0.6"};
   if (IBad(kR, status)) return kFalse;
-  if (!canvas) return IFail(kR, kStatusBadHandle, status);
-  if (width <= 0) return IFail(kR, kStatusIntRange1, status);
-  if (height <= 0) return IFail(kR, kStatusIntRange2, status);
-  if (!(minimum <= maximum)) return IFail(kR, kStatusRealRange1, status);
-  if (linearity != kLinear && linearity != kLogarithmic) {
-    return IFail(kR, kStatusIntRange1, status);
+  if (!DrawArgumentsSound(kR, canvas, width, height, minimum, maximum, linearity, status)) {
+    return kFalse;
   }
   const int columns = d.endX - d.startX + 1;
   const int rows = d.endY - d.startY + 1;
@@ -304,12 +315,8 @@ int GDrawFittedImage(PCanvas* canvas, int x0, int y0, int width, int height, flo
                      float maximum, int linearity, const DataSet& d, int& status) {
   static constexpr IRoutine kR{"GDrawFittedImage", "V0.1"};
   if (IBad(kR, status)) return kFalse;
-  if (!canvas) return IFail(kR, kStatusBadHandle, status);
-  if (width <= 0) return IFail(kR, kStatusIntRange1, status);
-  if (height <= 0) return IFail(kR, kStatusIntRange2, status);
-  if (!(minimum <= maximum)) return IFail(kR, kStatusRealRange1, status);
-  if (linearity != kLinear && linearity != kLogarithmic) {
-    return IFail(kR, kStatusIntRange1, status);
+  if (!DrawArgumentsSound(kR, canvas, width, height, minimum, maximum, linearity, status)) {
+    return kFalse;
   }
   const int columns = d.endX - d.startX + 1;
   const int rows = d.endY - d.startY + 1;
