@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 
 #include "app/LVCommand.h"
@@ -115,7 +116,12 @@ TEST(ViewFollowsChoice, ResultsOfExtremeShapeFillTheDrawingArea) {
 
 // A larger window shows the image larger; a smaller one shows it whole again.
 TEST(ViewFollowsChoice, ResizingTheWindowRefitsTheImage) {
-  TestWindow window(700, 560);
+  // Sizes within the screen: the window keeps itself on it (the offscreen screen is small),
+  // and a slower build gets there before the refit is looked at.
+  const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+  const int bigW = screen.width() - 10, bigH = screen.height() - 10;
+  const int smallW = bigW / 2, smallH = bigH / 2;
+  TestWindow window(smallW, smallH);
   ASSERT_TRUE(window.started);
   int status = kStatusGood;
   DataSet& main = StoreImage(0, 1600, 1200, [](int x, int y) { return static_cast<float>(x ^ y); },
@@ -124,7 +130,7 @@ TEST(ViewFollowsChoice, ResizingTheWindowRefitsTheImage) {
   LVMenuCommand(700);
   const int small = main.reduction;
   ASSERT_EQ(main.magnification, 0);
-  for (const auto& [w, h, larger] : {std::tuple(1500, 1150, true), std::tuple(700, 560, false)}) {
+  for (const auto& [w, h, larger] : {std::tuple(bigW, bigH, true), std::tuple(smallW, smallH, false)}) {
     window.backend->MainWidget()->resize(w, h);
     // The refit follows the resize through the event loop: a slow (sanitizer) build takes
     // longer to get there.
