@@ -118,11 +118,13 @@ TEST(ViewFollowsChoice, ResultsOfExtremeShapeFillTheDrawingArea) {
 TEST(ViewFollowsChoice, ResizingTheWindowRefitsTheImage) {
   // Sizes within the screen: the window keeps itself on it (the offscreen screen is small),
   // and a slower build gets there before the refit is looked at.
-  const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+  TestWindow window(400, 300);
+  ASSERT_TRUE(window.started);
+  const QSize screen = window.backend->MainWidget()->screen()->availableGeometry().size();
   const int bigW = screen.width() - 10, bigH = screen.height() - 10;
   const int smallW = bigW / 2, smallH = bigH / 2;
-  TestWindow window(smallW, smallH);
-  ASSERT_TRUE(window.started);
+  window.backend->MainWidget()->resize(smallW, smallH);
+  TestWindow::Settle();
   int status = kStatusGood;
   DataSet& main = StoreImage(0, 1600, 1200, [](int x, int y) { return static_cast<float>(x ^ y); },
                              status);
