@@ -54,7 +54,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <atomic>
 #include <csignal>
+#include <ctime>
 #include <cstring>
 #include <climits>
 #include <cstdlib>
@@ -501,23 +503,47 @@ int gInstanceDescriptor = -1;
 int gSignalPipe[2] = {-1, -1};
 int gTerminateCode = 0;
 
+// Whoever removes the socket first (a handler on any thread, or the exit) is the only one.
+std::atomic<bool> gInstanceRemoved{false};
+
 // Safe in a signal handler: lstat and unlink only.
 void RemoveInstanceSocket() {
-  if (gInstancePath[0] == '\0') return;
+  if (gInstancePath[0] == '\0' || gInstanceRemoved.exchange(true)) return;
   struct stat info {};
   if (lstat(gInstancePath, &info) == 0 && S_ISSOCK(info.st_mode) && info.st_ino == gInstanceInode)
     unlink(gInstancePath);
-  gInstancePath[0] = '\0';
+}
+
+// Signals taken, and when the first came (monotonic nanoseconds).
+std::atomic<int> gSignalsTaken{0};
+std::atomic<long long> gFirstSignalAt{0};
+// A second signal this soon after the first is the same request: 'timeout' and a terminal
+// send one to the process and one to its group.
+constexpr long long kSameRequestNs = 1000000000LL;
+
+long long MonotonicNs() {
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 // SIGTERM and SIGINT: the socket goes at once, then the program is asked to end through its
-// event loop (the data-base is saved as on a normal exit). A second signal ends it outright.
+// event loop (the data-base is saved as on a normal exit). A later second signal ends it
+// outright. The handler stays installed: a signal taken on another thread while this one runs
+// must not find the default action and end the process before the socket is gone.
 void OnTerminateSignal(int signal) {
   const int saved = errno;
   RemoveInstanceSocket();
-  const char code = static_cast<char>(signal);
-  if (gSignalPipe[1] >= 0 && write(gSignalPipe[1], &code, 1) < 0) {
-    // Nothing more can be done in a handler.
+  const long long now = MonotonicNs();
+  if (gSignalsTaken.fetch_add(1) == 0) {
+    gFirstSignalAt.store(now);
+    const char code = static_cast<char>(signal);
+    if (gSignalPipe[1] >= 0 && write(gSignalPipe[1], &code, 1) < 0) {
+      // Nothing more can be done in a handler.
+    }
+  } else if (now - gFirstSignalAt.load() > kSameRequestNs) {
+    ::signal(signal, SIG_DFL);
+    raise(signal);
   }
   errno = saved;
 }
@@ -538,7 +564,9 @@ void HandleTerminateSignals() {
   struct sigaction action {};
   action.sa_handler = OnTerminateSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
+  sigaddset(&action.sa_mask, SIGTERM);
+  sigaddset(&action.sa_mask, SIGINT);
+  action.sa_flags = 0;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
   std::atexit(RemoveInstanceSocket);
@@ -631,6 +659,7 @@ void PQtBackend::ListenForOtherStarts(const std::string& name) {
     std::memcpy(gInstancePath, path.c_str(), path.size() + 1);
     gInstanceInode = info.st_ino;
     gInstanceDescriptor = descriptor;
+    gInstanceRemoved.store(false);
   } else if (bound) {
     unlink(path.c_str());
   }
