@@ -95,7 +95,15 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   IStatusReport(status);
   LVFirstPaint(status);
 
+  // From a prompt that found no answer on, the script's answers would go to the wrong
+  // prompts: the lines after it are not run, so that no wrong result is written.
+  auto stopHere = [](const std::string& where) {
+    ScriptNote("the script stops after " + where +
+               ": a prompt found no answer, the lines after it are not run");
+  };
   bool failed = unanswered("command line");
+  bool stopped = failed;
+  if (stopped) stopHere("the command line");
   if (!LVCommandLineFileOpened()) {
     ScriptNote("command failed: Open_File " + image + " (command line)");
     failed = true;
@@ -105,7 +113,7 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
   auto here = [&lineNumber] { return "line " + std::to_string(lineNumber); };
   bool tooLong = false, nul = false;
   long long bytes = 0;
-  while (ReadScriptLine(script.get(), raw, tooLong, nul, bytes)) {
+  while (!stopped && ReadScriptLine(script.get(), raw, tooLong, nul, bytes)) {
     ++lineNumber;
     if (tooLong || nul) {
       ScriptNote("command failed: " + here() +
@@ -142,7 +150,7 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
         IWarning("Could not save the picture: " + arguments, local);
         saved = false;
       }
-      if (unanswered(here())) failed = true;
+      if (unanswered(here())) failed = stopped = true;
       if (!saved) {
         ScriptNote("command failed: " + line + " (line " + std::to_string(lineNumber) + ")");
         failed = true;
@@ -160,7 +168,7 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
     // ended because the script cancelled a prompt ("answer cancel") is no failure, unless an
     // answer did not fit or a warning or error came with it. A prompt that found no answer
     // queued fails the script whatever the command made of it.
-    if (unanswered(here())) failed = true;
+    if (unanswered(here())) failed = stopped = true;
     const bool badStatus = LVLastCommandStatus() != kStatusGood;
     const bool cancelled = headless->Cancels() > cancels;
     const bool troubled = headless->Misfits() > misfits || headless->Alarms() > alarms;
@@ -171,6 +179,7 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
                  " (line " + std::to_string(lineNumber) + ")");
     }
     if (commandFailed) failed = true;
+    if (stopped) stopHere(here());
   }
   if (bytes > kLVScriptFileLimit) {
     // The file grew past the limit while it was read.

@@ -57,15 +57,21 @@ TEST(ScriptTest, AnswersAreConsumedInOrderAndSettingsPersist) {
   EXPECT_TRUE(Contains(run.dataBase, "Beam_CentreX = 487.250000;"));
 }
 
-TEST(ScriptTest, UnansweredPromptIsCancelledAndLogged) {
+// The script stops there: its later answers would go to the wrong prompts, and a batch run
+// must not write a result made with a geometry or mask it never got.
+TEST(ScriptTest, UnansweredPromptIsCancelledAndLoggedAndTheScriptStops) {
   ScratchDir dir;
-  const ScriptRun run = RunScript(dir, "Change_Title\nanswer unused\n");
+  const ScriptRun run =
+      RunScript(dir, "Change_Title\nanswer unused\nSet_Beam_Centre 3 4\nanswer left\n");
   EXPECT_EQ(run.exitCode, 1);  // the script did not say what it wanted there
   EXPECT_TRUE(Contains(run.log,
                        "SCRIPT: dialog \"Enter text for data-set title\": no answer queued, cancelled"));
   EXPECT_TRUE(
       Contains(run.log, "SCRIPT: no answer queued for \"Enter text for data-set title\" (line 1)"));
-  EXPECT_TRUE(Contains(run.log, "SCRIPT: 1 answer(s) left unused"));
+  EXPECT_TRUE(Contains(run.log, "SCRIPT: the script stops after line 1: a prompt found no answer, "
+                                "the lines after it are not run"));
+  EXPECT_FALSE(Contains(run.log, "Beam centre set to"));
+  EXPECT_FALSE(Contains(run.log, "answer(s) left unused"));
 }
 
 // A prompt the script answers, or cancels on purpose, leaves the run good; one that finds no
