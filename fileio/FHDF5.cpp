@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/child.h"
 #include "data/Experiment.h"
 #include "core/status.h"
@@ -750,7 +751,7 @@ bool DecodeBlocks(const Decoders& decoders, const unsigned char* stream,
       }
     }
   };
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned cores = ICoresAvailable();
   const auto helpers = static_cast<unsigned>(
       std::min<std::size_t>({cores, 8u, blocks.size() / 64 + 1}) - 1);
   std::vector<std::thread> threads;

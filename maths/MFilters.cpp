@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/status.h"
 #include "maths/MManipulate.h"
 
@@ -54,7 +55,7 @@ template <class Work>
 void ForRows(int first, int last, std::int64_t costPerRow, Work&& work) {
   const int rows = last - first + 1;
   if (rows <= 0) return;
-  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = ICoresAvailable();
   if (costPerRow * rows < 200000) threads = 1;
   threads = std::min<unsigned>(threads, static_cast<unsigned>(rows));
   std::atomic<int> next{first};
@@ -190,7 +191,7 @@ int MTopHatConvolution(const DataSet& d, int width, int height, int average, Dat
   const auto stride = static_cast<std::size_t>(d.dimX);
   // Bands of rows, each with its own running column sums, one band per core.
   const int rows = d.endY - d.startY + 1;
-  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = ICoresAvailable();
   if (static_cast<std::int64_t>(rw) * rows < 262144) threads = 1;
   threads = std::min<unsigned>(threads, static_cast<unsigned>(rows));
   auto band = [&](int yFirst, int yLast) {

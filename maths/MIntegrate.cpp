@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/status.h"
 #include "maths/MGeometry.h"
 
@@ -413,7 +414,7 @@ MapKey KeyOf(const DataSet& d, const IntegrationParameters& p) {
 // Runs work(chunk) for every chunk on all cores; which core runs a chunk does not matter.
 template <class Work>
 void RunChunks(std::int64_t pixels, Work&& work) {
-  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = ICoresAvailable();
   threads = std::min<unsigned>(threads, kChunks);
   if (pixels < 65536) threads = 1;  // not worth starting threads
   std::atomic<int> next{0};
