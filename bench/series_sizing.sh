@@ -47,7 +47,7 @@ run() {
   awk '{ printf "%.3f %.3f %d\n", $1 + $2, $3, $4 }' "$out/time.txt"
 }
 
-printf '%-14s %12s %12s %14s %14s %12s\n' series "ms CPU/frame" "frames/s/core" "ms wall/frame" \
+printf '%-16s %12s %12s %14s %14s %12s\n' series "ms CPU/frame" "frames/s/core" "ms wall/frame" \
   "start-up s" "worker MiB"
 for kind in tif cbf; do
   small=$((frames / 10 > 0 ? frames / 10 : 1))
@@ -57,6 +57,6 @@ for kind in tif cbf; do
   awk -v l="$label" -v n=$((frames - small)) -v c1="$cpu1" -v c2="$cpu2" -v w1="$wall1" \
       -v w2="$wall2" -v r="$rss2" -v s="$small" 'BEGIN {
     per = (c2 - c1) / n; wper = (w2 - w1) / n
-    printf "%-14s %12.1f %12.1f %14.1f %14.2f %12.0f\n", l, per * 1000, 1 / per, wper * 1000,
+    printf "%-16s %12.1f %12.1f %14.1f %14.2f %12.0f\n", l, per * 1000, 1 / per, wper * 1000,
            w1 - s * wper, r / 1024 }'
 done
