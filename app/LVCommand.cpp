@@ -4,15 +4,11 @@
 #include <optional>
 
 #include "ui/LVDataStores.h"
-#include "app/LVFrame.h"
 #include "commands/LVCalibrant.h"
 #include "ui/LVMenus.h"
-#include "core/database.h"
 #include "core/status.h"
-#include "core/text.h"
 #include "data/Experiment.h"
 #include "platform/Platform.h"
-#include "ui/WInfo.h"
 
 namespace {
 
@@ -54,39 +50,8 @@ int* RememberedIndex(DataStores& stores, LVChoose choose) {
   }
 }
 
-// The one-time initialisation of the first command.
-int Initialise(int& status) {
-  static constexpr IRoutine kR{"LVCommand", "V1.17"};
-  ICheckSystemError("LVCommand: Before LVInitialise", status);
-  LVInitialise(status);
-
-  int startX = 0, startY = 500, endX = 799, endY = 599;
-  IGetDBIntItem("Info_Window_StartX", startX, status);
-  IGetDBIntItem("Info_Window_StartY", startY, status);
-  IGetDBIntItem("Info_Window_EndX", endX, status);
-  IGetDBIntItem("Info_Window_EndY", endY, status);
-  ICheckSystemError("LVCommand: Before IInfoCreateWindow", status);
-  LVCreateInfoWindow(startX, startY, endX - startX + 1, endY - startY + 1, status);
-
-  std::string now;
-  if (!IDateTime(now, status)) return kFalse;
-  IWrite("Lumivane V1.17.00", status);
-  IWrite(" ", status);
-  IWrite("Lumivane Welcomes Lumivanes !", status);
-  IWrite(" ", status);
-  IWrite(now, status);
-  IWrite(" ", status);
-
-  DataStores& stores = LVStores();
-  IInitialiseStores(stores, status);
-  LVSetStoreMenuNames(stores, status);
-  // The main store's item carries the mark from the start, not only after a choice.
-  PCurrentBackend().SetMenuRadio(700, 700 + kNumStores - 1, 700 + stores.mainIndex);
-  LVSetDataCommands(stores.Main(), status);
-  LVRedraw(status);
-  if (IBad(kR, status)) return kFalse;
-  return kTrue;
-}
+// The frame's steps of the first command (LVSetFirstCommandSteps).
+int (*gFirstCommandSteps)(int& status) = nullptr;
 
 // Steps every command takes before its own work: the one-time initialisation of the first
 // call, and the opening of a file named on the command line.
@@ -97,7 +62,7 @@ int Prepare(int& status) {
     interpreter.firstCall = false;
     interpreter.initialising = true;
     const IDataChangeScope changing;  // the stores are emptied
-    const int initialised = Initialise(status);
+    const int initialised = gFirstCommandSteps ? gFirstCommandSteps(status) : kTrue;
     interpreter.initialising = false;
     if (!initialised) return kFalse;
   }
@@ -136,6 +101,8 @@ bool LVLastCommandHadNothingToDo() { return TheInterpreter().nothingToDo; }
 bool LVCommandLineFileOpened() { return TheInterpreter().commandLineOpened; }
 bool LVInitialised() { return !TheInterpreter().firstCall; }
 bool LVCommandRunning() { return TheInterpreter().running > 0; }
+
+void LVSetFirstCommandSteps(int (*steps)(int& status)) { gFirstCommandSteps = steps; }
 
 void LVResetInterpreter() {
   Interpreter& interpreter = TheInterpreter();

@@ -31,6 +31,10 @@ bool LVCommandRunning();
 bool LVInitialised();
 // Returns the interpreter to its state at program start (tests).
 void LVResetInterpreter();
+// The steps the first command runs before its own work (the frame's start of menus, display,
+// information window and stores; LVRegisterAllCommands sets them). A false result ends the
+// command.
+void LVSetFirstCommandSteps(int (*steps)(int& status));
 
 // What the first paint of the window does: the one-time initialisation and the opening of a
 // file named on the command line (through "Plot_Data" once the display is built).

@@ -1,5 +1,6 @@
 // The one place that gathers every subsystem's command declarations.
 #include "app/LVCommand.h"
+#include "app/LVFrame.h"
 #include "graphics/LVPrint.h"
 #include "app/LVPlotData.h"
 #include "app/LVMenus.h"
@@ -28,6 +29,7 @@ void LVRegisterAllCommands() {
   static bool done = false;
   if (done) return;
   done = true;
+  LVSetFirstCommandSteps(LVFirstCommandSteps);
   LVRegisterCoreCommands();
   LVRegisterFileCommands();
   LVRegisterGeometryCommands();

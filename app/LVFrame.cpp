@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include "app/LVCommand.h"
+#include "ui/LVDataStores.h"
 #include "commands/LVCalibrant.h"
 #include "commands/LVMask.h"
 #include "ui/LVMenus.h"
 #include "core/database.h"
 #include "core/status.h"
+#include "core/text.h"
 #include "graphics/GImage.h"
 #include "ui/WWindow.h"
 #include "platform/Platform.h"
@@ -39,6 +41,8 @@ std::string CurrentDirectory() {
 int LVStartUp(int& status) {
   ISetSystemError(0);
   IResetStatus(status);
+  // The first reset of the run also installs the default token separators.
+  IDefault(status);
   if (!IOpenLogFile(kLogFileName, status) && status == kStatusFileOpen) IResetStatus(status);
   if (!ILoadDataBase(kDataBaseFileName, status) && status == kStatusFileOpen) {
     IResetStatus(status);
@@ -153,5 +157,38 @@ int LVCreateInfoWindow(int left, int top, int width, int height, int& status) {
   int docked = kFalse;
   const bool stored = IGetDBBooleanItem("Info_Window_Docked", docked, status);
   if (docked || !stored) WDockInfoWindow(status);
+  return kTrue;
+}
+
+int LVFirstCommandSteps(int& status) {
+  static constexpr IRoutine kR{"LVCommand", "V1.17"};
+  ICheckSystemError("LVCommand: Before LVInitialise", status);
+  LVInitialise(status);
+
+  int startX = 0, startY = 500, endX = 799, endY = 599;
+  IGetDBIntItem("Info_Window_StartX", startX, status);
+  IGetDBIntItem("Info_Window_StartY", startY, status);
+  IGetDBIntItem("Info_Window_EndX", endX, status);
+  IGetDBIntItem("Info_Window_EndY", endY, status);
+  ICheckSystemError("LVCommand: Before IInfoCreateWindow", status);
+  LVCreateInfoWindow(startX, startY, endX - startX + 1, endY - startY + 1, status);
+
+  std::string now;
+  if (!IDateTime(now, status)) return kFalse;
+  IWrite("Lumivane V1.17.00", status);
+  IWrite(" ", status);
+  IWrite("Lumivane Welcomes Lumivanes !", status);
+  IWrite(" ", status);
+  IWrite(now, status);
+  IWrite(" ", status);
+
+  DataStores& stores = LVStores();
+  IInitialiseStores(stores, status);
+  LVSetStoreMenuNames(stores, status);
+  // The main store's item carries the mark from the start, not only after a choice.
+  PCurrentBackend().SetMenuRadio(700, 700 + kNumStores - 1, 700 + stores.mainIndex);
+  LVSetDataCommands(stores.Main(), status);
+  LVRedraw(status);
+  if (IBad(kR, status)) return kFalse;
   return kTrue;
 }

@@ -16,5 +16,10 @@ int LVShutDown(int& status);
 // Menu states and display settings from the data-base (run by the first command).
 int LVInitialise(int& status);
 
+// What the first command does before its own work: LVInitialise, the information window,
+// the welcome lines, the stores emptied and their menus named, a first redraw (the
+// interpreter runs it, see LVSetFirstCommandSteps).
+int LVFirstCommandSteps(int& status);
+
 // The information window's rectangle (drawn once the main window exists).
 int LVCreateInfoWindow(int left, int top, int width, int height, int& status);

@@ -4,13 +4,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/text.h"
 
 namespace {
 
 // Per thread: a reader working ahead on a worker thread keeps its own trace and system error.
 thread_local std::string gTrace;  // name and version of the innermost failing routine
-bool gFirstReset = true;    // the first reset also installs the default separators
 
 struct StatusEntry {
   int code;
@@ -111,11 +109,6 @@ const char* IStatusText(int code) {
 int IResetStatus(int& status) {
   status = kStatusGood;
   gTrace.clear();
-  if (gFirstReset) {
-    int local = kStatusGood;
-    IDefault(local);
-    gFirstReset = false;
-  }
   return kTrue;
 }
 
