@@ -28,7 +28,6 @@ constexpr double kDegrees = 57.29577951308232;
 // Half width at half height of a Gaussian in sigmas: sqrt(2 ln 2).
 constexpr double kHalfHeightSigmas = 1.1774100225154747;
 constexpr int kMaximumPolynomialOrder = 5;
-constexpr std::size_t kPolynomialSamples = 250000;
 
 bool Defined(const DataSet& d) { return d.dataDefined && d.data; }
 
@@ -96,87 +95,36 @@ void ReportParameters(const char* heading, const float values[7], const float* e
 
 // ---- Polynomials ----------------------------------------------------------------------------
 
-double Power(double base, int exponent) {
-  double r = 1.0;
-  for (int k = 0; k < exponent; ++k) r *= base;
-  return r;
-}
-
-double PolynomialValue(const ModelPolynomial& p, double x, double y) {
-  const double u = (x - p.centreX) / p.halfWidthX, v = (y - p.centreY) / p.halfWidthY;
-  double sum = 0.0;
-  double vj = 1.0;
-  for (int j = 0; j <= p.orderY; ++j) {
-    double ui = 1.0;
-    for (int i = 0; i <= p.orderX; ++i) {
-      sum += p.coefficients[static_cast<std::size_t>(i + j * (p.orderX + 1))] * ui * vj;
-      ui *= u;
-    }
-    vj *= v;
-  }
-  return sum;
-}
-
-// Least-squares polynomial through data - model over the data's region (unmasked pixels,
-// sampled evenly when there are very many). False with a warning when the system is singular.
-int FitPolynomial(const DataSet& data, const DataSet& model, ModelPolynomial& p, int& status) {
-  const int terms = (p.orderX + 1) * (p.orderY + 1);
-  p.centreX = MiddleX(data);
-  p.centreY = MiddleY(data);
-  p.halfWidthX = std::max(1.0, (data.endX - data.startX + 1) / 2.0);
-  p.halfWidthY = std::max(1.0, (data.endY - data.startY + 1) / 2.0);
-  const std::size_t pixels = static_cast<std::size_t>(data.endX - data.startX + 1) *
-                             static_cast<std::size_t>(data.endY - data.startY + 1);
-  const int stride = static_cast<int>(std::max<std::size_t>(1, pixels / kPolynomialSamples));
-  const std::size_t n = static_cast<std::size_t>(terms);
-  std::vector<double> a(n * (n + 1), 0.0), row(n);
-  std::size_t used = 0, counter = 0;
-  const bool masked = data.maskInUse && data.mask;
-  for (int y = data.startY; y <= data.endY; ++y) {
-    for (int x = data.startX; x <= data.endX; ++x, ++counter) {
-      if (counter % static_cast<std::size_t>(stride)) continue;
-      const std::size_t i = IIndex(data, x, y);
-      if (masked && data.mask[i]) continue;
-      double target = data.data[i];
-      if (x < model.dimX && y < model.dimY) target -= model.data[IIndex(model, x, y)];
-      if (!std::isfinite(target)) continue;
-      const double u = (x + 0.5 - p.centreX) / p.halfWidthX;
-      const double v = (y + 0.5 - p.centreY) / p.halfWidthY;
-      for (int jj = 0; jj <= p.orderY; ++jj)
-        for (int ii = 0; ii <= p.orderX; ++ii)
-          row[static_cast<std::size_t>(ii + jj * (p.orderX + 1))] = Power(u, ii) * Power(v, jj);
-      for (std::size_t r = 0; r < n; ++r) {
-        for (std::size_t c = 0; c < n; ++c) a[r * (n + 1) + c] += row[r] * row[c];
-        a[r * (n + 1) + n] += row[r] * target;
-      }
-      ++used;
-    }
-  }
-  if (used < n) {
-    IWarning(IFormat("LVModel2DPolynomial: %zu usable pixels are too few for %i coefficients",
-                     used, terms),
-             status);
+// The polynomial through data - model over the data's region, masked pixels and pixels that are
+// not numbers left out. False with a warning when it cannot be fitted.
+int FitPolynomial(const DataSet& data, const DataSet& model, int orderX, int orderY,
+                  Polynomial2D& p, int& status) {
+  DataSet residual;
+  IInitialiseData(residual, status);
+  if (!IAllocateData(data.numX, data.numY, residual, status) || !IAllocateMask(residual, status)) {
     return kFalse;
   }
-  for (std::size_t col = 0; col < n; ++col) {
-    std::size_t pivot = col;
-    for (std::size_t r = col + 1; r < n; ++r)
-      if (std::fabs(a[r * (n + 1) + col]) > std::fabs(a[pivot * (n + 1) + col])) pivot = r;
-    if (!(std::fabs(a[pivot * (n + 1) + col]) > 1.0e-12 * used)) {
-      IWarning("LVModel2DPolynomial: The polynomial cannot be fitted (singular system)", status);
-      return kFalse;
-    }
-    for (std::size_t c = 0; c <= n; ++c) std::swap(a[col * (n + 1) + c], a[pivot * (n + 1) + c]);
-    for (std::size_t r = 0; r < n; ++r) {
-      if (r == col) continue;
-      const double f = a[r * (n + 1) + col] / a[col * (n + 1) + col];
-      for (std::size_t c = col; c <= n; ++c) a[r * (n + 1) + c] -= f * a[col * (n + 1) + c];
+  IDefineWholeImage(residual, data.numX, data.numY);
+  residual.startX = data.startX, residual.endX = data.endX;
+  residual.startY = data.startY, residual.endY = data.endY;
+  const bool masked = data.maskInUse && data.mask;
+  for (int y = data.startY; y <= data.endY; ++y) {
+    for (int x = data.startX; x <= data.endX; ++x) {
+      const std::size_t i = IIndex(data, x, y), r = IIndex(residual, x, y);
+      double target = data.data[i];
+      if (x < model.dimX && y < model.dimY) target -= model.data[IIndex(model, x, y)];
+      const bool out = (masked && data.mask[i]) || !std::isfinite(target);
+      residual.data[r] = out ? 0.0f : static_cast<float>(target);
+      residual.mask[r] = out ? 1 : 0;
     }
   }
-  p.coefficients.assign(n, 0.0f);
-  for (std::size_t r = 0; r < n; ++r)
-    p.coefficients[r] = static_cast<float>(a[r * (n + 1) + n] / a[r * (n + 1) + r]);
-  return kTrue;
+  residual.dataDefined = kTrue;
+  residual.maskInUse = kTrue;
+  // Its own warning says why when no row of the region can be fitted.
+  const bool fitted = MFitPolynomial2D(orderX, orderY, kTrue, kFalse, residual, p, status);
+  int local = kStatusGood;
+  IFreeData(residual, local);
+  return fitted ? kTrue : kFalse;
 }
 
 // ---- The model's parameters -----------------------------------------------------------------
@@ -218,11 +166,11 @@ ParameterMap MapParameters(ModelDescription& model) {
           tag + "Polar Gaussian azimuthal sigma (radians)");
       if (g.twin) add(g.twinRatio, 0.05f, tag + "Polar Gaussian twin ratio");
     } else if (c.kind == kModel2DPolynomial) {
-      ModelPolynomial& p = c.polynomial;
+      Polynomial2D& p = c.polynomial;
       for (std::size_t k = 0; k < p.coefficients.size(); ++k) {
-        const int i = static_cast<int>(k) % (p.orderX + 1), j = static_cast<int>(k) / (p.orderX + 1);
+        const int i = static_cast<int>(k) / (p.orderY + 1), j = static_cast<int>(k) % (p.orderY + 1);
         add(p.coefficients[k], 0.05f * std::max(std::fabs(p.coefficients[k]), 1.0e-2f),
-            tag + IFormat("polynomial coefficient u^%i v^%i", i, j));
+            tag + IFormat("polynomial coefficient T%i(x) T%i(y)", i, j));
       }
     }
   }
@@ -308,17 +256,7 @@ int MModelAddComponent(const ModelComponent& c, DataSet& model, int& status) {
   switch (c.kind) {
     case kModel2DGaussian: return MGaussian2D(c.gaussian, model, status);
     case kModelPolarGaussian: return MPolarGaussian2D(c.polar, model, status);
-    case kModel2DPolynomial: {
-      const ModelPolynomial& p = c.polynomial;
-      if (p.coefficients.size() !=
-          static_cast<std::size_t>((p.orderX + 1) * (p.orderY + 1))) {
-        return IFail(kR, kStatusIntRange1, status);
-      }
-      for (int y = model.startY; y <= model.endY; ++y)
-        for (int x = model.startX; x <= model.endX; ++x)
-          model.data[IIndex(model, x, y)] += static_cast<float>(PolynomialValue(p, x + 0.5, y + 0.5));
-      return kTrue;
-    }
+    case kModel2DPolynomial: return MPolynomial2D(c.polynomial, model, status);
     default: return IFail(kR, kStatusIntRange1, status);
   }
 }
@@ -690,10 +628,7 @@ int LVModel2DPolynomial(const DataSet& data, DataSet& model, ModelComponent& com
   ISetDBIntItem("Model_Polynomial_X_Order", orderX, status);
   ISetDBIntItem("Model_Polynomial_Y_Order", orderY, status);
   component.kind = kModel2DPolynomial;
-  ModelPolynomial& p = component.polynomial;
-  p.orderX = orderX;
-  p.orderY = orderY;
-  if (!FitPolynomial(data, model, p, status)) return kFalse;
+  if (!FitPolynomial(data, model, orderX, orderY, component.polynomial, status)) return kFalse;
   if (!MModelAddComponent(component, model, status)) return kFalse;
   IInfo(IFormat("2-D polynomial of orders %i, %i defined", orderX, orderY), status);
   return kTrue;

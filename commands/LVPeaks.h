@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/DataSet.h"
+#include "maths/MBackground.h"
 #include "maths/MPeaks.h"
 
 enum ModelComponentKind : int {
@@ -16,21 +17,13 @@ enum ModelComponentKind : int {
   kModelPolarGaussian = 162,
 };
 
-// A model component: the 2-D polynomial sum c[i + j (orderX + 1)] u^i v^j in the coordinates
-// u = (x - centreX) / halfWidthX, v = (y - centreY) / halfWidthY of the region it was fitted
-// on (a least-squares fit of data minus the model so far, unlike the background fit's
-// separable Polynomial2D of maths/MBackground).
-struct ModelPolynomial {
-  int orderX = 0, orderY = 0;
-  double centreX = 0.0, centreY = 0.0, halfWidthX = 1.0, halfWidthY = 1.0;
-  std::vector<float> coefficients;
-};
-
 struct ModelComponent {
   int kind = kModel2DGaussian;
   Gaussian2DPeak gaussian;
   PolarGaussianPeak polar;
-  ModelPolynomial polynomial;
+  // The 2-D polynomial of the background fit (maths/MBackground), fitted to the data minus the
+  // model so far over the region it was defined on.
+  Polynomial2D polynomial;
 };
 
 struct ModelDescription {

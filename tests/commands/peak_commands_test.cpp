@@ -302,21 +302,32 @@ TEST_F(PeakCommands, ModelOfAClickedPolarGaussianIsOptimised) {
   EXPECT_NEAR(g.azimuthalSigma, 0.08f, 0.0004f);
 }
 
+// Masked pixels and pixels that are no numbers (a detector's gaps, hot pixels) are left out.
 TEST_F(PeakCommands, PolynomialModelFollowsTheData) {
-  Flat(90, 70, 0.0f);
-  DataSet& d = Main();
-  for (int y = 0; y < 70; ++y)
-    for (int x = 0; x < 90; ++x)
-      d.data[IIndex(d, x, y)] = 5.0f + 0.2f * x - 0.1f * y + 0.003f * x * y + 0.001f * x * x;
-  Answers({"store 4", "store 1", "2", "1", "store 0"});
-  ASSERT_TRUE(Run("Model_Define"));
-  DataSet& model = Store(4);
-  for (int y = 0; y < 70; y += 7)
-    for (int x = 0; x < 90; x += 9)
-      EXPECT_NEAR(model.data[IIndex(model, x, y)],
-                  5.0 + 0.2 * x - 0.1 * y + 0.003 * x * y + 0.001 * x * x,
-                  0.02)
-          << x << " " << y;
+  for (const bool spoiled : {false, true}) {
+    Flat(90, 70, 0.0f);
+    DataSet& d = Main();
+    for (int y = 0; y < 70; ++y)
+      for (int x = 0; x < 90; ++x)
+        d.data[IIndex(d, x, y)] = 5.0f + 0.2f * x - 0.1f * y + 0.003f * x * y + 0.001f * x * x;
+    if (spoiled) {
+      ASSERT_TRUE(IAllocateMask(d, status));
+      d.maskInUse = kTrue;
+      for (int y = 0; y < 70; y += 3) {
+        d.data[IIndex(d, (y * 7) % 90, y)] = 1.0e7f;
+        d.mask[IIndex(d, (y * 7) % 90, y)] = 1;
+        d.data[IIndex(d, (y * 11 + 5) % 90, y)] = std::nanf("");
+      }
+    }
+    Answers({"store 4", "store 1", "2", "1", "store 0"});
+    ASSERT_TRUE(Run("Model_Define")) << ::testing::PrintToString(IInfoLines());
+    DataSet& model = Store(4);
+    for (int y = 0; y < 70; y += 7)
+      for (int x = 0; x < 90; x += 9)
+        EXPECT_NEAR(model.data[IIndex(model, x, y)],
+                    5.0 + 0.2 * x - 0.1 * y + 0.003 * x * y + 0.001 * x * x, 0.02)
+            << x << " " << y << (spoiled ? " spoiled" : "");
+  }
 }
 
 TEST_F(PeakCommands, ModelOptimiseWithoutAModelWarns) {
