@@ -101,10 +101,13 @@ int FitPolynomial(const DataSet& data, const DataSet& model, int orderX, int ord
                   Polynomial2D& p, int& status) {
   DataSet residual;
   IInitialiseData(residual, status);
-  if (!IAllocateData(data.numX, data.numY, residual, status) || !IAllocateMask(residual, status)) {
+  if (!IAllocateData(data.numX, data.numY, residual, status)) return kFalse;
+  IDefineWholeImage(residual, data.numX, data.numY);  // drops any mask: allocated after it
+  if (!IAllocateMask(residual, status)) {
+    int local = kStatusGood;
+    IFreeData(residual, local);
     return kFalse;
   }
-  IDefineWholeImage(residual, data.numX, data.numY);
   residual.startX = data.startX, residual.endX = data.endX;
   residual.startY = data.startY, residual.endY = data.endY;
   const bool masked = data.maskInUse && data.mask;
