@@ -147,6 +147,10 @@ std::vector<LVMenu> BuildTable() {
     calibrants.items.push_back(Item(id, kCalibrants[id - 440], "Fit_Calibrant", id - 140, "", false));
   }
   calibrants.items.push_back(Separator());
+  // The same fit with no clicks: the calibrant is asked for, the rings found in the image.
+  calibrants.items.push_back(
+      Item(450, "Fit Calibrant &Automatically...", "Fit_Calibrant_Auto", 0, "", false));
+  calibrants.items.push_back(Separator());
   calibrants.items.push_back(Check(Item(449, "Show Calibrant &Rings", "Calibrant_Rings")));
   table.push_back(calibrants);
 

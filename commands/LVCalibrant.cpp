@@ -13,6 +13,7 @@
 #include "graphics/GGraphics.h"
 #include "graphics/GOverlay.h"
 #include "maths/MGeometry.h"
+#include "maths/MRingAuto.h"
 #include "maths/MRingFit.h"
 #include "platform/Platform.h"
 #include "ui/LVCommandRegistry.h"
@@ -27,6 +28,8 @@ constexpr int kMaximumRings = 30;
 constexpr int kSegments = 180;
 // Rounds of locating the rings by their profiles about the last fit, at most.
 constexpr int kProfileRounds = 3;
+// The largest RMS (pixels) of a fit from rings found without clicks that is accepted.
+constexpr double kMostAutomaticRms = 2.0;
 
 int gFitCentre = kTrue, gFitTilt = kTrue, gFitDistance = kTrue, gFitWavelength = kTrue;
 
@@ -72,46 +75,10 @@ void ReportGeometry(const DataSet& d, const PowderGeometry& g, int& status) {
         status);
 }
 
-}  // namespace
-
-void LVResetCalibrantAnswers() {
-  gFitCentre = gFitTilt = gFitDistance = gFitWavelength = kTrue;
-}
-
-int LVCalibrantUserInput(int maximum, int& count, float dSpacings[], int& status) {
-  static constexpr IRoutine kR{"LVCalibrantUserInput", "V0.21"};
-  if (IBad(kR, status)) return kFalse;
-  std::string fileName = "sample.Ds";
-  IGetDBItem("Calibrant_User_File", fileName, status);
-  if (!LVSelectDsFile(256, fileName, status)) return kFalse;
-  count = 0;
-  if (!FInput1DASCII(fileName, maximum, count, dSpacings, status)) return kFalse;
-  int kept = 0;
-  for (int i = 0; i < count; ++i) {
-    if (!(dSpacings[i] > 0.0f) || !std::isfinite(dSpacings[i])) continue;  // no ring
-    dSpacings[kept++] = static_cast<float>(dSpacings[i] * 1.0e-10);
-  }
-  count = kept;
-  ISetDBItem("Calibrant_User_File", fileName, status);
-  IInfo(IFormat("%i D-spacings input from %s", count, fileName.c_str()), status);
-  return kTrue;
-}
-
-int LVFitCalibrant(int code, DataSet& d, int& status) {
-  static constexpr IRoutine kR{"LVFitCalibrant", "V0.21"};
-  if (IBad(kR, status)) return kFalse;
-  if (!d.dataDefined || !d.data) {
-    IWarning("LVFitCalibrant: Data is not defined", status);
-    return kFalse;
-  }
-  if (!ICheckData("LVFitCalibrant: data", d, status)) return kFalse;
-  const char* prompt = FirstRingPrompt(code);
-  if (!prompt) {
-    IWarning("Unknown Calibrant", status);
-    return kFalse;
-  }
-  ISetDBIntItem("Calibrant_Rings_Code", code, status);  // the rings shown are this one's
-
+// Steps 1 and 2: the four questions and the calibrant's table (metres). False when the
+// command ends here: `nothing` tells an answer of four noes (a success) from a failure.
+int AskAndReadTable(int code, std::vector<float>& table, bool& nothing, int& status) {
+  nothing = false;
   // 1. What to fit.
   if (!Ask("DO YOU WANT TO FIT THE BEAM CENTRE", gFitCentre, status) ||
       !Ask("DO YOU WANT TO FIT THE DETECTOR NON-ORTHOGONALITY", gFitTilt, status) ||
@@ -122,11 +89,12 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   if (!gFitCentre && !gFitTilt && !gFitDistance && !gFitWavelength) {
     IWarning("NOTHING TO FIT; NEITHER BEAM CENTRE, DETECTOR TILT, DISTANCE, NOR WAVELENGTH !",
              status);
-    return kTrue;
+    nothing = true;
+    return kFalse;
   }
 
   // 2. The table (metres).
-  std::vector<float> table;
+  table.clear();
   if (code == kCalibrantUserFile) {
     std::vector<float> values(static_cast<std::size_t>(kMaximumRings), 0.0f);
     int count = 0;
@@ -141,27 +109,20 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
     IWarning("LVFitCalibrant: The calibrant has no d-spacings", status);
     return kFalse;
   }
-  const int rings = static_cast<int>(table.size());
+  return kTrue;
+}
 
-  // 3. Points on the first ring (the clicked points, in metres).
+// Steps 4 to 11: from n points (metres) on the table's first ring to the geometry fitted
+// to every ring of the table; nothing is stored.
+int FitFromFirstRing(DataSet& d, int code, const std::vector<float>& table, int n,
+                     std::vector<float>& x, std::vector<float>& y, PowderGeometry& g, float& rms,
+                     int& status) {
   const double px = d.pixelSizeX, py = d.pixelSizeY;
-  std::vector<float> x(kRingPoints), y(kRingPoints);
-  int n = 0;
-  const int clicked = GGetCoordinates(
-      {d, prompt, kTrue, kFalse, kFalse, kFalse, kRingPoints, n, x.data(), y.data(), status});
-  if (!clicked) return kFalse;
-  if (n < 5) {
-    IWarning("5 OR MORE COORDINATES MUST BE ENTERED FOR FITTING POWDER RING", status);
-    return kFalse;
-  }
-  for (int i = 0; i < n; ++i) {
-    x[i] = static_cast<float>(x[i] * px);
-    y[i] = static_cast<float>(y[i] * py);
-  }
-
+  const int rings = static_cast<int>(table.size());
   // 4. Centre and radius estimates.
   float cx = static_cast<float>(d.beamCentreX * px), cy = static_cast<float>(d.beamCentreY * py);
-  float radius = 0.0f, rms = 0.0f;
+  float radius = 0.0f;
+  rms = 0.0f;
   if (gFitCentre) {
     if (!MVectorMean(n, n, x.data(), cx, status) || !MVectorMean(n, n, y.data(), cy, status)) {
       return kFalse;
@@ -200,7 +161,7 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   IInfo(IFormat("Angle of first axis = %f (degrees)", angle * kRadiansToDegrees), status);
 
   // 6. Starting geometry.
-  PowderGeometry g;
+  g = PowderGeometry{};
   g.wavelength = d.wavelength;
   if (gFitCentre) {
     g.beamX = static_cast<float>(ex + 2.0 * (r1 - r2) * std::cos(angle));
@@ -403,7 +364,12 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
   IInfo(IFormat("RMS Radial distance error = %g metres", static_cast<double>(rms)), status);
   IInfo(IFormat("RMS Radial distance error = %f (pixels)", rms / px), status);
 
-  // 12. What was fitted is stored.
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+// Step 12: what was fitted goes into the data set and the data base.
+void StoreFitted(DataSet& d, const PowderGeometry& g, int& status) {
+  const double px = d.pixelSizeX, py = d.pixelSizeY;
   if (gFitCentre) {
     d.beamCentreX = static_cast<float>(g.beamX / px);
     d.beamCentreY = static_cast<float>(g.beamY / py);
@@ -427,6 +393,153 @@ int LVFitCalibrant(int code, DataSet& d, int& status) {
       ISetDBRealItem("Wavelength", static_cast<float>(g.wavelength * 1.0e10), status);
     }
   }
+}
+
+}  // namespace
+
+void LVResetCalibrantAnswers() {
+  gFitCentre = gFitTilt = gFitDistance = gFitWavelength = kTrue;
+}
+
+int LVCalibrantUserInput(int maximum, int& count, float dSpacings[], int& status) {
+  static constexpr IRoutine kR{"LVCalibrantUserInput", "V0.21"};
+  if (IBad(kR, status)) return kFalse;
+  std::string fileName = "sample.Ds";
+  IGetDBItem("Calibrant_User_File", fileName, status);
+  if (!LVSelectDsFile(256, fileName, status)) return kFalse;
+  count = 0;
+  if (!FInput1DASCII(fileName, maximum, count, dSpacings, status)) return kFalse;
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!(dSpacings[i] > 0.0f) || !std::isfinite(dSpacings[i])) continue;  // no ring
+    dSpacings[kept++] = static_cast<float>(dSpacings[i] * 1.0e-10);
+  }
+  count = kept;
+  ISetDBItem("Calibrant_User_File", fileName, status);
+  IInfo(IFormat("%i D-spacings input from %s", count, fileName.c_str()), status);
+  return kTrue;
+}
+
+int LVFitCalibrant(int code, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVFitCalibrant", "V0.21"};
+  if (IBad(kR, status)) return kFalse;
+  if (!d.dataDefined || !d.data) {
+    IWarning("LVFitCalibrant: Data is not defined", status);
+    return kFalse;
+  }
+  if (!ICheckData("LVFitCalibrant: data", d, status)) return kFalse;
+  const char* prompt = FirstRingPrompt(code);
+  if (!prompt) {
+    IWarning("Unknown Calibrant", status);
+    return kFalse;
+  }
+  ISetDBIntItem("Calibrant_Rings_Code", code, status);  // the rings shown are this one's
+
+  std::vector<float> table;
+  bool nothing = false;
+  if (!AskAndReadTable(code, table, nothing, status)) return nothing ? kTrue : kFalse;
+
+  // 3. Points on the first ring (the clicked points, in metres).
+  const double px = d.pixelSizeX, py = d.pixelSizeY;
+  std::vector<float> x(kRingPoints), y(kRingPoints);
+  int n = 0;
+  const int clicked = GGetCoordinates(
+      {d, prompt, kTrue, kFalse, kFalse, kFalse, kRingPoints, n, x.data(), y.data(), status});
+  if (!clicked) return kFalse;
+  if (n < 5) {
+    IWarning("5 OR MORE COORDINATES MUST BE ENTERED FOR FITTING POWDER RING", status);
+    return kFalse;
+  }
+  for (int i = 0; i < n; ++i) {
+    x[i] = static_cast<float>(x[i] * px);
+    y[i] = static_cast<float>(y[i] * py);
+  }
+
+  PowderGeometry g;
+  float rms = 0.0f;
+  if (!FitFromFirstRing(d, code, table, n, x, y, g, rms, status)) return kFalse;
+  // 12. What was fitted is stored.
+  StoreFitted(d, g, status);
+  return status == kStatusGood ? kTrue : kFalse;
+}
+
+int LVFitCalibrantAuto(int code, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"LVFitCalibrantAuto", "V0.1"};
+  if (IBad(kR, status)) return kFalse;
+  if (!d.dataDefined || !d.data) {
+    IWarning("LVFitCalibrantAuto: Data is not defined", status);
+    return kFalse;
+  }
+  if (!ICheckData("LVFitCalibrantAuto: data", d, status)) return kFalse;
+  if (code == 0) {
+    // From the menu: which calibrant, proposed as the one fitted last.
+    int last = kCalibrantCeriumDioxide;
+    IGetDBIntItem("Calibrant_Rings_Code", last, status);
+    int choice = std::clamp(last - kCalibrantAlumina + 1, 1, 9);
+    if (!WGetInteger({"CALIBRANT: 1 ALUMINA, 2 CALCITE, 3 CERIUM DIOXIDE, 4 LANTHANUM "
+                      "HEXABORIDE, 5 SODIUM CHLORIDE, 6 SILICON, 7 QUARTZ, 8 USER FILE, "
+                      "9 PARAFFIN WAX",
+                      kTrue, kTrue, 1, 9, choice, status})) {
+      return kFalse;
+    }
+    code = kCalibrantAlumina + choice - 1;
+  }
+  if (!FirstRingPrompt(code)) {
+    IWarning("Unknown Calibrant", status);
+    return kFalse;
+  }
+  const double px = d.pixelSizeX, py = d.pixelSizeY;
+  ISetDBIntItem("Calibrant_Rings_Code", code, status);
+
+  std::vector<float> table;
+  bool nothing = false;
+  if (!AskAndReadTable(code, table, nothing, status)) return nothing ? kTrue : kFalse;
+
+  // 3. The centre and the rings from the image: points on one ring of the calibrant.
+  PowderStart start;
+  if (!MFindPowderStart(d, d.wavelength, static_cast<int>(table.size()), table.data(),
+                        d.distance, start, status)) {
+    if (status != kStatusGood) return kFalse;
+    IWarning(IFormat("LVFitCalibrantAuto: No rings of the calibrant found in the image (%s); "
+                     "the geometry is unchanged",
+                     start.reason.c_str()),
+             status);
+    return kFalse;
+  }
+  IInfo(IFormat("Rings of the calibrant found: %i about (%f, %f) pixels, distance about %f "
+                "metres",
+                start.ringsFound, start.centreX / px, start.centreY / py, start.distance),
+        status);
+  // The points go onto the table's first ring, scaled about the centre by tan 2-theta.
+  const double first = std::tan(MRingTwoTheta(d.wavelength, table[0]));
+  const double found = std::tan(MRingTwoTheta(d.wavelength, table[static_cast<std::size_t>(start.ring)]));
+  const double scale = first / found;
+  if (!std::isfinite(scale) || !(scale > 0.0)) {
+    IWarning("LVFitCalibrantAuto: The wavelength cannot reach the first ring of the calibrant; "
+             "the geometry is unchanged",
+             status);
+    return kFalse;
+  }
+  const int n = std::min(static_cast<int>(start.x.size()), kRingPoints);
+  std::vector<float> x(kRingPoints, 0.0f), y(kRingPoints, 0.0f);
+  for (int i = 0; i < n; ++i) {
+    x[i] = static_cast<float>(start.centreX + scale * (start.x[i] - start.centreX));
+    y[i] = static_cast<float>(start.centreY + scale * (start.y[i] - start.centreY));
+  }
+
+  PowderGeometry g;
+  float rms = 0.0f;
+  if (!FitFromFirstRing(d, code, table, n, x, y, g, rms, status)) return kFalse;
+  // Rings that were not the calibrant's, or a fit that went astray, leave residuals no
+  // calibrant ring has: nothing is stored then.
+  if (!(std::fabs(rms) / px <= kMostAutomaticRms)) {
+    IWarning(IFormat("LVFitCalibrantAuto: The rings found do not fit the calibrant (RMS %f "
+                     "pixels); the geometry is unchanged",
+                     std::fabs(rms) / px),
+             status);
+    return kFalse;
+  }
+  StoreFitted(d, g, status);
   return status == kStatusGood ? kTrue : kFalse;
 }
 
@@ -516,6 +629,11 @@ void LVRegisterCalibrantCommands() {
   LVRegisterCommand({.name = "Fit_Calibrant",
                      .work = [](LVCommandCall& call) {
                        return LVFitCalibrant(call.event.value, call.main, call.status);
+                     },
+                     .setsGeometry = true});
+  LVRegisterCommand({.name = "Fit_Calibrant_Auto",
+                     .work = [](LVCommandCall& call) {
+                       return LVFitCalibrantAuto(call.event.value, call.main, call.status);
                      },
                      .setsGeometry = true});
 }

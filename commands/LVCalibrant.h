@@ -13,6 +13,13 @@ class PCanvas;
 // `code` is a calibrant code (300 to 308, see maths/MGeometry.h).
 int LVFitCalibrant(int code, DataSet& dataSet, int& status);
 
+// "Fit_Calibrant_Auto": the same fit with no clicks. The beam centre and the rings are found
+// from the image alone (the wavelength and the pixel sizes must be known; the current
+// distance decides between equally good readings), then the fit runs as above. No rings of
+// the calibrant in the image (spots, a flat image, noise): a warning, the geometry unchanged
+// and the command fails. Code 0 asks which calibrant.
+int LVFitCalibrantAuto(int code, DataSet& dataSet, int& status);
+
 // Reads up to `maximum` d-spacings (Angstrom in the file, metres out) from a file the user
 // chooses, proposed from "Calibrant_User_File" and written back there.
 int LVCalibrantUserInput(int maximum, int& count, float dSpacings[], int& status);
