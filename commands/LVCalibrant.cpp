@@ -27,7 +27,9 @@ constexpr int kRingPoints = 200;
 constexpr int kMaximumRings = 30;
 constexpr int kSegments = 180;
 // Rounds of locating the rings by their profiles about the last fit, at most.
-constexpr int kProfileRounds = 3;
+constexpr int kProfileRounds = 5;
+// How far (pixels) the geometry may move in a round for the rings' widths to be kept.
+constexpr double kWidthsKeptWithin = 0.05;
 // The largest RMS (pixels) of a fit from rings found without clicks that is accepted.
 constexpr double kMostAutomaticRms = 2.0;
 
@@ -299,9 +301,13 @@ int FitFromFirstRing(DataSet& d, int code, const std::vector<float>& table, int 
   if (rms > 0.0f) {
     std::vector<float> againX(xs.size()), againY(ys.size());
     std::vector<int> found(counts.size(), 0);
+    // The rings' widths measured in one round serve the next unless the geometry moved on
+    // by more than a few hundredths of a pixel: about a geometry that is off, a ring's
+    // pixels spread in 2-theta and look wider than the ring is.
+    std::vector<float> widths(counts.size(), 0.0f);
     for (int round = 0; round < kProfileRounds; ++round) {
       if (!MRingProfilePoints(d, g, rings, ds.data(), kSegments, kRingPoints, found.data(),
-                              againX.data(), againY.data(), status)) {
+                              againX.data(), againY.data(), status, widths.data())) {
         return kFalse;
       }
       int total = 0;
@@ -336,6 +342,7 @@ int FitFromFirstRing(DataSet& d, int code, const std::vector<float>& table, int 
                     rms / px),
             status);
       if (moved < 0.01) break;
+      if (round == 0 && moved > kWidthsKeptWithin) std::fill(widths.begin(), widths.end(), 0.0f);
     }
   }
 

@@ -129,7 +129,10 @@ int LVFindCircleCoordinates(const DataSet& dataSet, float centreX, float centreY
 // neighbouring rings that reach into its window as peaks of their own. The peak's 2-theta on
 // the segment's mean azimuth gives the point. Rings of one d-spacing share their points;
 // rings the wavelength cannot reach have none. Points (metres) go into the ring table x, y of
-// row length maxPoints, counts[k] for ring k. Masked pixels take no part.
+// row length maxPoints, counts[k] for ring k. Masked pixels take no part. `widths` (one per
+// ring, pixels), when given, takes the rings' peak widths out; given with every ring's width
+// above zero it brings them in instead, and the widths are not measured again (the costlier
+// half of the work, which a geometry refined a little leaves as it was).
 int MRingProfilePoints(const DataSet& dataSet, const PowderGeometry& geometry, int rings,
                        const float dSpacings[], int segments, int maxPoints, int counts[],
-                       float x[], float y[], int& status);
+                       float x[], float y[], int& status, float widths[] = nullptr);

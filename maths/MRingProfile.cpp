@@ -11,8 +11,11 @@
 // gives a point a little off the predicted ring: fitted again, the geometry converges onto
 // the rings themselves.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/status.h"
@@ -232,7 +235,7 @@ WindowFit FitWindow(const WindowModel& m, const Slice* samples, int n, double pi
         const double change = chi - trialChi;
         std::copy(trial, trial + l.count, p);
         lastShiftStep = std::fabs(step[0]);
-        converged = change <= 1.0e-9 * chi || lastShiftStep < 1.0e-5;
+        converged = change <= 1.0e-8 * chi || lastShiftStep < 1.0e-4;
         chi = trialChi;
         lambda = std::max(lambda * 0.1, 1.0e-12);
         stepped = true;
@@ -279,11 +282,34 @@ bool PositionOf(const PowderGeometry& g, double azimuth, double twoTheta, double
   return true;
 }
 
+// Runs work(part, parts) on up to `wanted` threads (the calling one among them), each part
+// once; fewer when threads cannot be started. Parts write disjoint results, so the result
+// does not depend on how many threads ran.
+template <typename Work>
+void RunInParts(int parts, Work&& work) {
+  std::atomic<int> next{0};
+  auto worker = [&]() {
+    for (int part = next++; part < parts; part = next++) work(part);
+  };
+  const unsigned threads =
+      std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 4u);
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads && static_cast<int>(t) < parts; ++t) {
+    try {
+      pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+      break;  // the calling thread takes the rest
+    }
+  }
+  worker();
+  for (auto& thread : pool) thread.join();
+}
+
 }  // namespace
 
 int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
                        const float dSpacings[], int segments, int maxPoints, int counts[],
-                       float xs[], float ys[], int& status) {
+                       float xs[], float ys[], int& status, float widths[]) {
   static constexpr IRoutine kR{"MRingProfilePoints", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   if (rings < 1 || !dSpacings || !counts || !xs || !ys) return IFail(kR, kStatusIntRange1, status);
@@ -365,28 +391,53 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
   auto segmentOf = [&](double a) {
     return std::min(segments - 1, std::max(0, static_cast<int>(a / segmentWidth)));
   };
-  for (int iy = y0; iy <= y1; ++iy) {
-    for (int ix = x0; ix <= x1; ++ix) {
-      const std::int64_t i = (ix - x0) + (iy - y0) * width;
-      angle[i] = -1.0f;
-      const std::size_t index = IIndex(d, ix, iy);
-      if (mask && mask[index]) continue;
-      if (!std::isfinite(d.data[index])) continue;
-      const double x = (ix + 0.5) * d.pixelSizeX, y = (iy + 0.5) * d.pixelSizeY;
-      double r = 0.0, path = 0.0;
-      if (!MPowderRadiusAndPath(g, x, y, r, path)) continue;
-      const double t = std::atan2(r, static_cast<double>(g.distance));
-      const double reach = path / g.distance;
-      solid[i] = static_cast<float>(reach * reach * reach);
-      double a = std::atan2(y - g.beamY, x - g.beamX);
-      if (a < 0.0) a += kTwoPi;
-      angle[i] = static_cast<float>(t);
-      azimuth[i] = static_cast<float>(a);
-      int found[2];
-      const int n = windowsOf(t, found);
-      for (int w = 0; w < n; ++w) ++start[static_cast<std::int64_t>(segmentOf(a)) * numPeaks + found[w] + 1];
+  const double alpha = M_PI / 2.0 - g.tiltAxisAngle;
+  const double sa = std::sin(alpha), ca = std::cos(alpha);
+  const double sinTilt = std::sin(static_cast<double>(g.tiltAngle));
+  const double cosTilt = std::cos(static_cast<double>(g.tiltAngle));
+  const double distance = g.distance;
+  // In bands of rows, each counting its own pixels of each window.
+  const int bands = std::min(16, y1 - y0 + 1);
+  std::vector<std::vector<std::int64_t>> bandCounts(static_cast<std::size_t>(bands));
+  RunInParts(bands, [&](int band) {
+    const int bandY0 = y0 + static_cast<int>(static_cast<std::int64_t>(y1 - y0 + 1) * band / bands);
+    const int bandY1 = y0 + static_cast<int>(static_cast<std::int64_t>(y1 - y0 + 1) * (band + 1) / bands) - 1;
+    std::vector<std::int64_t>& counted = bandCounts[static_cast<std::size_t>(band)];
+    counted.assign(static_cast<std::size_t>(buckets) + 1, 0);
+    for (int iy = bandY0; iy <= bandY1; ++iy) {
+      for (int ix = x0; ix <= x1; ++ix) {
+        const std::int64_t i = (ix - x0) + (iy - y0) * width;
+        angle[i] = -1.0f;
+        const std::size_t index = IIndex(d, ix, iy);
+        if (mask && mask[index]) continue;
+        if (!std::isfinite(d.data[index])) continue;
+        const double x = (ix + 0.5) * d.pixelSizeX, y = (iy + 0.5) * d.pixelSizeY;
+        // The transform of MPowderRadiusAndPath with its sines and cosines taken once.
+        const double gx = x - g.beamX, hy = y - g.beamY;
+        const double l = sa * gx + ca * hy, gt = ca * gx - sa * hy;
+        const double z = distance - gt * sinTilt;
+        if (!(z > 0.0)) continue;
+        const double m = cosTilt * distance * gt / z, lt = distance * l / z;
+        const double r = std::sqrt(m * m + lt * lt);
+        const double across = cosTilt * gt;
+        const double path = std::sqrt(across * across + l * l + z * z);
+        if (!std::isfinite(r) || !std::isfinite(path)) continue;
+        const double t = std::atan2(r, static_cast<double>(g.distance));
+        int found[2];
+        const int n = windowsOf(t, found);
+        if (n == 0) continue;  // in no ring's window
+        const double reach = path / g.distance;
+        solid[i] = static_cast<float>(reach * reach * reach);
+        double a = std::atan2(y - g.beamY, x - g.beamX);
+        if (a < 0.0) a += kTwoPi;
+        angle[i] = static_cast<float>(t);
+        azimuth[i] = static_cast<float>(a);
+        for (int w = 0; w < n; ++w) ++counted[static_cast<std::size_t>(segmentOf(a) * numPeaks + found[w] + 1)];
+      }
     }
-  }
+  });
+  for (const auto& counted : bandCounts)
+    for (std::int64_t b = 0; b <= buckets; ++b) start[b] += counted[static_cast<std::size_t>(b)];
   for (std::int64_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
   const std::int64_t total = start[buckets];
   IArray<Sample> samples;
@@ -449,13 +500,17 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
     lowU = std::max((low[static_cast<std::size_t>(q)] - p.twoTheta) * p.scale, -reach);
     highU = std::min((high[static_cast<std::size_t>(q)] - p.twoTheta) * p.scale, reach);
   };
-  std::vector<Slice> chosen;
-  // Within a segment the azimuth does not wrap round: its plain mean is the segment's.
-  double chosenPixels = 0.0, azimuthSum = 0.0;
-  auto gather = [&](std::int64_t b, double lowU, double highU, double sliceWidth) {
+  // One window's pixels in slices; each thread gathers into its own.
+  struct Gathered {
+    std::vector<Slice> chosen;
+    // Within a segment the azimuth does not wrap round: its plain mean is the segment's.
+    double chosenPixels = 0.0, azimuthSum = 0.0;
+  };
+  auto gather = [&](Gathered& into, std::int64_t b, double lowU, double highU, double sliceWidth) {
+    std::vector<Slice>& chosen = into.chosen;
     const int slices = std::max(1, static_cast<int>(std::ceil((highU - lowU) / sliceWidth)));
     chosen.assign(static_cast<std::size_t>(slices), Slice{});
-    chosenPixels = azimuthSum = 0.0;
+    into.chosenPixels = into.azimuthSum = 0.0;
     for (std::int64_t i = start[b]; i < start[b + 1]; ++i) {
       const double u = samples[i].u;
       if (!(u >= lowU && u <= highU)) continue;
@@ -464,8 +519,8 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
       slice.u += u;
       slice.value += samples[i].value;
       slice.weight += 1.0;
-      chosenPixels += 1.0;
-      azimuthSum += samples[i].azimuth;
+      into.chosenPixels += 1.0;
+      into.azimuthSum += samples[i].azimuth;
     }
     std::size_t kept = 0;
     for (const Slice& slice : chosen) {
@@ -476,11 +531,25 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
     chosen.resize(kept);
   };
 
-  // First the widths: every window fitted with all widths free, from two starts; each peak
-  // takes the median of its segments' widths.
-  for (int pass = 0; pass < 2; ++pass) {
+  // The widths given: every peak of a ring must have one.
+  bool widthsGiven = widths != nullptr;
+  for (int k = 0; k < rings && widthsGiven; ++k) {
+    const int q = peakOf[static_cast<std::size_t>(k)];
+    if (q < 0) continue;
+    if (!(widths[k] > 0.0f && widths[k] < kWidestWindow)) {
+      widthsGiven = false;
+      break;
+    }
+    peaks[static_cast<std::size_t>(q)].sigma = widths[k];
+  }
+  // Else first the widths: every window fitted with all widths free, from two starts; each
+  // peak takes the median of its segments' widths.
+  for (int pass = 0; pass < 2 && !widthsGiven; ++pass) {
     std::vector<std::vector<double>> widths(peaks.size());
-    for (int q = 0; q < numPeaks; ++q) {
+    // The peaks' windows are independent: fitted side by side.
+    RunInParts(numPeaks, [&](int q) {
+      Gathered gathered;
+      const std::vector<Slice>& chosen = gathered.chosen;
       double lowU = 0.0, highU = 0.0;
       if (pass == 0) {
         lowU = (low[static_cast<std::size_t>(q)] - peaks[static_cast<std::size_t>(q)].twoTheta) *
@@ -494,14 +563,14 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
       modelOf(q, lowU, highU, true, m);
       const double sliceWidth = std::clamp(peaks[static_cast<std::size_t>(q)].sigma / 8.0, 0.02, 0.5);
       for (int s = 0; s < segments; s += kWidthSegmentStep) {
-        gather(static_cast<std::int64_t>(s) * numPeaks + q, lowU, highU, sliceWidth);
+        gather(gathered, static_cast<std::int64_t>(s) * numPeaks + q, lowU, highU, sliceWidth);
         WindowFit best;
         double bestRms = HUGE_VAL;
         for (double startSigma : {1.0, 3.0}) {
           if (pass == 1 && startSigma != 1.0) break;
           if (best.ok && startSigma != 1.0 && best.sigma < 2.0) break;  // settled narrow
           const WindowFit fit = FitWindow(m, chosen.data(), static_cast<int>(chosen.size()),
-                                          chosenPixels,
+                                          gathered.chosenPixels,
                                           pass == 1 ? peaks[static_cast<std::size_t>(q)].sigma
                                                     : startSigma);
           if (fit.ok && fit.height > 0.0 && fit.rms < bestRms) {
@@ -514,7 +583,7 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
           widths[static_cast<std::size_t>(q)].push_back(best.sigma);
         }
       }
-    }
+    });
     for (int q = 0; q < numPeaks; ++q) {
       std::vector<double>& w = widths[static_cast<std::size_t>(q)];
       if (w.empty()) continue;
@@ -525,7 +594,9 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
 
   // Then the positions: each segment's window with the neighbours' widths held, its own free.
   std::vector<double> pointX(static_cast<std::size_t>(buckets), NAN), pointY(pointX.size(), NAN);
-  for (int q = 0; q < numPeaks; ++q) {
+  RunInParts(numPeaks, [&](int q) {
+    Gathered gathered;
+    const std::vector<Slice>& chosen = gathered.chosen;
     const Peak& p = peaks[static_cast<std::size_t>(q)];
     double lowU = 0.0, highU = 0.0;
     windowOf(q, lowU, highU);
@@ -534,9 +605,9 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
     const double sliceWidth = std::clamp(p.sigma / 8.0, 0.02, 0.5);
     for (int s = 0; s < segments; ++s) {
       const std::int64_t b = static_cast<std::int64_t>(s) * numPeaks + q;
-      gather(b, lowU, highU, sliceWidth);
+      gather(gathered, b, lowU, highU, sliceWidth);
       const int n = static_cast<int>(chosen.size());
-      const WindowFit fit = FitWindow(m, chosen.data(), n, chosenPixels, p.sigma);
+      const WindowFit fit = FitWindow(m, chosen.data(), n, gathered.chosenPixels, p.sigma);
       if (!fit.ok || !(fit.height > 0.0)) continue;
       // A peak that stands out of the noise, of a width like its ring's, with pixels on
       // both sides of it inside the window.
@@ -552,16 +623,18 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
       }
       if (below < 2.0 || above < 2.0 || inside < 2.0) continue;
       double x = 0.0, y = 0.0;
-      if (!PositionOf(g, azimuthSum / chosenPixels, p.twoTheta + fit.shift / p.scale, x, y)) {
+      if (!PositionOf(g, gathered.azimuthSum / gathered.chosenPixels,
+                      p.twoTheta + fit.shift / p.scale, x, y)) {
         continue;
       }
       pointX[static_cast<std::size_t>(b)] = x;
       pointY[static_cast<std::size_t>(b)] = y;
     }
-  }
+  });
   for (int k = 0; k < rings; ++k) {
     const int q = peakOf[static_cast<std::size_t>(k)];
     if (q < 0) continue;
+    if (widths) widths[k] = static_cast<float>(peaks[static_cast<std::size_t>(q)].sigma);
     float* rx = xs + static_cast<std::size_t>(k) * maxPoints;
     float* ry = ys + static_cast<std::size_t>(k) * maxPoints;
     for (int s = 0; s < segments && counts[k] < maxPoints; ++s) {

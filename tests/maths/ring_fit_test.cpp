@@ -489,28 +489,39 @@ TEST(RingProfile, PointsLieOnTheTrueRingsForNarrowAndOverlappingBroadRings) {
     const int rings = static_cast<int>(ds.size());
     std::vector<float> x(static_cast<std::size_t>(rings) * 200), y(x.size());
     std::vector<int> counts(ds.size());
-    ASSERT_TRUE(MRingProfilePoints(image, off, rings, ds.data(), 180, 200, counts.data(),
-                                   x.data(), y.data(), status));
-    for (int k = 0; k < rings; ++k) {
-      const double twoTheta = MRingTwoTheta(truth.wavelength, ds[static_cast<std::size_t>(k)]);
-      // Rings wholly on the image give a point in nearly every segment.
-      float cx, cy, r1, r2, a;
-      ASSERT_TRUE(MPredictRingEllipse(truth, twoTheta, cx, cy, r1, r2, a, status));
-      if (r1 < 0.028f) {
-        EXPECT_GT(counts[static_cast<std::size_t>(k)], c.fwhmPixels < 2.0 ? 90 : 150) << "ring " << k;
+    // Twice: the widths measured and handed out, then handed back in and not measured again.
+    std::vector<float> widths(ds.size(), 0.0f);
+    for (int given = 0; given < 2; ++given) {
+      SCOPED_TRACE(given ? "widths given" : "widths measured");
+      ASSERT_TRUE(MRingProfilePoints(image, off, rings, ds.data(), 180, 200, counts.data(),
+                                     x.data(), y.data(), status, widths.data()));
+      for (int k = 0; k < rings; ++k) {
+        if (counts[static_cast<std::size_t>(k)] > 20) {
+          // The Gaussian's sigma: FWHM / 2.3548, in pixels of 2-theta on the ring.
+          EXPECT_NEAR(widths[static_cast<std::size_t>(k)], c.fwhmPixels / 2.3548,
+                      0.35 * c.fwhmPixels / 2.3548 + 0.15)
+              << "ring " << k;
+        }
+        const double twoTheta = MRingTwoTheta(truth.wavelength, ds[static_cast<std::size_t>(k)]);
+        // Rings wholly on the image give a point in nearly every segment.
+        float cx, cy, r1, r2, a;
+        ASSERT_TRUE(MPredictRingEllipse(truth, twoTheta, cx, cy, r1, r2, a, status));
+        if (r1 < 0.028f) {
+          EXPECT_GT(counts[static_cast<std::size_t>(k)], c.fwhmPixels < 2.0 ? 90 : 150) << "ring " << k;
+        }
+        double sum = 0.0, worst = 0.0;
+        for (int i = 0; i < counts[static_cast<std::size_t>(k)]; ++i) {
+          double residual = 0.0;
+          const std::size_t at = static_cast<std::size_t>(k) * 200 + i;
+          ASSERT_TRUE(MPowderResidual(truth, twoTheta, x[at], y[at], residual));
+          sum += residual / 1.0e-4;
+          worst = std::max(worst, std::fabs(residual) / 1.0e-4);
+        }
+        const int n = counts[static_cast<std::size_t>(k)];
+        if (n == 0) continue;
+        EXPECT_LT(std::fabs(sum / n), c.meanLimit) << "ring " << k;
+        EXPECT_LT(worst, c.worstLimit) << "ring " << k;
       }
-      double sum = 0.0, worst = 0.0;
-      for (int i = 0; i < counts[static_cast<std::size_t>(k)]; ++i) {
-        double residual = 0.0;
-        const std::size_t at = static_cast<std::size_t>(k) * 200 + i;
-        ASSERT_TRUE(MPowderResidual(truth, twoTheta, x[at], y[at], residual));
-        sum += residual / 1.0e-4;
-        worst = std::max(worst, std::fabs(residual) / 1.0e-4);
-      }
-      const int n = counts[static_cast<std::size_t>(k)];
-      if (n == 0) continue;
-      EXPECT_LT(std::fabs(sum / n), c.meanLimit) << "ring " << k;
-      EXPECT_LT(worst, c.worstLimit) << "ring " << k;
     }
     EXPECT_EQ(status, kStatusGood);
   }
