@@ -22,6 +22,19 @@ constexpr int kRingSegments = 180;
 // The strongest peaks of the profile that are matched against the calibrant, at most.
 constexpr int kMostPeaks = 40;
 
+// atan2 to about 1e-5 radians, for sorting pixels into azimuthal segments: a quarter of the
+// time of the exact one, which the profiles' millions of pixels would otherwise spend.
+double QuickAngle(double y, double x) {
+  const double ax = std::fabs(x), ay = std::fabs(y);
+  const double most = std::max(ax, ay);
+  if (!(most > 0.0)) return 0.0;
+  const double a = std::min(ax, ay) / most, s = a * a;
+  double r = ((-0.0464964749 * s + 0.15931422) * s - 0.327622764) * s * a + a;
+  if (ay > ax) r = M_PI / 2.0 - r;
+  if (x < 0.0) r = M_PI - r;
+  return y < 0.0 ? -r : r;
+}
+
 bool Usable(const DataSet& d, const unsigned char* mask, int ix, int iy, float& value) {
   const std::size_t index = IIndex(d, ix, iy);
   if (mask && mask[index]) return false;
@@ -178,7 +191,7 @@ void MakeProfile(const DataSet& d, const unsigned char* mask, double cx, double 
       if (!Usable(d, mask, ix, iy, v)) continue;
       const double x = ix + 0.5 - cx;
       const int bin = static_cast<int>(std::sqrt(x * x + y * y));
-      int segment = static_cast<int>((std::atan2(y, x) + M_PI) * perRadian);
+      int segment = static_cast<int>((QuickAngle(y, x) + M_PI) * perRadian);
       segment = std::clamp(segment, 0, kSegments - 1);
       const std::size_t cell = static_cast<std::size_t>(segment) * p.bins + bin;
       p.sum[cell] += v;
