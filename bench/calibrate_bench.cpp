@@ -136,7 +136,7 @@ import sys, time, warnings
 warnings.filterwarnings("ignore")
 import numpy
 from pyFAI.geometryRefinement import GeometryRefinement
-from pyFAI.calibrant import get_calibrant
+from pyFAI.calibrant import Calibrant
 pts = numpy.loadtxt(sys.argv[1])
 px, lam = float(sys.argv[2]), float(sys.argv[3])
 bx, by, dist = float(sys.argv[4]), float(sys.argv[5]), float(sys.argv[6])

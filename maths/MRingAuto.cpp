@@ -171,6 +171,8 @@ bool VoteForCentre(const DataSet& d, const unsigned char* mask, int x0, int y0, 
 // profile of the pixels within `disc` pixels of (cx, cy) (every `stride`-th pixel each way)
 // is sharpest: rings blur in the profile about any other centre. Sharpness is the share of
 // the pixels' spread that the profile's bins explain (the sum over the bins of sum^2 / n).
+// The bins are `step` wide: a ring narrower than the grid's step stays within a bin or two
+// about the grid point nearest the true centre, and the coarse search cannot step over it.
 void SharpestCentre(const DataSet& d, const unsigned char* mask, double disc, double reach,
                     double step, int stride, double& cx, double& cy) {
   struct Pixel {
@@ -196,7 +198,8 @@ void SharpestCentre(const DataSet& d, const unsigned char* mask, double disc, do
   const std::size_t at = values.size() * 995 / 1000;
   std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
   for (Pixel& p : pixels) p.value = std::min(p.value, values[at]);
-  const int bins = static_cast<int>(disc + 1.5 * reach) + 2;  // a corner of the grid is reach * sqrt 2 away
+  // A corner of the grid is reach * sqrt 2 away.
+  const int bins = static_cast<int>((disc + 1.5 * reach) / step) + 2;
   std::vector<double> sum(static_cast<std::size_t>(bins)), count(sum.size());
   const int steps = static_cast<int>(reach / step);
   double bestScore = -1.0, bestX = cx, bestY = cy;
@@ -208,7 +211,7 @@ void SharpestCentre(const DataSet& d, const unsigned char* mask, double disc, do
       for (const Pixel& p : pixels) {
         const double x = p.x - ox, y = p.y - oy;
         const std::size_t b =
-            std::min(sum.size() - 1, static_cast<std::size_t>(std::sqrt(x * x + y * y)));
+            std::min(sum.size() - 1, static_cast<std::size_t>(std::sqrt(x * x + y * y) / step));
         sum[b] += p.value;
         count[b] += 1.0;
       }
@@ -522,8 +525,12 @@ int MFindPowderStart(const DataSet& d, double wavelength, int rings, const float
   // searched 20 pixels round, then 4 pixels round to the pixel.
   {
     const double disc = std::max(d.endX - d.startX, d.endY - d.startY) / 3.0 + 1.0;
-    SharpestCentre(d, mask, disc, 20.0, 4.0, 4, cx, cy);
-    SharpestCentre(d, mask, disc, 4.0, 1.0, 2, cx, cy);
+    // About 60 000 and 120 000 pixels of the disc take part, whatever the image's size.
+    const double area = M_PI * disc * disc;
+    SharpestCentre(d, mask, disc, 20.0, 4.0,
+                   std::max(2, static_cast<int>(std::ceil(std::sqrt(area / 6.0e4)))), cx, cy);
+    SharpestCentre(d, mask, disc, 4.0, 1.0,
+                   std::max(1, static_cast<int>(std::ceil(std::sqrt(area / 1.2e5)))), cx, cy);
   }
   const double hint = distanceHint > 0.0 ? distanceHint / pixel : 0.0;
 
@@ -590,14 +597,16 @@ int MFindPowderStart(const DataSet& d, double wavelength, int rings, const float
     }
   }
 
-  // Rings that run round the centre.
+  // Rings that run round the centre: two at least. (On a tilted detector the outer rings'
+  // centres move off the inner ones' by tens of pixels, so that only the inner rings stay
+  // sharp in a profile about one centre.)
   int round = 0;
   for (std::size_t k = 0; k < tangents.size(); ++k) {
     if (match.peakOf[k] >= 0 && RunsRound(profile, peaks[static_cast<std::size_t>(match.peakOf[k])])) {
       ++round;
     }
   }
-  if (round < needed) {
+  if (round < std::min(2, needed)) {
     start.reason = "no rings run round a centre (spots are no powder rings)";
     return kFalse;
   }
