@@ -345,6 +345,17 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
   }
   const int numPeaks = static_cast<int>(peaks.size());
   if (numPeaks == 0) return kTrue;
+  // The widths given: every peak of a ring must have one.
+  bool widthsGiven = widths != nullptr;
+  for (int k = 0; k < rings && widthsGiven; ++k) {
+    const int q = peakOf[static_cast<std::size_t>(k)];
+    if (q < 0) continue;
+    if (!(widths[k] > 0.0f && widths[k] < kWidestWindow)) {
+      widthsGiven = false;
+      break;
+    }
+    peaks[static_cast<std::size_t>(q)].sigma = widths[k];
+  }
   // The gathering window of each peak: up to its neighbours' centres, at most kWidestWindow.
   std::vector<double> low(peaks.size()), high(peaks.size());
   for (int q = 0; q < numPeaks; ++q) {
@@ -355,7 +366,35 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
     high[static_cast<std::size_t>(q)] =
         q + 1 < numPeaks ? std::min(peaks[static_cast<std::size_t>(q) + 1].twoTheta, t + widest)
                          : t + widest;
+    if (widthsGiven) {
+      // Only the position fits follow, in windows of a few widths: no pixel beyond them is
+      // wanted (for narrow rings most of the image lies beyond them).
+      const Peak& p = peaks[static_cast<std::size_t>(q)];
+      const double reach = std::max(kNarrowestWindow, 6.0 * p.sigma) / p.scale;
+      low[static_cast<std::size_t>(q)] = std::max(low[static_cast<std::size_t>(q)], t - reach);
+      high[static_cast<std::size_t>(q)] = std::min(high[static_cast<std::size_t>(q)], t + reach);
+    }
   }
+  // The windows as tan 2-theta (a little wider), so that a pixel outside them all is passed
+  // over before its 2-theta is worked out.
+  std::vector<double> tanPeak(peaks.size()), tanLow(peaks.size()), tanHigh(peaks.size());
+  for (int q = 0; q < numPeaks; ++q) {
+    const std::size_t i = static_cast<std::size_t>(q);
+    tanPeak[i] = std::tan(peaks[i].twoTheta);
+    tanLow[i] = low[i] <= 0.0 ? -INFINITY : std::tan(low[i]) * (1.0 - 1.0e-9);
+    tanHigh[i] = high[i] >= M_PI / 2.0 ? INFINITY : std::tan(high[i]) * (1.0 + 1.0e-9);
+  }
+  // As windowsOf: only the peaks either side can hold the pixel.
+  auto inAnyWindow = [&](double tangent) {
+    const int above = static_cast<int>(
+        std::upper_bound(tanPeak.begin(), tanPeak.end(), tangent) - tanPeak.begin());
+    for (int q : {above - 1, above}) {
+      if (q < 0 || q >= numPeaks) continue;
+      const std::size_t i = static_cast<std::size_t>(q);
+      if (tangent >= tanLow[i] && tangent <= tanHigh[i]) return true;
+    }
+    return false;
+  };
 
   // Every pixel's 2-theta and azimuth; then the pixels of each (segment, peak) window,
   // counted, placed and filled.
@@ -422,6 +461,7 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
         const double across = cosTilt * gt;
         const double path = std::sqrt(across * across + l * l + z * z);
         if (!std::isfinite(r) || !std::isfinite(path)) continue;
+        if (!inAnyWindow(r / distance)) continue;
         const double t = std::atan2(r, static_cast<double>(g.distance));
         int found[2];
         const int n = windowsOf(t, found);
@@ -531,17 +571,6 @@ int MRingProfilePoints(const DataSet& d, const PowderGeometry& g, int rings,
     chosen.resize(kept);
   };
 
-  // The widths given: every peak of a ring must have one.
-  bool widthsGiven = widths != nullptr;
-  for (int k = 0; k < rings && widthsGiven; ++k) {
-    const int q = peakOf[static_cast<std::size_t>(k)];
-    if (q < 0) continue;
-    if (!(widths[k] > 0.0f && widths[k] < kWidestWindow)) {
-      widthsGiven = false;
-      break;
-    }
-    peaks[static_cast<std::size_t>(q)].sigma = widths[k];
-  }
   // Else first the widths: every window fitted with all widths free, from two starts; each
   // peak takes the median of its segments' widths.
   for (int pass = 0; pass < 2 && !widthsGiven; ++pass) {
