@@ -611,8 +611,8 @@ int MFindPowderStart(const DataSet& d, double wavelength, int rings, const float
     return kFalse;
   }
 
-  // Points on the innermost ring found (or on the calibrant's first ring when it is found),
-  // put onto the calibrant's first ring by the ratio of tan 2-theta.
+  // Points on the innermost ring found (the caller may put them onto another ring of the
+  // calibrant by the ratio of tan 2-theta).
   std::size_t on = tangents.size();
   for (std::size_t k = 0; k < tangents.size() && on == tangents.size(); ++k) {
     if (match.peakOf[k] >= 0) on = k;

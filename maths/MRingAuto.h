@@ -4,11 +4,13 @@
 //
 // The centre: every pixel of a binned copy of the image whose intensity changes steeply
 // votes along the line of its gradient (across a ring the gradient points at the ring's
-// centre); the most voted cell is the centre. The rings: the radial profile about that
-// centre, its significant peaks matched against the ratios of tan 2-theta of the calibrant's
-// rings (one scale, the distance, for all); the centre refined on the rings found, the
-// profile made and matched again. A ring counts only when it runs round the centre (most
-// azimuthal segments on the detector see it above its flanks), so that the spots of a single
+// centre); the most voted cell is the centre, voted for again over the inner rings, then
+// moved to where the inner rings' radial profile is sharpest. The rings: the radial profile
+// about that centre, its significant peaks matched against the ratios of tan 2-theta of the
+// calibrant's rings (one scale, the distance, for all; the inner rings weigh most); the
+// centre refined on a ring found, the profile made and matched again. Three rings must
+// match (fewer for a shorter table), two of them running round the centre (most azimuthal
+// segments on the detector see them above their flanks), so that the spots of a single
 // crystal, a flat image or noise give no start at all.
 #pragma once
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/status.h"
 #include "data/memory.h"
 #include "maths/MRingFit.h"
@@ -282,8 +283,8 @@ bool PositionOf(const PowderGeometry& g, double azimuth, double twoTheta, double
   return true;
 }
 
-// Runs work(part, parts) on up to `wanted` threads (the calling one among them), each part
-// once; fewer when threads cannot be started. Parts write disjoint results, so the result
+// Runs work(part) for every part on the cores this process may use (the calling thread among
+// them), each part once; on fewer when threads cannot be started. Parts write disjoint results, so the result
 // does not depend on how many threads ran.
 template <typename Work>
 void RunInParts(int parts, Work&& work) {
@@ -291,8 +292,7 @@ void RunInParts(int parts, Work&& work) {
   auto worker = [&]() {
     for (int part = next++; part < parts; part = next++) work(part);
   };
-  const unsigned threads =
-      std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 4u);
+  const unsigned threads = ICoresAvailable();
   std::vector<std::thread> pool;
   for (unsigned t = 1; t < threads && static_cast<int>(t) < parts; ++t) {
     try {
