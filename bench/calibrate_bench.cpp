@@ -561,45 +561,50 @@ bool RunRealImage(PHeadlessBackend& headless, int& status) {
                            r1, r2, a, status)) {
     return false;
   }
-  // With clicks.
-  d.beamCentreX += 3.0f;
-  d.beamCentreY -= 4.0f;
-  d.distance *= 1.03f;
-  d.tiltAngle = d.tiltAxisAngle = 0.0f;
-  for (const char* answer : {"yes", "yes", "yes", "no"}) headless.QueueAnswer(answer);
-  headless.QueueAnswer(latticeFile);
-  const double radial[6] = {1.6, -1.9, 0.8, -1.2, 1.4, -0.7};
-  for (int i = 0; i < 6; ++i) {
-    const double t = 0.3 + 2.0 * M_PI * i / 6;
-    const double u = r1 * std::cos(t), v = r2 * std::sin(t);
-    const double x = (cx + u * std::cos(a) - v * std::sin(a)) / d.pixelSizeX;
-    const double y = (cy + u * std::sin(a) + v * std::cos(a)) / d.pixelSizeY;
-    const double ox = x - g.beamX / d.pixelSizeX, oy = y - g.beamY / d.pixelSizeY;
-    const double length = std::hypot(ox, oy);
-    headless.QueueAnswer(IFormat("click %.2f %.2f", x + radial[i] * ox / length,
-                                 y + radial[i] * oy / length));
-  }
-  headless.QueueAnswer("finish");
+  // Each the best of three runs.
   CommandEvent fit;
   fit.value = kCalibrantUserFile;
-  auto t0 = std::chrono::steady_clock::now();
-  const bool clicked = LVCommand("Fit_Calibrant", fit, status);
-  const double clickedSeconds = Seconds(t0);
-  const double clickedWorst = clicked ? worst() : NAN;
-  status = kStatusGood;
-  // No clicks.
-  copyGeometry(truth, d);
-  d.beamCentreX += 24.0f;
-  d.beamCentreY -= 32.0f;
-  d.distance *= 1.1f;
-  d.tiltAngle = d.tiltAxisAngle = 0.0f;
-  for (const char* answer : {"yes", "yes", "yes", "no"}) headless.QueueAnswer(answer);
-  headless.QueueAnswer(latticeFile);
-  t0 = std::chrono::steady_clock::now();
-  const bool automatic = LVCommand("Fit_Calibrant_Auto", fit, status);
-  const double autoSeconds = Seconds(t0);
-  const double autoWorst = automatic ? worst() : NAN;
-  status = kStatusGood;
+  double clickedSeconds = HUGE_VAL, autoSeconds = HUGE_VAL, clickedWorst = NAN, autoWorst = NAN;
+  for (int run = 0; run < 3; ++run) {
+    // With clicks.
+    copyGeometry(truth, d);
+    d.beamCentreX += 3.0f;
+    d.beamCentreY -= 4.0f;
+    d.distance *= 1.03f;
+    d.tiltAngle = d.tiltAxisAngle = 0.0f;
+    for (const char* answer : {"yes", "yes", "yes", "no"}) headless.QueueAnswer(answer);
+    headless.QueueAnswer(latticeFile);
+    const double radial[6] = {1.6, -1.9, 0.8, -1.2, 1.4, -0.7};
+    for (int i = 0; i < 6; ++i) {
+      const double t = 0.3 + 2.0 * M_PI * i / 6;
+      const double u = r1 * std::cos(t), v = r2 * std::sin(t);
+      const double x = (cx + u * std::cos(a) - v * std::sin(a)) / d.pixelSizeX;
+      const double y = (cy + u * std::sin(a) + v * std::cos(a)) / d.pixelSizeY;
+      const double ox = x - g.beamX / d.pixelSizeX, oy = y - g.beamY / d.pixelSizeY;
+      const double length = std::hypot(ox, oy);
+      headless.QueueAnswer(IFormat("click %.2f %.2f", x + radial[i] * ox / length,
+                                   y + radial[i] * oy / length));
+    }
+    headless.QueueAnswer("finish");
+    auto t0 = std::chrono::steady_clock::now();
+    const bool clicked = LVCommand("Fit_Calibrant", fit, status);
+    clickedSeconds = std::min(clickedSeconds, Seconds(t0));
+    clickedWorst = clicked ? worst() : NAN;
+    status = kStatusGood;
+    // No clicks.
+    copyGeometry(truth, d);
+    d.beamCentreX += 24.0f;
+    d.beamCentreY -= 32.0f;
+    d.distance *= 1.1f;
+    d.tiltAngle = d.tiltAxisAngle = 0.0f;
+    for (const char* answer : {"yes", "yes", "yes", "no"}) headless.QueueAnswer(answer);
+    headless.QueueAnswer(latticeFile);
+    t0 = std::chrono::steady_clock::now();
+    const bool automatic = LVCommand("Fit_Calibrant_Auto", fit, status);
+    autoSeconds = std::min(autoSeconds, Seconds(t0));
+    autoWorst = automatic ? worst() : NAN;
+    status = kStatusGood;
+  }
 
   double theirs = -1.0, theirSeconds = -1.0;
   const std::string command =
@@ -614,7 +619,7 @@ bool RunRealImage(PHeadlessBackend& headless, int& status) {
     pclose(pipe);
   }
   std::printf("Pilatus CeO2 (real), worst 2-theta difference from its published PONI over every "
-              "pixel:\n");
+              "pixel (ours: best time of 3):\n");
   std::printf("  clicks    %.5f deg %7.0f ms | no clicks %.5f deg %7.0f ms | pyFAI %.5f deg "
               "%7.0f ms\n",
               clickedWorst, clickedSeconds * 1e3, autoWorst, autoSeconds * 1e3, theirs,
