@@ -507,9 +507,14 @@ int LVFitCalibrantAuto(int code, DataSet& d, int& status) {
   if (!MFindPowderStart(d, d.wavelength, static_cast<int>(table.size()), table.data(),
                         d.distance, start, status)) {
     if (status != kStatusGood) return kFalse;
+    // Rings that do not match are most often the right rings at a wavelength not the beam's.
+    std::string why = start.reason;
+    if (why.find("d-spacings") != std::string::npos) {
+      why += IFormat(" at the wavelength %f Angstroms: is it the beam's?", d.wavelength * 1.0e10);
+    }
     IWarning(IFormat("LVFitCalibrantAuto: No rings of the calibrant found in the image (%s); "
                      "the geometry is unchanged",
-                     start.reason.c_str()),
+                     why.c_str()),
              status);
     return kFalse;
   }
