@@ -120,7 +120,15 @@ class Scanner {
             if (!data) return Coarse(i + 1);
             const std::optional<std::size_t> closed = Closing(*data);
             if (!closed) return Coarse(data->end);
-            if (*closed >= f_.size()) return false;  // the library meets the end of the file
+            if (*closed >= f_.size()) {
+              // The library meets the end of the file while it looks for the closing line
+              // (fabio ends its files with the ';' and no line end): the data is known, and
+              // nothing after it is read as text. Its bytes are still searched for names.
+              if (data->end < f_.size()) {
+                sections.push_back({data->start, data->end - data->start, data->md5});
+              }
+              return false;
+            }
             skipped.emplace_back(data->start, *closed);
             sections.push_back({data->start, data->end - data->start, data->md5});
             state = State::kTop;
