@@ -429,11 +429,71 @@ int NamesFit(std::span<const unsigned char> b, std::size_t begin, std::size_t en
 // The whole file in memory: read once, searched by the guards below, digested here and handed
 // to the library as a stream over the same bytes (not mapped: a file cut short while it is
 // read must not end the program).
+//
+// The bytes land in the buffer of the file read before on this thread when it is large enough:
+// a fresh one of a frame's size costs thousands of page faults, as long as reading the file.
+struct Buffer {
+  std::unique_ptr<unsigned char[]> data;
+  std::size_t capacity = 0;
+};
+thread_local Buffer tSpareBuffer;
+
 struct FileBytes {
   std::unique_ptr<unsigned char[]> data;
+  std::size_t capacity = 0;
   std::size_t size = 0;
+  struct stat info {};  // the file's as it was read
   std::span<const unsigned char> View() const { return {data.get(), size}; }
 };
+
+// Room for `length` bytes, in the spare buffer when it is large enough; false when there is no
+// memory for them.
+bool AllocateBytes(FileBytes& bytes, std::size_t length) {
+  if (tSpareBuffer.data && tSpareBuffer.capacity >= length) {
+    bytes.data = std::move(tSpareBuffer.data);
+    bytes.capacity = std::exchange(tSpareBuffer.capacity, 0);
+    return true;
+  }
+  bytes.data.reset(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
+  bytes.capacity = bytes.data ? length : 0;
+  return bytes.data != nullptr;
+}
+
+// When the routine that read them ends (after the library's handle and the digest thread are
+// done with them): the buffer becomes the spare when it is the larger one and not out of all
+// proportion to a frame.
+class SpareOnExit {
+ public:
+  explicit SpareOnExit(FileBytes& bytes) : bytes_(bytes) {}
+  SpareOnExit(const SpareOnExit&) = delete;
+  SpareOnExit& operator=(const SpareOnExit&) = delete;
+  ~SpareOnExit() {
+    constexpr std::size_t kLargestSpare = std::size_t{256} << 20;
+    if (bytes_.data && bytes_.capacity >= tSpareBuffer.capacity &&
+        bytes_.capacity <= kLargestSpare) {
+      tSpareBuffer.data = std::move(bytes_.data);
+      tSpareBuffer.capacity = std::exchange(bytes_.capacity, 0);
+    }
+  }
+
+ private:
+  FileBytes& bytes_;
+};
+
+// The file the information routine read last on this thread, through its guards: the input
+// routine that follows it (the pair is how every file is read) takes its bytes instead of
+// reading the file again, when it is the same file (name, device, inode, size, time of change).
+struct ReadAhead {
+  std::string name;
+  FileBytes bytes;
+  FCBFLayout layout;
+};
+thread_local ReadAhead tReadAhead;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
 
 // Reads the open file `descriptor` from its first byte (its own position is left as it is).
 // What a file cut short while it is read holds is what is read.
@@ -445,9 +505,9 @@ int ReadWholeFile(int descriptor, const char* routine, const std::string& fileNa
     return kFalse;
   }
   const auto length = static_cast<std::size_t>(info.st_size);
+  bytes.info = info;
   // The image it holds takes more memory than the file: a file that does not fit cannot be read.
-  bytes.data.reset(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
-  if (!bytes.data) {
+  if (!AllocateBytes(bytes, length)) {
     IWarning(IFormat("%s: Not enough memory to read the file %s (%lld bytes)", routine,
                      fileName.c_str(), static_cast<long long>(length)),
              status);
@@ -839,6 +899,7 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetIn
   if (IBad(kR, status)) return kFalse;
   // The caller's stream is left where it is: the file is read from its first byte beside it.
   FileBytes bytes;
+  const SpareOnExit spare(bytes);
   FCBFLayout layout;
   if (!ReadWholeFile(fileno(file), kR.name, fileName, bytes, status) ||
       !FitsLibrary(bytes.View(), kR.name, fileName, layout, status)) {
@@ -855,6 +916,10 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetIn
   info.rows = a.rows;
   info.images = 1;
   info.elementType = kElementUI4;
+  // The handle goes before the bytes' new owner lets them go.
+  tReadAhead.name = fileName;
+  tReadAhead.bytes = std::move(bytes);
+  tReadAhead.layout = std::move(layout);
   return kTrue;
 }
 
@@ -921,10 +986,22 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   if (refused) return kFalse;
   if (!stream) return IFail(kR, kStatusFileOpen, status);
   FileBytes bytes;
-  const int whole = ReadWholeFile(fileno(stream), kR.name, fileName, bytes, status);
-  std::fclose(stream);
+  const SpareOnExit spare(bytes);
   FCBFLayout layout;
-  if (!whole || !FitsLibrary(bytes.View(), kR.name, fileName, layout, status)) return kFalse;
+  ReadAhead ahead = std::move(tReadAhead);
+  tReadAhead = ReadAhead{};
+  struct stat now {};
+  if (ahead.bytes.data && ahead.name == fileName && fstat(fileno(stream), &now) == 0 &&
+      SameFile(ahead.bytes.info, now)) {
+    std::fclose(stream);
+    bytes = std::move(ahead.bytes);  // read and searched by the information routine
+    layout = std::move(ahead.layout);
+  } else {
+    ahead = ReadAhead{};
+    const int whole = ReadWholeFile(fileno(stream), kR.name, fileName, bytes, status);
+    std::fclose(stream);
+    if (!whole || !FitsLibrary(bytes.View(), kR.name, fileName, layout, status)) return kFalse;
+  }
   // The digests are computed on a second thread while the library decodes (they took half as
   // long as the decoding); a file whose digest differs is refused after it. The thread is
   // joined on every path before the bytes go.
