@@ -1018,15 +1018,16 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   LibraryLog log;
   Handle handle;
   ArrayDescription a;
-  if (!DescribeArray(bytes, kR.name, fileName, digestsHere ? MSG_NODIGEST : MSG_DIGEST, true,
-                     handle, log, a, status) ||
-      !ReadArray(handle.get(), a, fileName, log, d, status)) {
-    return kFalse;
-  }
+  const bool read =
+      DescribeArray(bytes, kR.name, fileName, digestsHere ? MSG_NODIGEST : MSG_DIGEST, true,
+                    handle, log, a, status) &&
+      ReadArray(handle.get(), a, fileName, log, d, status);
+  // A damaged section may also have stopped the library: the digest then says why.
   if (digestsHere &&
       !(digests.valid() ? digests.get() : DigestsAgree(bytes.View(), layout.sections))) {
     return DigestDiffers(kR.name, fileName, status);
   }
+  if (!read) return kFalse;
   TakeMiniHeaderGeometry(handle.get(), d);
   FSetTitleFromFile(fileName, d, true);
   return kTrue;
