@@ -468,7 +468,7 @@ class SpareOnExit {
   SpareOnExit(const SpareOnExit&) = delete;
   SpareOnExit& operator=(const SpareOnExit&) = delete;
   ~SpareOnExit() {
-    constexpr std::size_t kLargestSpare = std::size_t{256} << 20;
+    constexpr std::size_t kLargestSpare = std::size_t{64} << 20;
     if (bytes_.data && bytes_.capacity >= tSpareBuffer.capacity &&
         bytes_.capacity <= kLargestSpare) {
       tSpareBuffer.data = std::move(bytes_.data);
