@@ -43,6 +43,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/outputfile.h"
 #include "data/Experiment.h"
 #include "core/status.h"
@@ -1003,11 +1004,11 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
     if (!whole || !FitsLibrary(bytes.View(), kR.name, fileName, layout, status)) return kFalse;
   }
   // The digests are computed on a second thread while the library decodes (they took half as
-  // long as the decoding); a file whose digest differs is refused after it. The thread is
-  // joined on every path before the bytes go.
+  // long as the decoding), where the process may use a second core; a file whose digest
+  // differs is refused after it. The thread is joined on every path before the bytes go.
   const bool digestsHere = DigestsCheckedHere(bytes.View(), layout.sections);
   std::future<bool> digests;
-  if (digestsHere) {
+  if (digestsHere && ICoresAvailable() > 1) {
     try {
       digests = std::async(std::launch::async,
                            [&] { return DigestsAgree(bytes.View(), layout.sections); });
