@@ -31,6 +31,25 @@ int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status)
     hooks.ask = [](const std::string& question, int upper, int& value, int& status) {
       return WGetInteger({question, kTrue, kTrue, 1, upper, value, status});
     };
+    // A list to pick from (the image stacks of an HDF5 file) is a pop-up menu, as the other
+    // choices among named things are; a script answers it "store N" (N from 0).
+    hooks.choose = [](const std::string& title, const std::vector<std::string>& choices,
+                      int& choice, int&) {
+      constexpr int kFirstId = 2001;
+      PPopupMenu menu;
+      menu.title = title;
+      for (std::size_t i = 0; i < choices.size(); ++i) {
+        PMenuEntry entry;
+        entry.id = kFirstId + static_cast<int>(i);
+        entry.label = choices[i];
+        entry.checked = static_cast<int>(i) == choice;
+        menu.entries.push_back(entry);
+      }
+      const int id = PCurrentBackend().PopupMenu(menu, 100, 100);
+      if (id < kFirstId || id >= kFirstId + static_cast<int>(choices.size())) return kFalse;
+      choice = id - kFirstId;
+      return kTrue;
+    };
   }
   hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
   return FInputDataWith(fileName, hooks, d, status);

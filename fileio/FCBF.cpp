@@ -27,18 +27,23 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <memory>
 #include <new>
 #include <span>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/outputfile.h"
 #include "data/Experiment.h"
 #include "core/status.h"
@@ -179,6 +184,9 @@ struct ArrayDescription {
   int real = 0;
   std::size_t elements = 0;
   std::int64_t fileLength = -1;
+  // The row follows the mini-header convention of detectors that mark their module gaps with
+  // -1 and bad pixels with -2 ("PILATUS_1.2").
+  bool detectorMarks = false;
 };
 
 // The most elements a binary section of `bytes` bytes can hold under a compression: one byte
@@ -333,15 +341,14 @@ bool NameTooLong(const unsigned char* p) {
 // and holds a loop ("save_a loop_ _b", a fuzzed file). CIF allows only comments and blanks
 // before the first data block, so a file whose first token is anything but "data_..." is
 // refused before the library reads it. The first 4 KiB are looked at (a save frame further on
-// is refused by the search of the whole file); the file is rewound.
-int BeginsWithDataBlock(std::FILE* stream, const char* routine, const std::string& fileName,
-                        int& status) {
-  char head[4096];
-  const std::size_t got = std::fread(head, 1, sizeof head, stream);
-  std::rewind(stream);
+// is refused by the search of the whole file).
+int BeginsWithDataBlock(std::span<const unsigned char> file, const char* routine,
+                        const std::string& fileName, int& status) {
+  const std::size_t got = std::min<std::size_t>(file.size(), 4096);
+  const unsigned char* head = file.data();
   std::size_t i = 0;
   while (i < got) {
-    const char c = head[i];
+    const unsigned char c = head[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
       ++i;
     } else if (c == '#') {
@@ -349,7 +356,7 @@ int BeginsWithDataBlock(std::FILE* stream, const char* routine, const std::strin
     } else {
       static const char kData[] = "data_";
       for (std::size_t k = 0; k < 5; ++k) {
-        if (i + k >= got || std::tolower(static_cast<unsigned char>(head[i + k])) != kData[k]) {
+        if (i + k >= got || std::tolower(head[i + k]) != kData[k]) {
           IWarning(IFormat("%s: The file %s does not begin with a data block (data_)", routine,
                            fileName.c_str()),
                    status);
@@ -420,62 +427,116 @@ int NamesFit(std::span<const unsigned char> b, std::size_t begin, std::size_t en
   return kTrue;
 }
 
-// Refuses a file in which the library could take a text field for a binary section without a
-// MIME header (FCBFSections.cpp), or whose text holds a name too long or a save frame. The
-// file is read whole for the search (not mapped: a file cut short while it is read must not
-// end the program).
-// The digest each exact binary section records, checked here with a fast MD5 (the library's
-// own takes half the time of reading a large frame): false (refused) when one differs; `digest`
-// becomes MSG_NODIGEST when every section's digest was checked, so the library does not check
-// them again.
-int DigestsAgree(std::span<const unsigned char> file, const std::vector<FCBFSection>& sections,
-                 const char* routine, const std::string& fileName, int& digest, int& status) {
-  if (digest != MSG_DIGEST) return kTrue;
-  if (sections.empty()) return kTrue;
-  for (const FCBFSection& s : sections) {
-    if (s.md5.empty()) return kTrue;  // the library decides what a section without one means
+// The whole file in memory: read once, searched by the guards below, digested here and handed
+// to the library as a stream over the same bytes (not mapped: a file cut short while it is
+// read must not end the program).
+//
+// The bytes land in the buffer of the file read before on this thread when it is large enough:
+// a fresh one of a frame's size costs thousands of page faults, as long as reading the file.
+struct Buffer {
+  std::unique_ptr<unsigned char[]> data;
+  std::size_t capacity = 0;
+};
+thread_local Buffer tSpareBuffer;
+
+struct FileBytes {
+  std::unique_ptr<unsigned char[]> data;
+  std::size_t capacity = 0;
+  std::size_t size = 0;
+  struct stat info {};  // the file's as it was read
+  std::span<const unsigned char> View() const { return {data.get(), size}; }
+};
+
+// Room for `length` bytes, in the spare buffer when it is large enough; false when there is no
+// memory for them.
+bool AllocateBytes(FileBytes& bytes, std::size_t length) {
+  if (tSpareBuffer.data && tSpareBuffer.capacity >= length) {
+    bytes.data = std::move(tSpareBuffer.data);
+    bytes.capacity = std::exchange(tSpareBuffer.capacity, 0);
+    return true;
   }
-  for (const FCBFSection& s : sections) {
-    unsigned char md5[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (s.start > file.size() || s.size > file.size() - s.start ||
-        !EVP_Digest(file.data() + s.start, s.size, md5, &length, EVP_md5(), nullptr)) {
-      return kTrue;
-    }
-    unsigned char encoded[4 * EVP_MAX_MD_SIZE / 3 + 8];
-    const int written = EVP_EncodeBlock(encoded, md5, static_cast<int>(length));
-    if (written <= 0 ||
-        std::string_view(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(written)) !=
-            s.md5) {
-      IWarning(IFormat("%s: The file %s is damaged: the digest of a binary section differs from "
-                       "the one its header records",
-                       routine, fileName.c_str()),
-               status);
-      return kFalse;
-    }
-  }
-  digest = MSG_NODIGEST;
-  return kTrue;
+  bytes.data.reset(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
+  bytes.capacity = bytes.data ? length : 0;
+  return bytes.data != nullptr;
 }
 
-int SectionsFitLibrary(std::FILE* stream, const char* routine, const std::string& fileName,
-                       int& digest, int& status) {
+// When the routine that read them ends (after the library's handle and the digest thread are
+// done with them): the buffer becomes the spare when it is the larger one and not out of all
+// proportion to a frame.
+class SpareOnExit {
+ public:
+  explicit SpareOnExit(FileBytes& bytes) : bytes_(bytes) {}
+  SpareOnExit(const SpareOnExit&) = delete;
+  SpareOnExit& operator=(const SpareOnExit&) = delete;
+  ~SpareOnExit() {
+    constexpr std::size_t kLargestSpare = std::size_t{64} << 20;
+    if (bytes_.data && bytes_.capacity >= tSpareBuffer.capacity &&
+        bytes_.capacity <= kLargestSpare) {
+      tSpareBuffer.data = std::move(bytes_.data);
+      tSpareBuffer.capacity = std::exchange(bytes_.capacity, 0);
+    }
+  }
+
+ private:
+  FileBytes& bytes_;
+};
+
+// The file the information routine read last on this thread, through its guards: the input
+// routine that follows it (the pair is how every file is read) takes its bytes instead of
+// reading the file again, when it is the same file (name, device, inode, size, time of change).
+struct ReadAhead {
+  std::string name;
+  FileBytes bytes;
+  FCBFLayout layout;
+};
+thread_local ReadAhead tReadAhead;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Reads the open file `descriptor` from its first byte (its own position is left as it is).
+// What a file cut short while it is read holds is what is read.
+int ReadWholeFile(int descriptor, const char* routine, const std::string& fileName,
+                  FileBytes& bytes, int& status) {
   struct stat info {};
-  const int descriptor = fileno(stream);
-  if (descriptor < 0 || fstat(descriptor, &info) != 0 || info.st_size <= 0) return kTrue;
+  if (descriptor < 0 || fstat(descriptor, &info) != 0 || info.st_size < 0) {
+    IWarning(IFormat("%s: The file %s cannot be read", routine, fileName.c_str()), status);
+    return kFalse;
+  }
   const auto length = static_cast<std::size_t>(info.st_size);
+  bytes.info = info;
   // The image it holds takes more memory than the file: a file that does not fit cannot be read.
-  const std::unique_ptr<unsigned char[]> bytes(new (std::nothrow) unsigned char[length]);
-  if (!bytes) {
+  if (!AllocateBytes(bytes, length)) {
     IWarning(IFormat("%s: Not enough memory to read the file %s (%lld bytes)", routine,
                      fileName.c_str(), static_cast<long long>(length)),
              status);
     return kFalse;
   }
-  const std::size_t got = std::fread(bytes.get(), 1, length, stream);
-  std::rewind(stream);
-  const std::span<const unsigned char> file(bytes.get(), got);
-  const FCBFLayout layout = FCBFScan(file);
+  std::size_t got = 0;
+  while (got < length) {
+    const ssize_t n = pread(descriptor, bytes.data.get() + got, length - got,
+                            static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      IWarning(IFormat("%s: The file %s cannot be read", routine, fileName.c_str()), status);
+      return kFalse;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.size = got;
+  return kTrue;
+}
+
+// Refuses a file that does not begin with a data block, in which the library could take a text
+// field for a binary section without a MIME header (FCBFSections.cpp), or whose text holds a
+// name too long or a save frame. `layout` says where the binary sections lie.
+int FitsLibrary(std::span<const unsigned char> file, const char* routine,
+                const std::string& fileName, FCBFLayout& layout, int& status) {
+  if (!BeginsWithDataBlock(file, routine, fileName, status)) return kFalse;
+  layout = FCBFScan(file);
   if (layout.headerlessBinary) {
     IWarning(IFormat("%s: The file %s holds a binary section without a MIME header (an old or "
                      "damaged CBF), which is not read here",
@@ -490,31 +551,79 @@ int SectionsFitLibrary(std::FILE* stream, const char* routine, const std::string
     if (!NamesFit(file, from, first, routine, fileName, status)) return kFalse;
     from = second;
   }
-  return NamesFit(file, from, file.size(), routine, fileName, status) &&
-         DigestsAgree(file, layout.sections, routine, fileName, digest, status);
+  return NamesFit(file, from, file.size(), routine, fileName, status);
 }
 
-// Reads the file (the library takes over `stream` and closes it; `digest` says whether the
-// message digest is checked when the binary section is read) and describes its image array: the handle is left at the binary section. Every size is checked against the file's
-// length before anything is allocated for it.
-int DescribeArray(std::FILE* stream, const char* routine, const std::string& fileName,
-                  int digest, Handle& handle, LibraryLog& log, ArrayDescription& a,
+// Whether every binary section records a digest that lies in the file: then they are checked
+// here with a fast MD5 (the library's own takes half the time of reading a large frame) and the
+// library is told not to check them. Otherwise the library decides what a section without one
+// means.
+bool DigestsCheckedHere(std::span<const unsigned char> file,
+                        const std::vector<FCBFSection>& sections) {
+  if (sections.empty()) return false;
+  for (const FCBFSection& s : sections) {
+    if (s.md5.empty() || s.start > file.size() || s.size > file.size() - s.start) return false;
+  }
+  return true;
+}
+
+// Whether each section's data has the digest its header records (false for one that differs,
+// or when no digest could be computed).
+bool DigestsAgree(std::span<const unsigned char> file, const std::vector<FCBFSection>& sections) {
+  for (const FCBFSection& s : sections) {
+    unsigned char md5[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!EVP_Digest(file.data() + s.start, s.size, md5, &length, EVP_md5(), nullptr)) {
+      return false;
+    }
+    unsigned char encoded[4 * EVP_MAX_MD_SIZE / 3 + 8];
+    const int written = EVP_EncodeBlock(encoded, md5, static_cast<int>(length));
+    if (written <= 0 ||
+        std::string_view(reinterpret_cast<const char*>(encoded),
+                          static_cast<std::size_t>(written)) != s.md5) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int DigestDiffers(const char* routine, const std::string& fileName, int& status) {
+  IWarning(IFormat("%s: The file %s is damaged: the digest of a binary section differs from the "
+                   "one its header records",
+                   routine, fileName.c_str()),
+           status);
+  return kFalse;
+}
+
+// Hands the file's bytes (already through FitsLibrary) to the library, `flags` saying whether
+// it checks the message digests, and describes the image array: the handle is left at the
+// binary section (`bytes` must outlive the handle, which reads the section from them). Every
+// size is checked against the file's length before anything is allocated for it. `reading`:
+// the image is read, not only described (the reading says what it finds).
+int DescribeArray(const FileBytes& bytes, const char* routine, const std::string& fileName,
+                  int flags, bool reading, Handle& handle, LibraryLog& log, ArrayDescription& a,
                   int& status) {
-  const bool reading = digest == MSG_DIGEST;  // the image is read, not only described
-  const std::int64_t fileLength = FFileLength(stream);
+  const auto fileLength = static_cast<std::int64_t>(bytes.size);
   if (const int error = handle.Make(log)) {
-    std::fclose(stream);
     IWarning(IFormat("%s: Failed to create CBF handle, return status = %i", routine, error),
              status);
     return kFalse;
   }
-  if (!BeginsWithDataBlock(stream, routine, fileName, status) ||
-      !SectionsFitLibrary(stream, routine, fileName, digest, status)) {
-    std::fclose(stream);
+  if (bytes.size == 0) {
+    IWarning(IFormat("%s: The file %s is empty", routine, fileName.c_str()), status);
+    return kFalse;
+  }
+  // The library reads a stream and closes it when the handle is freed; one over the bytes in
+  // memory spares it a second read of the file.
+  std::FILE* stream = fmemopen(bytes.data.get(), bytes.size, "rb");
+  if (!stream) {
+    IWarning(IFormat("%s: The file %s cannot be handed to the CBF library", routine,
+                     fileName.c_str()),
+             status);
     return kFalse;
   }
   cbf_handle h = handle.get();
-  if (const int error = cbf_read_file(h, stream, digest)) {
+  if (const int error = cbf_read_file(h, stream, flags)) {
     return LibraryFailed(routine, "cbf_read_file", error, fileName, log, status);
   }
   if (const int error = cbf_rewind_datablock(h)) {
@@ -539,6 +648,10 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
     IWarning(IFormat("%s: No \"array_data\" row for array %s", routine, id.c_str()), status);
     return kFalse;
   }
+  const char* convention = nullptr;
+  a.detectorMarks = !cbf_find_column(h, "header_convention") &&
+                    !cbf_get_value(h, &convention) && convention &&
+                    std::strncmp(convention, "PILATUS", 7) == 0;
   if (const int error = cbf_find_column(h, "data")) {
     return LibraryFailed(routine, "cbf_find_column (data)", error, fileName, log, status);
   }
@@ -601,17 +714,87 @@ int DescribeArray(std::FILE* stream, const char* routine, const std::string& fil
   return kTrue;
 }
 
-// A second stream on an open file, for the library to own and close.
-std::FILE* DuplicateStream(std::FILE* file) {
-  const int descriptor = dup(fileno(file));
-  if (descriptor < 0) return nullptr;
-  std::FILE* stream = fdopen(descriptor, "rb");
-  if (!stream) {
-    close(descriptor);
-    return nullptr;
+// The detector's marks as the mask of the image: "Masked ..." said, nothing when there are none
+// (the command that opened the file may lift the mask). Integrated as counts, gap pixels would
+// pull down every bin near a gap.
+void TakeMarks(IArray<unsigned char> mask, std::int64_t gaps, std::int64_t bad, DataSet& d,
+               int& status) {
+  if (gaps + bad == 0 || !mask) return;
+  d.mask = std::move(mask);
+  d.maskAllocated = d.maskDefined = d.maskInUse = kTrue;
+  IInfo(IFormat("Masked %lld module-gap pixel(s) (-1) and %lld bad pixel(s) (-2) the detector "
+                "marks",
+                static_cast<long long>(gaps), static_cast<long long>(bad)),
+        status);
+}
+
+// Turns the n signed 32-bit integers the library stored in `data` into reals where they lie.
+// With `mask`, the pixels marked -1 (gaps) and -2 (bad) are set in it and counted in the same
+// pass (a second pass over the reals took as long as the conversion).
+void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int64_t& gaps,
+                     std::int64_t& bad) {
+  gaps = bad = 0;
+  std::int64_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen at a time: the same conversion (round to nearest), the marks compared as integers
+  // and packed into sixteen mask bytes. Each counter lane counts a quarter of the pixels.
+  const __m128i minusOne = _mm_set1_epi32(-1), minusTwo = _mm_set1_epi32(-2);
+  const __m128i one = _mm_set1_epi8(1);
+  __m128i gapLanes = _mm_setzero_si128(), badLanes = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    float* p = data + i;
+    __m128i v[4];
+    for (int k = 0; k < 4; ++k) {
+      v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * k));
+      _mm_storeu_ps(p + 4 * k, _mm_cvtepi32_ps(v[k]));
+    }
+    if (!mask) continue;
+    __m128i marked[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m128i gap = _mm_cmpeq_epi32(v[k], minusOne);
+      const __m128i broken = _mm_cmpeq_epi32(v[k], minusTwo);
+      gapLanes = _mm_sub_epi32(gapLanes, gap);
+      badLanes = _mm_sub_epi32(badLanes, broken);
+      marked[k] = _mm_or_si128(gap, broken);
+    }
+    const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(marked[0], marked[1]),
+                                          _mm_packs_epi32(marked[2], marked[3]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + i), _mm_and_si128(bytes, one));
   }
-  std::rewind(stream);
-  return stream;
+  alignas(16) std::uint32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), gapLanes);
+  for (std::uint32_t c : lanes) gaps += c;
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), badLanes);
+  for (std::uint32_t c : lanes) bad += c;
+#endif
+  for (; i < n; ++i) {
+    std::int32_t value;
+    std::memcpy(&value, &data[i], 4);
+    data[i] = static_cast<float>(value);
+    if (mask) {
+      mask[i] = value == -1 || value == -2;
+      gaps += value == -1;
+      bad += value == -2;
+    }
+  }
+}
+
+// The detector's marks of an image read in any other way, from its reals.
+void MaskDetectorMarks(DataSet& d, int& status) {
+  const std::size_t n = IElementCount(d);
+  std::int64_t gaps = 0, bad = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    gaps += d.data[i] == -1.0f;
+    bad += d.data[i] == -2.0f;
+  }
+  if (gaps + bad == 0) return;
+  IArray<unsigned char> mask;
+  int local = kStatusGood;
+  if (!IAllocateMemory("FInputCBF: detector marks", static_cast<std::int64_t>(n), mask, local)) {
+    return;  // the image reads without its mask
+  }
+  for (std::size_t i = 0; i < n; ++i) mask[i] = d.data[i] == -1.0f || d.data[i] == -2.0f;
+  TakeMarks(std::move(mask), gaps, bad, d, status);
 }
 
 // Reads the array (the handle at its binary section) into the data set's reals.
@@ -667,25 +850,21 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
   }
   float* out = d.data.get();
   if (inPlace) {
-    std::int64_t i = 0;
-#if defined(__SSE2__)
-    // Four at a time: the same conversion (round to nearest), without a loop the compiler
-    // may leave scalar because of the type punning.
-    for (; i + 4 <= n; i += 4) {
-      float* p = out + i;
-      _mm_storeu_ps(p, _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    IArray<unsigned char> mask;
+    if (a.detectorMarks) {
+      int local = kStatusGood;
+      if (!IAllocateMemory("FInputCBF: detector marks", n, mask, local)) mask.reset();
     }
-#endif
-    for (; i < n; ++i) {
-      std::int32_t value;
-      std::memcpy(&value, &out[i], 4);
-      out[i] = static_cast<float>(value);
-    }
+    std::int64_t gaps = 0, bad = 0;
+    IntegersToReals(out, n, mask.get(), gaps, bad);
+    TakeMarks(std::move(mask), gaps, bad, d, status);
     return kTrue;
   }
   const unsigned char* in = scratch.get();
   if (!a.real && size == 4 && isSigned) {
-    return MVectorI2RCopy(n, reinterpret_cast<const std::int32_t*>(in), out, status);
+    if (!MVectorI2RCopy(n, reinterpret_cast<const std::int32_t*>(in), out, status)) return kFalse;
+    if (a.detectorMarks) MaskDetectorMarks(d, status);
+    return kTrue;
   }
   for (std::int64_t i = 0; i < n; ++i) {
     const unsigned char* p = in + static_cast<std::size_t>(i) * size;
@@ -709,6 +888,7 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
       out[i] = static_cast<float>(value);
     }
   }
+  if (a.detectorMarks) MaskDetectorMarks(d, status);
   return kTrue;
 }
 
@@ -718,21 +898,29 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetIn
                     int& status) {
   static constexpr IRoutine kR{"FCBFDatasetInfo", "V0.3"};
   if (IBad(kR, status)) return kFalse;
-  // The library closes the stream it reads; the caller keeps its own.
-  std::FILE* stream = DuplicateStream(file);
-  if (!stream) return IFail(kR, kStatusFileOpen, status);
+  // The caller's stream is left where it is: the file is read from its first byte beside it.
+  FileBytes bytes;
+  const SpareOnExit spare(bytes);
+  FCBFLayout layout;
+  if (!ReadWholeFile(fileno(file), kR.name, fileName, bytes, status) ||
+      !FitsLibrary(bytes.View(), kR.name, fileName, layout, status)) {
+    return kFalse;
+  }
   LibraryLog log;
   Handle handle;
   ArrayDescription a;
   // The dimensions need no digest: the read that follows checks it.
-  if (!DescribeArray(stream, "FCBFDatasetInfo", fileName, MSG_NODIGEST, handle, log, a,
-                     status)) {
+  if (!DescribeArray(bytes, kR.name, fileName, MSG_NODIGEST, false, handle, log, a, status)) {
     return kFalse;
   }
   info.columns = a.columns;
   info.rows = a.rows;
   info.images = 1;
   info.elementType = kElementUI4;
+  // The handle goes before the bytes' new owner lets them go.
+  tReadAhead.name = fileName;
+  tReadAhead.bytes = std::move(bytes);
+  tReadAhead.layout = std::move(layout);
   return kTrue;
 }
 
@@ -789,37 +977,6 @@ void TakeMiniHeaderGeometry(cbf_handle h, DataSet& d) {
   FPilatusHeaderGeometry(value, d);
 }
 
-// Detectors of the mini-header convention ("PILATUS_1.2") mark the gaps between their modules
-// with -1 and bad pixels with -2: integrated as counts they would pull down every bin near a
-// gap, so they are masked on opening (the command that opened the file may lift the mask).
-void MaskDetectorMarks(cbf_handle h, DataSet& d, int& status) {
-  const char* convention = nullptr;
-  if (cbf_find_category(h, "array_data") || cbf_find_column(h, "header_convention") ||
-      cbf_rewind_row(h) || cbf_get_value(h, &convention) || !convention ||
-      std::strncmp(convention, "PILATUS", 7) != 0) {
-    return;
-  }
-  const std::size_t n = IElementCount(d);
-  std::int64_t gaps = 0, bad = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    gaps += d.data[i] == -1.0f;
-    bad += d.data[i] == -2.0f;
-  }
-  if (gaps + bad == 0) return;
-  IArray<unsigned char> mask;
-  int local = kStatusGood;
-  if (!IAllocateMemory("FInputCBF: detector marks", static_cast<std::int64_t>(n), mask, local)) {
-    return;  // the image reads without its mask
-  }
-  for (std::size_t i = 0; i < n; ++i) mask[i] = d.data[i] == -1.0f || d.data[i] == -2.0f;
-  d.mask = std::move(mask);
-  d.maskAllocated = d.maskDefined = d.maskInUse = kTrue;
-  IInfo(IFormat("Masked %lld module-gap pixel(s) (-1) and %lld bad pixel(s) (-2) the detector "
-                "marks",
-                static_cast<long long>(gaps), static_cast<long long>(bad)),
-        status);
-}
-
 }  // namespace
 
 int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
@@ -829,15 +986,50 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   std::FILE* stream = FOpenInputFile(kR.name, fileName, "rb", refused, status);
   if (refused) return kFalse;
   if (!stream) return IFail(kR, kStatusFileOpen, status);
+  FileBytes bytes;
+  const SpareOnExit spare(bytes);
+  FCBFLayout layout;
+  ReadAhead ahead = std::move(tReadAhead);
+  tReadAhead = ReadAhead{};
+  struct stat now {};
+  if (ahead.bytes.data && ahead.name == fileName && fstat(fileno(stream), &now) == 0 &&
+      SameFile(ahead.bytes.info, now)) {
+    std::fclose(stream);
+    bytes = std::move(ahead.bytes);  // read and searched by the information routine
+    layout = std::move(ahead.layout);
+  } else {
+    ahead = ReadAhead{};
+    const int whole = ReadWholeFile(fileno(stream), kR.name, fileName, bytes, status);
+    std::fclose(stream);
+    if (!whole || !FitsLibrary(bytes.View(), kR.name, fileName, layout, status)) return kFalse;
+  }
+  // The digests are computed on a second thread while the library decodes (they took half as
+  // long as the decoding), where the process may use a second core; a file whose digest
+  // differs is refused after it. The thread is joined on every path before the bytes go.
+  const bool digestsHere = DigestsCheckedHere(bytes.View(), layout.sections);
+  std::future<bool> digests;
+  if (digestsHere && ICoresAvailable() > 1) {
+    try {
+      digests = std::async(std::launch::async,
+                           [&] { return DigestsAgree(bytes.View(), layout.sections); });
+    } catch (const std::system_error&) {
+      // No thread to be had: they are computed after the decoding.
+    }
+  }
   LibraryLog log;
   Handle handle;
   ArrayDescription a;
-  if (!DescribeArray(stream, kR.name, fileName, MSG_DIGEST, handle, log, a, status)) {
-    return kFalse;
+  const bool read =
+      DescribeArray(bytes, kR.name, fileName, digestsHere ? MSG_NODIGEST : MSG_DIGEST, true,
+                    handle, log, a, status) &&
+      ReadArray(handle.get(), a, fileName, log, d, status);
+  // A damaged section may also have stopped the library: the digest then says why.
+  if (digestsHere &&
+      !(digests.valid() ? digests.get() : DigestsAgree(bytes.View(), layout.sections))) {
+    return DigestDiffers(kR.name, fileName, status);
   }
-  if (!ReadArray(handle.get(), a, fileName, log, d, status)) return kFalse;
+  if (!read) return kFalse;
   TakeMiniHeaderGeometry(handle.get(), d);
-  MaskDetectorMarks(handle.get(), d, status);
   FSetTitleFromFile(fileName, d, true);
   return kTrue;
 }

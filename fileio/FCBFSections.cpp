@@ -120,7 +120,17 @@ class Scanner {
             if (!data) return Coarse(i + 1);
             const std::optional<std::size_t> closed = Closing(*data);
             if (!closed) return Coarse(data->end);
-            if (*closed >= f_.size()) return false;  // the library meets the end of the file
+            if (*closed >= f_.size()) {
+              // The library meets the end of the file while it looks for the closing line. When
+              // the file ends with that line's ';' (fabio ends its files so, without a line end)
+              // the data is passed over exactly; otherwise (a damaged closing line) its bytes
+              // are still searched for names. Either way the data and its digest are known.
+              if (data->end < f_.size()) {
+                if (EndsWithClosingLine(data->end)) skipped.emplace_back(data->start, f_.size());
+                sections.push_back({data->start, data->end - data->start, data->md5});
+              }
+              return false;
+            }
             skipped.emplace_back(data->start, *closed);
             sections.push_back({data->start, data->end - data->start, data->md5});
             state = State::kTop;
@@ -149,6 +159,14 @@ class Scanner {
       if (!skipNul_ || f_[i] != 0) return i;
     }
     return f_.size();
+  }
+
+  // Whether the file's last bytes, after `from`, are a line end and the ';' of a closing line
+  // (the search for the closing line from the data's end reached the end of the file: this
+  // ';' is the line it looked for, the end of the file its blank).
+  bool EndsWithClosingLine(std::size_t from) const {
+    const std::size_t n = f_.size();
+    return n >= 2 && n - 2 >= from && f_[n - 1] == ';' && Newline(f_[n - 2]);
   }
 
   // Whether the characters ending at `end` spell the boundary after the field's ';'.

@@ -367,15 +367,6 @@ std::string StringAttribute(hid_t object, const char* name) {
   return text;
 }
 
-// Depth-first search of the first data-set that can hold images: in each group the NXdata
-// signal first, then the members in name order. Depth and the links visited are bounded, so
-// linked loops end.
-struct Search {
-  hid_t file;
-  int visits = 0;
-  Part found;
-};
-
 // Tables a detector's instrument group holds beside its frames (count-rate corrections, flat
 // fields, pixel masks, spectra): never an image to show in place of missing frames.
 bool InstrumentTable(const std::string& name) {
@@ -388,13 +379,27 @@ bool InstrumentTable(const std::string& name) {
   return false;
 }
 
-bool SearchGroup(Search& search, const std::string& group, int depth) {
-  if (depth > 8) return false;
+// Every data-set that can hold images (2-D or 3-D, integer or real, no instrument table), in
+// the order of a depth-first search: in each group the NXdata signal first, then the members in
+// name order. An object met again through a soft link is passed over, so each appears once, at
+// the path met first. Depth, the links visited and the stacks gathered are bounded, so linked
+// loops end.
+struct Search {
+  hid_t file;
+  int visits = 0;
+  std::vector<Part> found;
+  std::vector<std::pair<unsigned long, haddr_t>> objects;  // file number and address of each
+};
+
+constexpr std::size_t kMostStacks = 256;
+
+void SearchGroup(Search& search, const std::string& group, int depth) {
+  if (depth > 8 || search.found.size() >= kMostStacks) return;
   const std::vector<std::string> names = LinkNames(search.file, group, 4096);
   std::vector<std::string> order;
   {
     Handle g(H5Gopen2(search.file, group.c_str(), H5P_DEFAULT), H5Gclose);
-    if (!g) return false;
+    if (!g) return;
     const std::string signal = StringAttribute(g.get(), "signal");
     if (!signal.empty() && std::find(names.begin(), names.end(), signal) != names.end()) {
       order.push_back(signal);
@@ -403,7 +408,7 @@ bool SearchGroup(Search& search, const std::string& group, int depth) {
   order.insert(order.end(), names.begin(), names.end());
   const std::string prefix = group == "/" ? "/" : group + "/";
   for (const std::string& name : order) {
-    if (++search.visits > 20000) return false;
+    if (++search.visits > 20000 || search.found.size() >= kMostStacks) return;
     const std::string path = prefix + name;
     H5O_info_t info;
     // An external link to a missing file fails here and is passed over.
@@ -412,12 +417,51 @@ bool SearchGroup(Search& search, const std::string& group, int depth) {
       continue;
     }
     if (info.type == H5O_TYPE_DATASET) {
-      if (!InstrumentTable(name) && DescribePath(search.file, path, search.found)) return true;
+      const std::pair<unsigned long, haddr_t> object{info.fileno, info.addr};
+      if (InstrumentTable(name) ||
+          std::find(search.objects.begin(), search.objects.end(), object) !=
+              search.objects.end()) {
+        continue;
+      }
+      Part part;
+      if (DescribePath(search.file, path, part)) {
+        search.objects.push_back(object);
+        search.found.push_back(part);
+      }
     } else if (info.type == H5O_TYPE_GROUP) {
-      if (SearchGroup(search, path, depth + 1)) return true;
+      SearchGroup(search, path, depth + 1);
     }
   }
-  return false;
+}
+
+// The image stacks a file offers: the NeXus frames ("/entry/data/data", or a master's links,
+// as one), else every data-set the search finds.
+bool NeXusFrames(hid_t file) {
+  Part part;
+  return DescribePath(file, "/entry/data/data", part) || PathExists(file, "/entry/data");
+}
+
+// The first source file of a virtual data-set that is not there (empty when every one is, or
+// the data-set is not virtual). Patterns ("%b") are left to the storage check, which refuses
+// them.
+std::string MissingVirtualSource(hid_t file, const Part& part) {
+  Handle dataset(H5Dopen2(file, part.path.c_str(), H5P_DEFAULT), H5Dclose);
+  Handle plist(dataset ? H5Dget_create_plist(dataset.get()) : -1, H5Pclose);
+  if (!plist || H5Pget_layout(plist.get()) != H5D_VIRTUAL) return {};
+  std::size_t count = 0;
+  if (H5Pget_virtual_count(plist.get(), &count) < 0 || count > 4096) return {};
+  const HoldingFile holder = FileOf(dataset.get());
+  for (std::size_t i = 0; i < count; ++i) {
+    const ssize_t n = H5Pget_virtual_filename(plist.get(), i, nullptr, 0);
+    if (n <= 0 || n >= 4096) continue;
+    std::string name(static_cast<std::size_t>(n) + 1, '\0');
+    H5Pget_virtual_filename(plist.get(), i, name.data(), name.size());
+    name.resize(static_cast<std::size_t>(n));
+    if (name == "." || name.find('%') != std::string::npos) continue;
+    std::int64_t length = -1;
+    if (RegularSource(name, holder, "HDF5_VDS_PREFIX", true, length) && length < 0) return name;
+  }
+  return {};
 }
 
 // The image data-sets of a file, their frames to be taken in turn.
@@ -428,8 +472,9 @@ struct Source {
   Kind kind = Kind::kNone;
 };
 
-int Locate(const char* routine, hid_t file, const std::string& fileName, Source& source,
-           int& status) {
+// Locates image stack `dataset` (from 1) of the file: the NeXus frames are the only one.
+int Locate(const char* routine, hid_t file, const std::string& fileName, int dataset,
+           Source& source, int& status) {
   Part part;
   std::string missing;  // the first data file a master's link names that is not there
   if (DescribePath(file, "/entry/data/data", part)) {
@@ -457,15 +502,37 @@ int Locate(const char* routine, hid_t file, const std::string& fileName, Source&
              status);
     return kFalse;
   }
+  std::size_t stacks = source.parts.empty() ? 0 : 1;
   if (source.parts.empty()) {
     Search search{file};
-    if (SearchGroup(search, "/", 0)) source.parts.push_back(search.found);
+    SearchGroup(search, "/", 0);
+    stacks = search.found.size();
+    if (dataset >= 1 && static_cast<std::size_t>(dataset) <= stacks) {
+      source.parts.push_back(search.found[static_cast<std::size_t>(dataset - 1)]);
+    }
   }
-  if (source.parts.empty()) {
+  if (stacks == 0) {
     IWarning(IFormat("%s: The file holds no 2-D or 3-D integer or real data-set: %s", routine,
                      fileName.c_str()),
              status);
     return kFalse;
+  }
+  if (dataset < 1 || static_cast<std::size_t>(dataset) > stacks) {
+    IWarning(IFormat("%s: Image data-set %i does not exist: the file holds %zu: %s", routine,
+                     dataset, stacks, fileName.c_str()),
+             status);
+    return kFalse;
+  }
+  // A virtual data-set whose frames lie in files that are not there would read as a blank
+  // image (the library fills what it cannot find): it is refused, naming the file.
+  for (const Part& p : source.parts) {
+    const std::string gone = MissingVirtualSource(file, p);
+    if (!gone.empty()) {
+      IWarning(IFormat("%s: The frames are in %s, which is not there: %s", routine, gone.c_str(),
+                       fileName.c_str()),
+               status);
+      return kFalse;
+    }
   }
   const Part& first = source.parts.front();
   for (const Part& p : source.parts) {
@@ -1652,6 +1719,7 @@ void MarkKindOverflows(Kind kind, const float* data, unsigned char* mask, std::i
 // takes it over when the file is the same one (name, device, inode, size, time of change).
 struct OpenSource {
   std::string name;
+  int dataset = 1;
   struct stat info {};
   Handle file;
   Source source;
@@ -1699,11 +1767,18 @@ void TrialRead(const std::string& fileName) {
   Handle file;
   Source source;
   if (!OpenFile("HDF5 trial", fileName, file, status) ||
-      !Locate("HDF5 trial", file.get(), fileName, source, status)) {
+      !Locate("HDF5 trial", file.get(), fileName, 1, source, status)) {
     return;
   }
+  // Every image stack the file offers may be chosen: the chunk indices of all are looked up.
+  std::vector<Part> parts = source.parts;
+  if (!NeXusFrames(file.get())) {
+    Search search{file.get()};
+    SearchGroup(search, "/", 0);
+    parts = search.found;
+  }
   std::int64_t lookups = 0;
-  for (const Part& part : source.parts) {
+  for (const Part& part : parts) {
     Handle dataset(H5Dopen2(file.get(), part.path.c_str(), H5P_DEFAULT), H5Dclose);
     Handle plist(dataset ? H5Dget_create_plist(dataset.get()) : -1, H5Pclose);
     if (!plist) continue;
@@ -1803,10 +1878,12 @@ int FrameStorageSound(const char* routine, hid_t file, const Part& part, std::in
 
 // This thread's open file for `fileName`, opened and located unless it is held already; its
 // handle is closed (empty) when the file cannot be opened or holds no image.
-OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int& status) {
+OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int dataset,
+                          int& status) {
   struct stat info {};
   const bool known = stat(fileName.c_str(), &info) == 0;
-  if (known && tOpen.file && tOpen.name == fileName && SameFile(tOpen.info, info)) {
+  if (known && tOpen.file && tOpen.name == fileName && tOpen.dataset == dataset &&
+      SameFile(tOpen.info, info)) {
     StartLibrary();
     return tOpen;
   }
@@ -1815,10 +1892,11 @@ OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int&
   Source source;
   if ((known && S_ISREG(info.st_mode) && !SurvivesTrial(routine, fileName, info, status)) ||
       !OpenFile(routine, fileName, file, status) ||
-      !Locate(routine, file.get(), fileName, source, status)) {
+      !Locate(routine, file.get(), fileName, dataset, source, status)) {
     return tOpen;
   }
   tOpen.name = fileName;
+  tOpen.dataset = dataset;
   tOpen.info = info;
   tOpen.file = std::move(file);
   tOpen.source = std::move(source);
@@ -1838,11 +1916,41 @@ int FIsHDF5(const unsigned char* buffer, int length) {
   return kFalse;
 }
 
-int FHDF5DatasetInfo(const std::string& fileName, int, DatasetInfo& info, int& status) {
+int FHDF5ImageStacks(const std::string& fileName, std::vector<FImageStack>& stacks,
+                     int& status) {
+  static constexpr IRoutine kR{"FHDF5ImageStacks", "V0.1"};
+  stacks.clear();
+  if (IBad(kR, status)) return kFalse;
+  const std::lock_guard<std::recursive_mutex> library(gLibrary);
+  // Quietly: the information routine that follows says what is wrong with the file (its first
+  // reading in a child included, whose verdict is kept).
+  IMessageCapture quiet;
+  int local = kStatusGood;
+  struct stat info {};
+  Handle file;
+  if (stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      !SurvivesTrial(kR.name, fileName, info, local) ||
+      !OpenFile(kR.name, fileName, file, local)) {
+    return kFalse;
+  }
+  if (NeXusFrames(file.get())) {
+    Source source;
+    if (!Locate(kR.name, file.get(), fileName, 1, source, local)) return kFalse;
+    stacks.push_back({source.parts.size() == 1 ? source.parts.front().path : "/entry/data",
+                      source.frames, source.columns, source.rows});
+    return kTrue;
+  }
+  Search search{file.get()};
+  SearchGroup(search, "/", 0);
+  for (const Part& p : search.found) stacks.push_back({p.path, p.frames, p.columns, p.rows});
+  return kTrue;
+}
+
+int FHDF5DatasetInfo(const std::string& fileName, int dataset, DatasetInfo& info, int& status) {
   static constexpr IRoutine kR{"FHDF5DatasetInfo", "V0.1"};
   if (IBad(kR, status)) return kFalse;
   const std::lock_guard<std::recursive_mutex> library(gLibrary);
-  OpenSource& open = OpenAndLocate(kR.name, fileName, status);
+  OpenSource& open = OpenAndLocate(kR.name, fileName, dataset, status);
   if (!open.file) return kFalse;
   info.columns = open.source.columns;
   info.rows = open.source.rows;
@@ -1851,12 +1959,12 @@ int FHDF5DatasetInfo(const std::string& fileName, int, DatasetInfo& info, int& s
   return kTrue;
 }
 
-int FInputHDF5(const std::string& fileName, int image, DataSet& d, int& status) {
-  static constexpr IRoutine kR{"FInputHDF5", "V0.1"};
+int FInputHDF5(const std::string& fileName, int dataset, int image, DataSet& d, int& status) {
+  static constexpr IRoutine kR{"FInputHDF5", "V0.2"};
   if (IBad(kR, status)) return kFalse;
   const std::lock_guard<std::recursive_mutex> library(gLibrary);
   // The file the information routine opened just before is taken over, and closed here.
-  OpenSource open = std::move(OpenAndLocate(kR.name, fileName, status));
+  OpenSource open = std::move(OpenAndLocate(kR.name, fileName, dataset, status));
   tOpen = OpenSource{};
   if (!open.file) return kFalse;
   const Handle& file = open.file;

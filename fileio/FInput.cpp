@@ -381,7 +381,7 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
     case kFormatADSC: result = FInputADSC(fileName, read, status); break;
     case kFormatChiplot: result = FInputChiplot(fileName, read, status); break;
     case kFormatVolume: result = FInputVolume(fileName, image, read, status); break;
-    case kFormatHDF5: result = FInputHDF5(fileName, image, read, status); break;
+    case kFormatHDF5: result = FInputHDF5(fileName, dataset, image, read, status); break;
     default:
       IWarning("FInputImage: The format is unsupported for file: " + fileName, status);
       break;
@@ -423,7 +423,35 @@ int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSe
   }
 
   int dataset = 1;
-  if (fileInfo.numDatasets >= 2) {
+  std::vector<FImageStack> stacks;
+  if (fileInfo.format == kFormatHDF5) {
+    // A failure here is said by the information routine below.
+    int listed = kStatusGood;
+    FHDF5ImageStacks(fileName, stacks, listed);
+  }
+  if (stacks.size() >= 2) {
+    std::vector<std::string> choices;
+    for (const FImageStack& s : stacks) {
+      choices.push_back(IFormat("%s (%lld frame%s of %lld * %lld)", s.path.c_str(),
+                                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s",
+                                static_cast<long long>(s.columns),
+                                static_cast<long long>(s.rows)));
+      IInfo(IFormat("Data-set %zu: %s", choices.size(), choices.back().c_str()), status);
+    }
+    const int count = static_cast<int>(stacks.size());
+    int choice = 0;
+    if (hooks.choose) {
+      if (!hooks.choose("Choose the image data-set to open", choices, choice, status)) {
+        return kFalse;
+      }
+      if (choice < 0 || choice >= count) return kFalse;
+      dataset = choice + 1;
+    } else if (hooks.ask) {
+      if (!hooks.ask("ENTER DATA-SET ('MEMORY') NUMBER TO INPUT", count, dataset, status)) {
+        return kFalse;
+      }
+    }
+  } else if (fileInfo.numDatasets >= 2) {
     for (int k = 1; k <= fileInfo.numDatasets; ++k) {
       DatasetInfo info;
       if (FGetDatasetInfo(fileName, fileInfo.format, k, info, status)) {
@@ -455,6 +483,9 @@ int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSe
       FInputImage(fileName, fileInfo.format, dataset, image, hooks.ask ? kTrue : kFalse, d, status);
   if (hooks.busy) hooks.busy(false);
   if (result) {
+    if (dataset >= 1 && static_cast<std::size_t>(dataset) <= stacks.size()) {
+      IInfo("HDF5 data-set opened: " + stacks[static_cast<std::size_t>(dataset - 1)].path, status);
+    }
     IInfo(IFormat("Input image size = %i * %i pixels", d.dimX, d.dimY), status);
   } else {
     IWarning("Problem inputting image data from file: " + fileName, status);

@@ -7,8 +7,8 @@
 #pragma once
 
 #include <functional>
-
 #include <string>
+#include <vector>
 
 #include "data/DataSet.h"
 #include "fileio/FReaders.h"
@@ -47,10 +47,17 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
                 DataSet& dataSet, int& status);
 
 // What the whole input of a file asks of its caller: the data-set and image numbers (no
-// hook: the first of each, no question) and a busy state around the read itself.
+// hook: the first of each, no question) and a busy state around the read itself. An HDF5 file
+// of several image stacks offers them by path and frame count (`choose`), and the information
+// window says which data-set path was opened.
 struct FInputHooks {
   // Asks an integer from 1 to `upper`; false when the user cancelled.
   std::function<int(const std::string& prompt, int upper, int& value, int& status)> ask;
+  // Asks for one of `choices` (a list to pick from); `choice` the index taken, from 0; false
+  // when the user cancelled. Without it the data-set is asked as a number (`ask`).
+  std::function<int(const std::string& title, const std::vector<std::string>& choices,
+                    int& choice, int& status)>
+      choose;
   std::function<void(bool busy)> busy;
 };
 // Detection, the data-set and image choice and the read of one file into d, with the

@@ -4,8 +4,10 @@
 // that opens the file, checks its header and fills the DataSet.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "data/DataSet.h"
 #include "fileio/FRawData.h"
@@ -58,8 +60,22 @@ int FChiplotDatasetInfo(std::FILE* file, const std::string& fileName, int datase
 
 // HDF5 / NeXus (fileio/FHDF5): the library opens the file by name. The image data-set is
 // "/entry/data/data", else a master file's "/entry/data/data_NNNNNN" links in name order, else
-// the NXdata signal or the first 2-D or 3-D integer or real data-set; images are its frames.
+// the `dataset`-th image stack (from 1) of FHDF5ImageStacks; images are its frames. A virtual
+// data-set whose source files are not there is refused, naming the first missing one.
 int FHDF5DatasetInfo(const std::string& fileName, int dataset, DatasetInfo& info, int& status);
+
+// One image stack of an HDF5 file: a 2-D or 3-D integer or real data-set, no instrument table.
+struct FImageStack {
+  std::string path;
+  std::int64_t frames = 0;
+  std::int64_t columns = 0, rows = 0;
+};
+// The image stacks an HDF5 file offers, in the order the data-set numbers count them: the NeXus
+// frames alone ("/entry/data/data", or "/entry/data" for a master's links), else every 2-D or
+// 3-D number data-set that is no instrument table, the NXdata signal of a group before its other
+// members, each object once. False (the list empty) when the file cannot be read; the reading
+// then says why.
+int FHDF5ImageStacks(const std::string& fileName, std::vector<FImageStack>& stacks, int& status);
 
 // Number of data-sets in a BSL header file (writes one line per data-set).
 int FBSLNumDatasets(const std::string& fileName, int& count, int& status);
@@ -78,10 +94,11 @@ int FInputTIFF(const std::string& fileName, DataSet& dataSet, int& status);
 // Image (page) `image` of a TIFF file, from 1: the uncompressed reader above takes the first
 // page of what it reads; compressed strips, tiles and later pages go through libtiff.
 int FInputTIFFImage(const std::string& fileName, int image, DataSet& dataSet, int& status);
-// Frame `image` (from 1) of an HDF5 file; overflow values (the largest integer of the stored
+// Frame `image` (from 1) of image stack `dataset` (from 1) of an HDF5 file; overflow values (the largest integer of the stored
 // type) and the detector's pixel mask become the mask; the NeXus instrument group gives
 // pixel sizes, distance, wavelength and beam centre where it holds them.
-int FInputHDF5(const std::string& fileName, int image, DataSet& dataSet, int& status);
+int FInputHDF5(const std::string& fileName, int dataset, int image, DataSet& dataSet,
+               int& status);
 int FInputBSL(const std::string& fileName, int dataset, int image, DataSet& dataSet,
               int& status);
 int FInputCBF(const std::string& fileName, DataSet& dataSet, int& status);

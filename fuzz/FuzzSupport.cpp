@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "core/database.h"
 #include "core/status.h"
@@ -117,7 +119,15 @@ void FuzzReadImage(const std::string& path, const int* forced) {
       status = kStatusGood;
       FGetDatasetInfo(path, fileInfo.format, k, info, status);
     }
-    ReadAs(path, fileInfo.format, fileInfo.numDatasets);
+    int datasets = fileInfo.numDatasets;
+    if (fileInfo.format == kFormatHDF5) {
+      // The image stacks the open dialog offers: the last is read as well as the first.
+      std::vector<FImageStack> stacks;
+      status = kStatusGood;
+      FHDF5ImageStacks(path, stacks, status);
+      datasets = static_cast<int>(std::min<std::size_t>(stacks.size(), 256));
+    }
+    ReadAs(path, fileInfo.format, datasets);
   }
   FuzzReset();
   for (const int* format = forced; format && *format != kFormatNone; ++format) {

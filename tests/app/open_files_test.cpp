@@ -2,6 +2,7 @@
 // does: by name, through the file dialog with data-set and image prompts, and from the
 // command line.
 #include <gtest/gtest.h>
+#include <hdf5.h>
 
 #include <sys/stat.h>
 
@@ -108,6 +109,68 @@ TEST_F(OpenFiles, BslDataSetsAreListedAndAskedOnlyThroughTheDialog) {
   headless->QueueAnswer("cancel");
   EXPECT_FALSE(Open("?"));
   EXPECT_EQ(LVStores().Main().numX, 3);
+}
+
+// Two scans of a beamline file, each an image stack of its own (2 frames of 3 x 2 with the
+// values 100 f + i, 3 frames of 4 x 2 with 200 f + i): the dialog offers both in a pop-up that
+// a script answers "store N"; by name the first opens; the information window names the path.
+TEST_F(OpenFiles, HdfStacksAreOfferedInAPopUpThroughTheDialog) {
+  const std::string name = dir.File("scans.h5");
+  {
+    const hid_t file = H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const hid_t lcpl = H5Pcreate(H5P_LINK_CREATE);
+    H5Pset_create_intermediate_group(lcpl, 1);
+    const struct {
+      const char* path;
+      hsize_t frames, columns;
+      float base;
+    } stacks[] = {{"/1.1/instrument/cam/data", 2, 3, 100.0f},
+                  {"/2.1/instrument/cam/data", 3, 4, 200.0f}};
+    for (const auto& stack : stacks) {
+      const hsize_t dims[3] = {stack.frames, 2, stack.columns};
+      std::vector<float> values;
+      for (hsize_t f = 0; f < stack.frames; ++f)
+        for (hsize_t i = 0; i < 2 * stack.columns; ++i)
+          values.push_back(stack.base * static_cast<float>(f + 1) + static_cast<float>(i));
+      const hid_t space = H5Screate_simple(3, dims, nullptr);
+      const hid_t dataset = H5Dcreate2(file, stack.path, H5T_IEEE_F32LE, space, lcpl,
+                                       H5P_DEFAULT, H5P_DEFAULT);
+      H5Dwrite(dataset, H5T_NATIVE_FLOAT, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data());
+      H5Dclose(dataset);
+      H5Sclose(space);
+    }
+    H5Pclose(lcpl);
+    H5Fclose(file);
+  }
+  ASSERT_TRUE(Open(name));
+  EXPECT_TRUE(Saw("INFO: HDF5 data-set opened: /1.1/instrument/cam/data"));
+  EXPECT_EQ(LVStores().Main().numX, 3);
+  EXPECT_EQ(LVStores().Main().data[0], 100.0f);
+
+  headless->QueueAnswer(name);
+  headless->QueueAnswer("store 1");
+  headless->QueueAnswer("3");
+  ASSERT_TRUE(Open("?"));
+  EXPECT_TRUE(Saw("INFO: Data-set 2: /2.1/instrument/cam/data (3 frames of 4 * 2)"));
+  EXPECT_TRUE(Saw("INFO: HDF5 data-set opened: /2.1/instrument/cam/data"));
+  const DataSet& main = LVStores().Main();
+  ASSERT_EQ(main.numX, 4);
+  EXPECT_EQ(main.data[0], 600.0f);
+  EXPECT_EQ(main.data[7], 607.0f);
+  bool offered = false;
+  for (const auto& line : transcript) {
+    offered = offered || (line.find("Choose the image data-set to open") != std::string::npos &&
+                          line.find("/2.1/instrument/cam/data (3 frames of 4 * 2)") !=
+                              std::string::npos);
+  }
+  EXPECT_TRUE(offered);
+  // A cancelled pop-up reads nothing.
+  headless->QueueAnswer(name);
+  headless->QueueAnswer("cancel");
+  EXPECT_FALSE(Open("?"));
+  EXPECT_EQ(LVStores().Main().data[7], 607.0f);
+  EXPECT_EQ(status, kStatusGood);
 }
 
 TEST_F(OpenFiles, EmptyArgumentAndUnknownFiles) {

@@ -516,6 +516,109 @@ TEST_F(CBFFiles, DamagedBinaryFailsItsMessageDigest) {
   EXPECT_TRUE(AnyLineHas(sink, "is damaged: the digest of a binary section differs"));
 }
 
+// Files that end at their closing ";" (fabio writes them so) have their digest checked as
+// others do: intact they read back, one flipped bit in the data refuses them, the store kept.
+TEST_F(CBFFiles, AFileEndingAtItsClosingLineHasItsDigestChecked) {
+  DataSet d;
+  MakeImage(70, 30, d);
+  for (int i = 0; i < 2100; ++i) d.data[i] = static_cast<float>((i * 13) % 301 - 2);
+  const std::string name = dir.File("ends.cbf");
+  ASSERT_TRUE(FOutputCBF(name, d, status));
+  std::string text = ReadFile(name);
+  const std::size_t last = text.rfind("\n;");
+  ASSERT_NE(last, std::string::npos);
+  text.resize(last + 2);
+  ASSERT_EQ(text.back(), ';');
+  const std::size_t start = text.find("\x0c\x1a\x04\xd5");
+  ASSERT_NE(start, std::string::npos);
+  std::string damaged = text;
+  damaged[start + 4 + 700] = static_cast<char>(damaged[start + 4 + 700] ^ 0x10);
+  for (const bool intact : {true, false}) {
+    SCOPED_TRACE(intact ? "intact" : "damaged");
+    sink.lines.clear();
+    WriteFile(name, intact ? text : damaged);
+    DataSet store;
+    FillStore(store);
+    EXPECT_EQ(FInputImage(name, kFormatCBF, 1, 1, kFalse, store, status), intact ? kTrue : kFalse);
+    EXPECT_EQ(AnyLineHas(sink, "is damaged: the digest of a binary section differs"), !intact);
+    if (!intact) {
+      ExpectStoreKept(store);
+      continue;
+    }
+    ASSERT_EQ(store.numX, 70);
+    for (int i = 0; i < 2100; ++i) ASSERT_EQ(store.data[i], d.data[i]) << i;
+  }
+}
+
+// The marks of a mini-header detector (-1 module gaps, -2 bad pixels) become the mask, counted
+// in the message, whatever the width (the conversion takes sixteen pixels at a time and the
+// rest one by one); an image without marks, or a file of another convention, gets no mask.
+TEST_F(CBFFiles, DetectorMarksBecomeTheMaskAtEveryImageWidth) {
+  struct Case {
+    int width, height;
+    bool marks;
+  };
+  const Case cases[] = {{1, 1, true}, {7, 3, true},   {16, 1, true}, {17, 2, true},
+                        {33, 5, true}, {61, 45, true}, {40, 8, false}};
+  unsigned seed = 20;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    sink.lines.clear();
+    auto values = DetectorLikeValues(c.width, c.height, ++seed);
+    if (c.marks) {
+      values.back() = -2;  // in the tail that is converted one by one
+      if (values.size() > 1) values[0] = -1;
+    } else {
+      for (auto& v : values) v = v < 0 ? 3 : v;
+    }
+    std::int64_t gaps = 0, bad = 0;
+    for (std::int32_t v : values) {
+      gaps += v == -1;
+      bad += v == -2;
+    }
+    const std::string name = dir.File("marks.cbf");
+    WriteFile(name, MinimalCBF(c.width, c.height, values));
+    DataSet d;
+    ASSERT_TRUE(FInputImage(name, kFormatCBF, 1, 1, kFalse, d, status));
+    ASSERT_EQ(d.numX, c.width);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      ASSERT_EQ(d.data[i], static_cast<float>(values[i])) << i;
+    }
+    const std::string said = "Masked " + std::to_string(gaps) + " module-gap pixel(s) (-1) and " +
+                             std::to_string(bad) + " bad pixel(s) (-2)";
+    if (!c.marks) {
+      EXPECT_FALSE(d.maskDefined);
+      EXPECT_FALSE(AnyLineHas(sink, "Masked "));
+      continue;
+    }
+    EXPECT_TRUE(AnyLineHas(sink, said)) << said;
+    ASSERT_TRUE(d.maskDefined && d.mask);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      ASSERT_EQ(d.mask[i] != 0, values[i] == -1 || values[i] == -2) << i;
+    }
+  }
+  // Our own files follow no detector's convention: their -1 and -2 are values.
+  DataSet ours;
+  MakeImage(20, 3, ours);
+  for (int i = 0; i < 60; ++i) ours.data[i] = static_cast<float>(i % 3 - 2);
+  const std::string name = dir.File("ours.cbf");
+  ASSERT_TRUE(FOutputCBF(name, ours, status));
+  DataSet back;
+  ASSERT_TRUE(FInputImage(name, kFormatCBF, 1, 1, kFalse, back, status));
+  EXPECT_FALSE(back.maskDefined);
+  EXPECT_EQ(back.data[0], -2.0f);
+}
+
+TEST_F(CBFFiles, AnEmptyFileIsRefusedWithItsReason) {
+  const std::string name = dir.File("empty.cbf");
+  WriteFile(name, "");
+  DataSet store;
+  FillStore(store);
+  EXPECT_FALSE(FInputCBF(name, store, status));
+  EXPECT_TRUE(AnyLineHas(sink, "is empty"));
+  EXPECT_EQ(status, kStatusGood);
+}
+
 TEST_F(CBFFiles, SizesBeyondWhatTheFileCanHoldAreRefusedBeforeAllocation) {
   const auto values = DetectorLikeValues(8, 8, 5);
   MinimalOptions huge;

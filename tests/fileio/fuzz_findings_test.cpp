@@ -276,6 +276,16 @@ TEST(FuzzFindings, CBFBinarySectionsAreSearchedWhereTheirEndIsUncertain) {
   DataSet whole;
   ASSERT_TRUE(OpenAsProgramDoes(steps, whole));
   for (int i = 0; i < 2000; ++i) ASSERT_EQ(whole.data[i], image.data[i]) << i;
+  // Ending at the closing line's ';' (as fabio ends its files), the end is certain: it opens.
+  std::string ending = ReadFile(steps);
+  const std::size_t last = ending.rfind("\n;");
+  ASSERT_NE(last, std::string::npos);
+  ending.resize(last + 2);
+  WriteFile(steps, ending);
+  DataSet ended;
+  ASSERT_TRUE(OpenAsProgramDoes(steps, ended)) << (sink.lines.empty() ? "" : sink.lines.back());
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(ended.data[i], image.data[i]) << i;
+  ASSERT_TRUE(FOutputCBF(steps, image, status));
   std::string damaged = ReadFile(steps);
   const std::size_t closing = damaged.rfind("\n;");
   ASSERT_NE(closing, std::string::npos);

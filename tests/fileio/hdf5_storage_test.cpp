@@ -299,8 +299,9 @@ TEST_F(Hdf5InputStorage, StorageOutsideTheChunksMustHoldTheFrame) {
       {"virtual.h5", virtualOf(source, "/pixels", dims), ""},
       {"virtual-self.h5", virtualOf(".", "/entry/data/data", dims),
        "its virtual source \".\" is missing, no regular file, a pattern or the file itself"},
+      // Refused when the data-set is located, naming the file the frames are in.
       {"virtual-missing.h5", virtualOf(dir.File("gone.h5"), "/pixels", dims),
-       "gone.h5\" is missing, no regular file"},
+       "gone.h5, which is not there"},
       {"virtual-vast.h5", virtualOf(source, "/pixels", vast), "too few for a frame of 1800000000"},
   };
   for (const Row& row : rows) {

@@ -692,4 +692,204 @@ TEST_F(Hdf5Input, ImpossibleClaimsAndBrokenFilesAreRefusedAndTheStoreKept) {
   }
 }
 
+
+// ---- Files of several image stacks ------------------------------------------------------------
+
+// The store that a refused or cancelled choice must leave as it was.
+void FillStore(DataSet& store) {
+  int status = kStatusGood;
+  ASSERT_TRUE(IAllocateData(4, 3, store, status));
+  IDefineWholeImage(store, 4, 3);
+  for (int i = 0; i < 12; ++i) store.data[i] = static_cast<float>(i + 1);
+  store.dataDefined = kTrue;
+  store.title = "kept";
+}
+
+void ExpectStoreKept(const DataSet& store) {
+  ASSERT_EQ(store.dimX, 4);
+  ASSERT_EQ(store.dimY, 3);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(store.data[i], static_cast<float>(i + 1));
+  EXPECT_EQ(store.title, "kept");
+}
+
+// A beamline file of two scans, each with its own stack at N.1/instrument/cam/data (2 frames of
+// 4 x 3, counted from 0; 3 frames of 5 x 2, counted from 10), a soft link to the first under
+// 1.1/measurement, a flat field and a 1-D counter beside them. With `virtualFirst`, the first
+// scan's stack is virtual, its frames in "scan0001/gone.h5" (not there).
+void WriteTwoScans(const std::string& name, bool virtualFirst) {
+  H5 file{H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose};
+  if (virtualFirst) {
+    const hsize_t dims[3] = {2, 3, 4};
+    H5 space{H5Screate_simple(3, dims, nullptr), H5Sclose};
+    H5 sourceSpace{H5Screate_simple(3, dims, nullptr), H5Sclose};
+    H5 dcpl{H5Pcreate(H5P_DATASET_CREATE), H5Pclose};
+    H5Pset_virtual(dcpl.id, space.id, "scan0001/gone.h5", "/entry/data", sourceSpace.id);
+    H5 lcpl{H5Pcreate(H5P_LINK_CREATE), H5Pclose};
+    H5Pset_create_intermediate_group(lcpl.id, 1);
+    H5 stack{H5Dcreate2(file.id, "/1.1/instrument/cam/data", H5T_STD_U16LE, space.id, lcpl.id,
+                        dcpl.id, H5P_DEFAULT),
+             H5Dclose};
+  } else {
+    ASSERT_TRUE(WriteFrames(file.id, "/1.1/instrument/cam/data", 2, 4, 3, false, 0));
+  }
+  ASSERT_TRUE(WriteFrames(file.id, "/2.1/instrument/cam/data", 3, 5, 2, false, 10));
+  H5 measurement{Group(file.id, "/1.1/measurement"), H5Gclose};
+  H5Lcreate_soft("/1.1/instrument/cam/data", measurement.id, "cam", H5P_DEFAULT, H5P_DEFAULT);
+  ASSERT_TRUE(WriteFrames(file.id, "/2.1/instrument/cam/flatfield", 0, 5, 2, false, 50));
+  const hsize_t line[1] = {4};
+  H5 lineSpace{H5Screate_simple(1, line, nullptr), H5Sclose};
+  H5 group{Group(file.id, "/2.1/instrument/epoch"), H5Gclose};
+  H5 counter{H5Dcreate2(group.id, "value", H5T_IEEE_F64LE, lineSpace.id, H5P_DEFAULT, H5P_DEFAULT,
+                        H5P_DEFAULT),
+             H5Dclose};
+}
+
+// Every stack is offered once, by path with its frames; the one chosen opens (its frame asked
+// as before), the information window names its path; a cancelled choice opens nothing; without
+// a list the data-set is asked as a number; without any question the first opens.
+TEST_F(Hdf5Input, EveryImageStackIsOfferedAndTheChosenOneOpens) {
+  const std::string name = dir.File("scans.h5");
+  WriteTwoScans(name, false);
+  std::vector<FImageStack> stacks;
+  ASSERT_TRUE(FHDF5ImageStacks(name, stacks, status));
+  ASSERT_EQ(stacks.size(), 2u);
+  EXPECT_EQ(stacks[0].path, "/1.1/instrument/cam/data");
+  EXPECT_EQ(stacks[0].frames, 2);
+  EXPECT_EQ(stacks[0].columns, 4);
+  EXPECT_EQ(stacks[0].rows, 3);
+  EXPECT_EQ(stacks[1].path, "/2.1/instrument/cam/data");
+  EXPECT_EQ(stacks[1].frames, 3);
+  EXPECT_EQ(stacks[1].columns, 5);
+  EXPECT_EQ(stacks[1].rows, 2);
+
+  struct Case {
+    int choice;  // -1: cancelled
+    int image;
+    int frame, columns, rows;
+    const char* path;
+  };
+  const Case cases[] = {{1, 2, 11, 5, 2, "/2.1/instrument/cam/data"},
+                        {0, 2, 1, 4, 3, "/1.1/instrument/cam/data"},
+                        {1, 3, 12, 5, 2, "/2.1/instrument/cam/data"},
+                        {-1, 1, 0, 0, 0, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.choice);
+    sink.lines.clear();
+    std::vector<std::string> offered;
+    std::string title;
+    FInputHooks hooks;
+    hooks.choose = [&](const std::string& t, const std::vector<std::string>& choices, int& choice,
+                       int&) {
+      title = t;
+      offered = choices;
+      choice = c.choice;
+      return c.choice >= 0 ? kTrue : kFalse;
+    };
+    hooks.ask = [&](const std::string&, int, int& value, int&) {
+      value = c.image;
+      return kTrue;
+    };
+    DataSet d;
+    FillStore(d);
+    const int read = FInputDataWith(name, hooks, d, status);
+    EXPECT_EQ(title, "Choose the image data-set to open");
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[0], "/1.1/instrument/cam/data (2 frames of 4 * 3)");
+    EXPECT_EQ(offered[1], "/2.1/instrument/cam/data (3 frames of 5 * 2)");
+    if (c.choice < 0) {
+      EXPECT_FALSE(read);
+      ExpectStoreKept(d);
+      continue;
+    }
+    ASSERT_TRUE(read);
+    ExpectFrame(d, c.frame, c.columns, c.rows);
+    EXPECT_TRUE(Saw(std::string("INFO: HDF5 data-set opened: ") + c.path));
+  }
+
+  // As a number, when no list can be shown.
+  DataSet asNumber;
+  ASSERT_TRUE(Read(name, 2, asNumber));
+  ASSERT_GE(asked.size(), 1u);
+  EXPECT_EQ(asked[0], "ENTER DATA-SET ('MEMORY') NUMBER TO INPUT");
+  EXPECT_EQ(uppers[0], 2);
+  ExpectFrame(asNumber, 11, 5, 2);
+  // No question at all (a series working ahead): the first stack, its first frame.
+  DataSet first;
+  ASSERT_TRUE(FInputDataWith(name, FInputHooks{}, first, status));
+  ExpectFrame(first, 0, 4, 3);
+  // The data-set number reaches the information and input routines directly.
+  DatasetInfo info;
+  ASSERT_TRUE(FGetDatasetInfo(name, kFormatHDF5, 2, info, status));
+  EXPECT_EQ(info.images, 3);
+  EXPECT_EQ(info.columns, 5);
+  sink.lines.clear();
+  DataSet none;
+  EXPECT_FALSE(FGetDatasetInfo(name, kFormatHDF5, 3, info, status));
+  EXPECT_TRUE(Saw("WARNING: FHDF5DatasetInfo: Image data-set 3 does not exist: the file holds 2"));
+  EXPECT_EQ(status, kStatusGood);
+}
+
+// A virtual stack whose frames lie in a file that is not there is refused, naming that file,
+// never shown as a blank image; the other stack of the file still opens.
+TEST_F(Hdf5Input, AVirtualStackWithoutItsSourceIsRefusedNamingTheFile) {
+  const std::string name = dir.File("virtual-scans.h5");
+  WriteTwoScans(name, true);
+  std::vector<FImageStack> stacks;
+  ASSERT_TRUE(FHDF5ImageStacks(name, stacks, status));
+  ASSERT_EQ(stacks.size(), 2u);
+  EXPECT_EQ(stacks[0].frames, 2);
+  for (const int choice : {0, 1}) {
+    SCOPED_TRACE(choice);
+    sink.lines.clear();
+    FInputHooks hooks;
+    hooks.choose = [choice](const std::string&, const std::vector<std::string>&, int& c, int&) {
+      c = choice;
+      return kTrue;
+    };
+    DataSet d;
+    FillStore(d);
+    const int read = FInputDataWith(name, hooks, d, status);
+    EXPECT_EQ(status, kStatusGood);
+    if (choice == 0) {
+      EXPECT_FALSE(read);
+      ExpectStoreKept(d);
+      EXPECT_TRUE(Saw("WARNING: FHDF5DatasetInfo: The frames are in scan0001/gone.h5, which is "
+                      "not there: " + name));
+    } else {
+      ASSERT_TRUE(read);
+      ExpectFrame(d, 10, 5, 2);
+    }
+  }
+}
+
+// The beamline file of the shared data: two scans whose stacks (2 and 5 frames of 2048 x 2048)
+// are virtual, their source files absent.
+TEST_F(Hdf5Input, TheRealBeamlineFileOffersBothScansAndNamesTheirMissingFrames) {
+  if (SharedData().empty()) GTEST_SKIP() << "shared data absent";
+  const std::string name = (SharedData() / "demoh5_dataset.h5").string();
+  if (!std::filesystem::exists(name)) GTEST_SKIP() << "no beamline file";
+  std::vector<FImageStack> stacks;
+  ASSERT_TRUE(FHDF5ImageStacks(name, stacks, status));
+  ASSERT_EQ(stacks.size(), 2u);
+  EXPECT_EQ(stacks[0].path, "/1.1/instrument/marana/data");
+  EXPECT_EQ(stacks[0].frames, 2);
+  EXPECT_EQ(stacks[1].path, "/2.1/instrument/marana/data");
+  EXPECT_EQ(stacks[1].frames, 5);
+  for (const int choice : {0, 1}) {
+    sink.lines.clear();
+    FInputHooks hooks;
+    hooks.choose = [choice](const std::string&, const std::vector<std::string>&, int& c, int&) {
+      c = choice;
+      return kTrue;
+    };
+    DataSet d;
+    FillStore(d);
+    EXPECT_FALSE(FInputDataWith(name, hooks, d, status));
+    ExpectStoreKept(d);
+    EXPECT_TRUE(Saw(IFormat("WARNING: FHDF5DatasetInfo: The frames are in scan000%d/marana_0000.h5, "
+                            "which is not there",
+                            choice + 1)));
+  }
+}
+
 }  // namespace
