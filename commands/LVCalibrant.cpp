@@ -27,7 +27,7 @@ constexpr int kRingPoints = 200;
 constexpr int kMaximumRings = 30;
 constexpr int kSegments = 180;
 // Rounds of locating the rings by their profiles about the last fit, at most.
-constexpr int kProfileRounds = 5;
+constexpr int kProfileRounds = 8;
 // How far (pixels) the geometry may move in a round for the rings' widths to be kept.
 constexpr double kWidthsKeptWithin = 0.05;
 // The largest RMS (pixels) of a fit from rings found without clicks that is accepted.
@@ -331,8 +331,15 @@ int FitFromFirstRing(DataSet& d, int code, const std::vector<float>& table, int 
         if (status != kStatusGood) return kFalse;
         break;  // the profile points give no fit: the points found before stay
       }
+      // How far the rings moved: the centre, the distance, and the tilt (a tilt change moves
+      // a ring half the distance out by about a quarter of the distance times the angle).
+      const double tiltMoved =
+          std::fabs(trial.tiltAngle - g.tiltAngle) +
+          std::fabs(std::sin(g.tiltAngle)) *
+              std::fabs(std::remainder(trial.tiltAxisAngle - g.tiltAxisAngle, 2.0 * M_PI));
       const double moved = std::hypot(trial.beamX - g.beamX, trial.beamY - g.beamY) / px +
-                           std::fabs(trial.distance - g.distance) / px;
+                           std::fabs(trial.distance - g.distance) / px +
+                           0.25 * std::fabs(g.distance) * tiltMoved / px;
       xs = againX;
       ys = againY;
       counts = found;
@@ -342,7 +349,7 @@ int FitFromFirstRing(DataSet& d, int code, const std::vector<float>& table, int 
                     rms / px),
             status);
       if (moved < 0.01) break;
-      if (round == 0 && moved > kWidthsKeptWithin) std::fill(widths.begin(), widths.end(), 0.0f);
+      if (moved > kWidthsKeptWithin) std::fill(widths.begin(), widths.end(), 0.0f);
     }
   }
 
