@@ -491,11 +491,6 @@ struct ReadAhead {
 };
 thread_local ReadAhead tReadAhead;
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 // Reads the open file `descriptor` from its first byte (its own position is left as it is).
 // What a file cut short while it is read holds is what is read.
 int ReadWholeFile(int descriptor, const char* routine, const std::string& fileName,
@@ -993,7 +988,7 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   tReadAhead = ReadAhead{};
   struct stat now {};
   if (ahead.bytes.data && ahead.name == fileName && fstat(fileno(stream), &now) == 0 &&
-      SameFile(ahead.bytes.info, now)) {
+      FSameFile(ahead.bytes.info, now)) {
     std::fclose(stream);
     bytes = std::move(ahead.bytes);  // read and searched by the information routine
     layout = std::move(ahead.layout);

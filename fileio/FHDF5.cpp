@@ -1726,11 +1726,6 @@ struct OpenSource {
 };
 thread_local OpenSource tOpen;
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 // ---- A first reading in a child process -------------------------------------------------------
 // The HDF5 library (1.10) is not hardened against damaged files of its own format: a broken
 // object header or link message crashes it (fuzzing finds such files within a minute). So a
@@ -1828,7 +1823,7 @@ bool SurvivesTrial(const char* routine, const std::string& fileName, const struc
     return false;
   };
   for (const Verdict& v : gVerdicts) {
-    if (SameFile(v.info, info)) {
+    if (FSameFile(v.info, info)) {
       return v.sound || refuse("fails");
     }
   }
@@ -1883,7 +1878,7 @@ OpenSource& OpenAndLocate(const char* routine, const std::string& fileName, int 
   struct stat info {};
   const bool known = stat(fileName.c_str(), &info) == 0;
   if (known && tOpen.file && tOpen.name == fileName && tOpen.dataset == dataset &&
-      SameFile(tOpen.info, info)) {
+      FSameFile(tOpen.info, info)) {
     StartLibrary();
     return tOpen;
   }

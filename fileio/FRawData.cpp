@@ -266,6 +266,11 @@ std::FILE* FOpenInputFile(const char* routine, const std::string& fileName, cons
 
 // ---- Header checks ------------------------------------------------------------------------
 
+bool FSameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 std::int64_t FFileLength(std::FILE* file) {
   struct stat info {};
   if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {

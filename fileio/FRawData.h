@@ -3,6 +3,8 @@
 // sits below the readers: it knows no format.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -80,6 +82,9 @@ std::FILE* FOpenInputFile(const char* routine, const std::string& fileName, cons
 // ---- Checks every reader makes on sizes and offsets from a header ------------------------
 // The length of an open file in bytes (-1 when it cannot be told).
 std::int64_t FFileLength(std::FILE* file);
+// Whether two stat results are of one file unchanged in between: device, inode, size and time
+// of change (to the nanosecond) the same. Readers keep what they read of a file on that basis.
+bool FSameFile(const struct stat& a, const struct stat& b);
 // True when columns and rows are positive, their product is at most 2^32 pixels, and
 // offset + columns x rows x elementSize lies inside a file of `fileLength` bytes (pass -1 to
 // skip the length check). On failure it warns "<routine>: <what>" and returns false.
