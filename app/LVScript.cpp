@@ -155,6 +155,7 @@ int LVRunScript(const std::string& scriptPath, const std::string& image,
         ScriptNote("command failed: " + line + " (line " + std::to_string(lineNumber) + ")");
         failed = true;
       }
+      if (stopped) stopHere(here());
       continue;
     }
     if (parsed.kind == LVScriptLineKind::kExit) break;
