@@ -5,6 +5,7 @@
 
 #include "ui/LVDataStores.h"
 #include "commands/LVCalibrant.h"
+#include "commands/LVFiles.h"
 #include "ui/LVMenus.h"
 #include "core/status.h"
 #include "data/Experiment.h"
@@ -77,6 +78,7 @@ int Prepare(int& status) {
     if (const LVCommandSpec* open = Find("Open_File")) {
       CommandEvent openEvent;
       openEvent.text = file;
+      openEvent.value = kOpenAskStack;
       LVCommandCall call{openEvent, stores, stores.Main(), nullptr, -1, status};
       interpreter.commandLineOpened = open->work(call) != kFalse;
     }

@@ -19,6 +19,7 @@
 #include "graphics/GDisplaySize.h"
 #include "graphics/GSpyGlass.h"
 #include "commands/LVDemo.h"
+#include "commands/LVFiles.h"
 #include "platform/Headless.h"
 #include "ui/LVMenus.h"
 #include "platform/QtBackend.h"
@@ -259,6 +260,7 @@ bool LVStartWindow(const std::string& file, bool singleInstance) {
   handlers.anotherStart = [](const std::string& other) {
     CommandEvent event;
     event.text = other;
+    event.value = kOpenAskStack;
     int local = kStatusGood;
     if (LVCommand("Open_File", event, local)) Redraw();
   };

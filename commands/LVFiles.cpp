@@ -25,30 +25,35 @@ std::string gLastInputName = "data.cbf";
 
 }  // namespace
 
+int LVChooseFromList(const std::string& title, const std::vector<std::string>& choices,
+                     int& choice) {
+  constexpr int kFirstId = 2001;
+  PPopupMenu menu;
+  menu.title = title;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    PMenuEntry entry;
+    entry.id = kFirstId + static_cast<int>(i);
+    entry.label = choices[i];
+    entry.checked = static_cast<int>(i) == choice;
+    menu.entries.push_back(entry);
+  }
+  const int id = PCurrentBackend().PopupMenu(menu, 100, 100);
+  if (id < kFirstId || id >= kFirstId + static_cast<int>(choices.size())) return kFalse;
+  choice = id - kFirstId;
+  return kTrue;
+}
+
 int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status) {
   FInputHooks hooks;
   if (prompt) {
-    hooks.ask = [](const std::string& question, int upper, int& value, int& status) {
-      return WGetInteger({question, kTrue, kTrue, 1, upper, value, status});
-    };
     // A list to pick from (the image stacks of an HDF5 file) is a pop-up menu, as the other
     // choices among named things are; a script answers it "store N" (N from 0).
     hooks.choose = [](const std::string& title, const std::vector<std::string>& choices,
-                      int& choice, int&) {
-      constexpr int kFirstId = 2001;
-      PPopupMenu menu;
-      menu.title = title;
-      for (std::size_t i = 0; i < choices.size(); ++i) {
-        PMenuEntry entry;
-        entry.id = kFirstId + static_cast<int>(i);
-        entry.label = choices[i];
-        entry.checked = static_cast<int>(i) == choice;
-        menu.entries.push_back(entry);
-      }
-      const int id = PCurrentBackend().PopupMenu(menu, 100, 100);
-      if (id < kFirstId || id >= kFirstId + static_cast<int>(choices.size())) return kFalse;
-      choice = id - kFirstId;
-      return kTrue;
+                      int& choice, int&) { return LVChooseFromList(title, choices, choice); };
+  }
+  if (prompt == kTrue) {
+    hooks.ask = [](const std::string& question, int upper, int& value, int& status) {
+      return WGetInteger({question, kTrue, kTrue, 1, upper, value, status});
     };
   }
   hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
@@ -56,7 +61,7 @@ int FInputData(const std::string& fileName, int prompt, DataSet& d, int& status)
 }
 
 void LVInputFailed(const std::string& fileName, const std::string& line, int& status) {
-  if (FCountFittingFormats(fileName) == 0) {
+  if (FCountFittingFormats(FSplitStackName(fileName).file) == 0) {
     ILogOnlyScope told;
     IWarning(line, status);
     return;
@@ -94,8 +99,8 @@ int LVAfterFileInput(int result, const std::string& fileName, DataSet& d, int& s
   return result;
 }
 
-int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
-  static constexpr IRoutine kR{"LVOpenFile", "V0.6"};
+int LVOpenFile(const std::string& argument, DataSet& d, int& status, bool askStack) {
+  static constexpr IRoutine kR{"LVOpenFile", "V0.7"};
   if (IBad(kR, status)) return kFalse;
   std::string fileName;
   int prompt = kFalse;
@@ -111,6 +116,8 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
     return kFalse;
   } else {
     fileName = argument;
+    // Named on the command line of a window: the stack of an HDF5 file of several is asked.
+    if (askStack && PCurrentBackend().Interactive()) prompt = kPromptStack;
   }
 
   IWriteLogFile("Selected file:", status);
@@ -120,8 +127,9 @@ int LVOpenFile(const std::string& argument, DataSet& d, int& status) {
   const int read = FInputData(fileName, prompt, d, status);
   // An image opened by name (the command line, a second start, a series) is as much the
   // last one used as one picked in the dialog: the next dialog starts beside it.
-  if (read) WRememberFolder(kImagesFolder, fileName);
-  const int result = LVAfterFileInput(read, fileName, d, status);
+  const std::string file = FSplitStackName(fileName).file;
+  if (read) WRememberFolder(kImagesFolder, file);
+  const int result = LVAfterFileInput(read, file, d, status);
   // A file cut short shows with zeros for what is missing and a warning; a script, which
   // nobody watches, must not go on as if the image were whole.
   if (result && FShortReads() != shortReads && !PCurrentBackend().Interactive()) {
@@ -156,11 +164,15 @@ int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
   IWriteLogFile("Selected file:", status);
   IWriteLogFile(fileName, status);
   // The image number is checked before anything is read, so a wrong one leaves the store.
+  const FStackName named = FSplitStackName(fileName);
   FileInfo fileInfo;
   DatasetInfo info;
-  if (FRefuseUnknownFormat(fileName, status) || !FGetFileInfo(fileName, fileInfo, status) ||
-      !FGetDatasetInfo(fileName, fileInfo.format, 1, info, status)) {
-    LVInputFailed(fileName, "Failed to input data from file", status);
+  int dataset = 1;
+  std::vector<FImageStack> stacks;
+  if (FRefuseUnknownFormat(named.file, status) || !FGetFileInfo(named.file, fileInfo, status) ||
+      !FFindNamedStack(named.file, fileInfo.format, named.stack, dataset, stacks, status) ||
+      !FGetDatasetInfo(named.file, fileInfo.format, dataset, info, status)) {
+    LVInputFailed(named.file, "Failed to input data from file", status);
     return kFalse;
   }
   if (frame < 1 || frame > info.images) {
@@ -176,12 +188,13 @@ int LVOpenFrame(const std::string& arguments, DataSet& d, int& status) {
   };
   hooks.busy = [](bool busy) { PCurrentBackend().SetBusyCursor(busy); };
   const int result = FInputDataWith(fileName, hooks, d, status);
-  return LVAfterFileInput(result, fileName, d, status);
+  return LVAfterFileInput(result, named.file, d, status);
 }
 
 void LVRegisterFileCommands() {
   LVRegisterCommand({.name = "Open_File", .work = [](LVCommandCall& call) {
-                       return LVOpenFile(call.event.text, call.main, call.status);
+                       return LVOpenFile(call.event.text, call.main, call.status,
+                                         call.event.value == kOpenAskStack);
                      }});
   LVRegisterCommand({.name = "Open_Frame", .work = [](LVCommandCall& call) {
                        return LVOpenFrame(call.event.text, call.main, call.status);

@@ -6,12 +6,23 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "data/DataSet.h"
 
-// prompt: the user picked the file in the dialog, so data-set and image are asked for.
+// prompt: the user picked the file in the dialog, so data-set and image are asked for (kTrue),
+// or only the image stack of an HDF5 file of several is (kPromptStack).
+constexpr int kPromptStack = 2;
 int FInputData(const std::string& fileName, int prompt, DataSet& dataSet, int& status);
-int LVOpenFile(const std::string& argument, DataSet& dataSet, int& status);
+// The event value of an "Open_File NAME" from the command line or a second start: a window asks
+// which image stack of an HDF5 file of several to open ("FILE::/PATH" names one: no question).
+constexpr int kOpenAskStack = 1;
+int LVOpenFile(const std::string& argument, DataSet& dataSet, int& status,
+               bool askStack = false);
+// One of `choices` from a pop-up menu titled `title` (a script answers it "store N", N from
+// 0); `choice` the one taken, and the one marked when it opens. False when none was taken.
+int LVChooseFromList(const std::string& title, const std::vector<std::string>& choices,
+                     int& choice);
 // The end of every opening of a file: the display shows it whole, or the failure is said; the
 // menus follow what the store holds. Returns `result`.
 int LVAfterFileInput(int result, const std::string& fileName, DataSet& dataSet, int& status);

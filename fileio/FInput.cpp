@@ -407,10 +407,60 @@ int FInputImage(const std::string& fileName, int format, int dataset, int image,
 
 void FAdoptImage(DataSet& read, DataSet& d) { AdoptImage(read, d); }
 
-int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSet& d,
+FStackName FSplitStackName(const std::string& name) {
+  FStackName named{name, {}};
+  const std::size_t at = name.find("::/");
+  if (at == std::string::npos || at == 0) return named;
+  struct stat info {};
+  if (stat(name.c_str(), &info) == 0) return named;  // a file of that very name
+  named.file = name.substr(0, at);
+  named.stack = name.substr(at + 2);
+  while (named.stack.size() > 1 && named.stack.back() == '/') named.stack.pop_back();
+  return named;
+}
+
+std::string FStackLabel(const FImageStack& s) {
+  return IFormat("%s (%lld frame%s of %lld * %lld)", s.path.c_str(),
+                 static_cast<long long>(s.frames), s.frames == 1 ? "" : "s",
+                 static_cast<long long>(s.columns), static_cast<long long>(s.rows));
+}
+
+int FFindNamedStack(const std::string& file, int format, const std::string& stack, int& dataset,
+                    std::vector<FImageStack>& stacks, int& status) {
+  dataset = 1;
+  stacks.clear();
+  if (format == kFormatHDF5) {
+    // A failure here is said by the information routine that follows.
+    int listed = kStatusGood;
+    FHDF5ImageStacks(file, stacks, listed);
+  }
+  if (stack.empty()) return kTrue;
+  if (format != kFormatHDF5) {
+    IWarning(IFormat("FInputData: %s names the data-set %s, but it is no HDF5 file",
+                     file.c_str(), stack.c_str()),
+             status);
+    return kFalse;
+  }
+  std::string held;
+  for (std::size_t k = 0; k < stacks.size(); ++k) {
+    if (stacks[k].path == stack) {
+      dataset = static_cast<int>(k) + 1;
+      return kTrue;
+    }
+    held += (k ? ", " : "") + stacks[k].path;
+  }
+  IWarning(IFormat("FInputData: The file %s holds no image data-set %s; its image data-sets: %s",
+                   file.c_str(), stack.c_str(), held.empty() ? "none" : held.c_str()),
+           status);
+  return kFalse;
+}
+
+int FInputDataWith(const std::string& name, const FInputHooks& hooks, DataSet& d,
                    int& status) {
   static constexpr IRoutine kR{"FInputData", "V0.8"};
   if (IBad(kR, status)) return kFalse;
+  const FStackName named = FSplitStackName(name);
+  const std::string& fileName = named.file;
   if (FRefuseUnknownFormat(fileName, status)) return kFalse;
   FileInfo fileInfo;
   if (!FGetFileInfo(fileName, fileInfo, status)) {
@@ -424,18 +474,15 @@ int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSe
 
   int dataset = 1;
   std::vector<FImageStack> stacks;
-  if (fileInfo.format == kFormatHDF5) {
-    // A failure here is said by the information routine below.
-    int listed = kStatusGood;
-    FHDF5ImageStacks(fileName, stacks, listed);
+  if (!FFindNamedStack(fileName, fileInfo.format, named.stack, dataset, stacks, status)) {
+    return kFalse;
   }
-  if (stacks.size() >= 2) {
+  if (!named.stack.empty()) {
+    // Named: nothing to choose.
+  } else if (stacks.size() >= 2) {
     std::vector<std::string> choices;
     for (const FImageStack& s : stacks) {
-      choices.push_back(IFormat("%s (%lld frame%s of %lld * %lld)", s.path.c_str(),
-                                static_cast<long long>(s.frames), s.frames == 1 ? "" : "s",
-                                static_cast<long long>(s.columns),
-                                static_cast<long long>(s.rows)));
+      choices.push_back(FStackLabel(s));
       IInfo(IFormat("Data-set %zu: %s", choices.size(), choices.back().c_str()), status);
     }
     const int count = static_cast<int>(stacks.size());
@@ -450,6 +497,10 @@ int FInputDataWith(const std::string& fileName, const FInputHooks& hooks, DataSe
       if (!hooks.ask("ENTER DATA-SET ('MEMORY') NUMBER TO INPUT", count, dataset, status)) {
         return kFalse;
       }
+    } else {
+      IInfo(IFormat("Data-set 1 is opened; another is opened by its path: %s::%s",
+                    fileName.c_str(), stacks[1].path.c_str()),
+            status);
     }
   } else if (fileInfo.numDatasets >= 2) {
     for (int k = 1; k <= fileInfo.numDatasets; ++k) {

@@ -46,6 +46,22 @@ int FGetDatasetInfo(const std::string& fileName, int format, int dataset, Datase
 int FInputImage(const std::string& fileName, int format, int dataset, int image, int prompt,
                 DataSet& dataSet, int& status);
 
+// "FILE::/group/data-set" names one image stack of an HDF5 file (the form other diffraction
+// programs take too), for a file opened by name: the command line, scripts, series. A name that
+// is itself a file is never split.
+struct FStackName {
+  std::string file;   // the file's own name
+  std::string stack;  // the data-set path, from '/'; empty when none is named
+};
+FStackName FSplitStackName(const std::string& name);
+// The data-set number (from 1) of the stack `stack` names in the HDF5 file `file` (1 when none
+// is named), with the file's stacks; false, after a warning naming the stacks the file offers,
+// when the file is no HDF5 file or holds no such stack.
+int FFindNamedStack(const std::string& file, int format, const std::string& stack, int& dataset,
+                    std::vector<FImageStack>& stacks, int& status);
+// The pop-up line of one stack: its path, frame count and frame size.
+std::string FStackLabel(const FImageStack& stack);
+
 // What the whole input of a file asks of its caller: the data-set and image numbers (no
 // hook: the first of each, no question) and a busy state around the read itself. An HDF5 file
 // of several image stacks offers them by path and frame count (`choose`), and the information

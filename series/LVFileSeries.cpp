@@ -219,8 +219,32 @@ int RunSeries(SeriesLoop& loop, int& status) {
   return status == kStatusGood ? kTrue : kFalse;
 }
 
+// A series of HDF5 files of several image stacks reads the same stack of each: a window asks
+// once, from the first file, and every name takes the path ("FILE::/PATH"). Names that name a
+// stack already keep it; a script names it so.
+int ChooseStack(FileSeries& series) {
+  if (series.names.empty() || !PCurrentBackend().Interactive()) return kTrue;
+  const std::string first = series.Path(0);
+  if (!FSplitStackName(first).stack.empty()) return kTrue;
+  const ILogOnlyScope quiet;  // the series says what the files hold when it reads them
+  int local = kStatusGood;
+  FileInfo info;
+  int dataset = 1;
+  std::vector<FImageStack> stacks;
+  if (!FGetFileInfo(first, info, local) || info.format != kFormatHDF5 ||
+      !FFindNamedStack(first, info.format, "", dataset, stacks, local) || stacks.size() < 2) {
+    return kTrue;
+  }
+  std::vector<std::string> choices;
+  for (const FImageStack& s : stacks) choices.push_back(FStackLabel(s));
+  int choice = 0;
+  if (!LVChooseFromList("Choose the image data-set to open", choices, choice)) return kFalse;
+  for (std::string& name : series.names) name += "::" + stacks[static_cast<std::size_t>(choice)].path;
+  return kTrue;
+}
+
 int Select(const char* command, int largest, FileSeries& series, int& status) {
-  return LVSelectInFS(command, largest, series, status);
+  return LVSelectInFS(command, largest, series, status) && ChooseStack(series) ? kTrue : kFalse;
 }
 
 // The output's defined size after a series: the rows of the files done (all of them unless
@@ -538,7 +562,7 @@ int LVFSIntegrate(DataSet& main, DataSet& output, int& status) {
     if (!MROIIntegrate(main, p, scan, st)) return kTrue;
     IInfo(IFormat("%s integrated to 1-D scan", series.names[f].c_str()), st);
     if (save) {
-      std::string out = series.Path(f);
+      std::string out = FSplitStackName(series.Path(f)).file;
       IChangeFileExtension(extension, out, st);
       if (!LVSaveChiplot(out, scan, st)) return kTrue;
     }
