@@ -1937,7 +1937,9 @@ int FHDF5ImageStacks(const std::string& fileName, std::vector<FImageStack>& stac
   }
   Search search{file.get()};
   SearchGroup(search, "/", 0);
-  for (const Part& p : search.found) stacks.push_back({p.path, p.frames, p.columns, p.rows});
+  for (const Part& p : search.found) {
+    stacks.push_back({p.path, p.frames, p.columns, p.rows, MissingVirtualSource(file.get(), p)});
+  }
   return kTrue;
 }
 

@@ -420,9 +420,10 @@ FStackName FSplitStackName(const std::string& name) {
 }
 
 std::string FStackLabel(const FImageStack& s) {
-  return IFormat("%s (%lld frame%s of %lld * %lld)", s.path.c_str(),
+  return IFormat("%s (%lld frame%s of %lld * %lld%s)", s.path.c_str(),
                  static_cast<long long>(s.frames), s.frames == 1 ? "" : "s",
-                 static_cast<long long>(s.columns), static_cast<long long>(s.rows));
+                 static_cast<long long>(s.columns), static_cast<long long>(s.rows),
+                 s.missing.empty() ? "" : ("; in " + s.missing + ", which is not there").c_str());
 }
 
 int FFindNamedStack(const std::string& file, int format, const std::string& stack, int& dataset,

@@ -69,6 +69,7 @@ struct FImageStack {
   std::string path;
   std::int64_t frames = 0;
   std::int64_t columns = 0, rows = 0;
+  std::string missing;  // a virtual stack's first source file that is not there
 };
 // The image stacks an HDF5 file offers, in the order the data-set numbers count them: the NeXus
 // frames alone ("/entry/data/data", or "/entry/data" for a master's links), else every 2-D or

@@ -842,7 +842,10 @@ TEST_F(Hdf5Input, AVirtualStackWithoutItsSourceIsRefusedNamingTheFile) {
     SCOPED_TRACE(choice);
     sink.lines.clear();
     FInputHooks hooks;
-    hooks.choose = [choice](const std::string&, const std::vector<std::string>&, int& c, int&) {
+    std::vector<std::string> offered;
+    hooks.choose = [&](const std::string&, const std::vector<std::string>& choices, int& c,
+                       int&) {
+      offered = choices;
       c = choice;
       return kTrue;
     };
@@ -850,6 +853,11 @@ TEST_F(Hdf5Input, AVirtualStackWithoutItsSourceIsRefusedNamingTheFile) {
     FillStore(d);
     const int read = FInputDataWith(name, hooks, d, status);
     EXPECT_EQ(status, kStatusGood);
+    // The pop-up says which stack cannot be read before one is chosen.
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[0], "/1.1/instrument/cam/data (2 frames of 4 * 3; in scan0001/gone.h5, "
+                          "which is not there)");
+    EXPECT_EQ(offered[1], "/2.1/instrument/cam/data (3 frames of 5 * 2)");
     if (choice == 0) {
       EXPECT_FALSE(read);
       ExpectStoreKept(d);
