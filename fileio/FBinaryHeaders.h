@@ -89,6 +89,7 @@ struct TIFFHeader {
   int sampleFormat = 1;    // 1 unsigned, 2 signed, 3 IEEE real
   TIFFEntry stripOffsets;
   TIFFEntry stripByteCounts;
+  TIFFEntry description;  // ImageDescription: a detector's text header, where it keeps one
   int tiled = 0;                  // tile tags present: libtiff reads the file
   std::int64_t nextDirectory = 0;  // offset of the second page's directory, 0 for none
 };

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "core/status.h"
 #include "fileio/FBinaryHeaders.h"
+#include "fileio/FDetectorMarks.h"
 #include "fileio/FReaders.h"
 
 namespace {
@@ -22,6 +24,7 @@ constexpr int kTagWidth = 256;
 constexpr int kTagHeight = 257;
 constexpr int kTagBits = 258;
 constexpr int kTagCompression = 259;
+constexpr int kTagImageDescription = 270;
 constexpr int kTagStripOffsets = 273;
 constexpr int kTagSamplesPerPixel = 277;
 constexpr int kTagRowsPerStrip = 278;
@@ -251,6 +254,7 @@ int FTIFFImageInfo(std::FILE* file, TIFFHeader& h, int& status) {
       case kTagSampleFormat: h.sampleFormat = ScalarValue(file, entry, big, length); break;
       case kTagStripOffsets: h.stripOffsets = entry; break;
       case kTagStripByteCounts: h.stripByteCounts = entry; break;
+      case kTagImageDescription: h.description = entry; break;
       case kTagTileWidth:
       case kTagTileOffsets: h.tiled = kTrue; break;
       default: break;
@@ -414,6 +418,33 @@ int FTIFFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetI
   return kTrue;
 }
 
+namespace {
+
+// The ImageDescription text of the first page (empty when there is none, it is not ASCII, it is
+// longer than any detector header, or it does not lie inside the file).
+std::string DescriptionText(std::FILE* file, const TIFFHeader& h) {
+  constexpr std::uint32_t kLongest = 65536;
+  const TIFFEntry& e = h.description;
+  constexpr int kTypeAscii = 2;
+  if (!e.present || e.type != kTypeAscii || e.count == 0 || e.count > kLongest) return {};
+  std::string text(e.count, '\0');
+  if (e.count <= 4) {
+    std::memcpy(text.data(), e.field, e.count);
+  } else {
+    const std::int64_t at = Get32(e.field, h.byteOrder == kByteOrderHighFirst);
+    const std::int64_t length = FFileLength(file);
+    if (length < 0 || at + static_cast<std::int64_t>(e.count) > length ||
+        fseeko(file, static_cast<off_t>(at), SEEK_SET) != 0 ||
+        std::fread(text.data(), 1, e.count, file) != e.count) {
+      return {};
+    }
+  }
+  text.resize(std::strlen(text.c_str()));
+  return text;
+}
+
+}  // namespace
+
 int FInputTIFF(const std::string& fileName, DataSet& d, int& status) {
   return FInputTIFFImage(fileName, 1, d, status);
 }
@@ -430,11 +461,18 @@ int FInputTIFFImage(const std::string& fileName, int image, DataSet& d, int& sta
     IError("FInputTIFF: Problem inputting header information: " + fileName, status);
     return kFalse;
   }
+  // A frame of a hybrid pixel detector (signed counts and its mini-header in the description)
+  // has its gaps, bad and overloaded pixels masked, as its CBF frames have.
+  const std::string description =
+      image == 1 && Kind(h) == PixelKind::kSigned32 ? DescriptionText(file.get(), h) : "";
+  const bool marks = FIsPilatusMiniHeader(description);
   if (image != 1 || FTIFFNeedsLibrary(h)) {
     file.reset();
-    return FTIFFLibraryInput(fileName, image, d, status);
+    if (!FTIFFLibraryInput(fileName, image, d, status)) return kFalse;
+  } else {
+    if (!FTIFFInputImage(file.get(), h, d, status)) return kFalse;
+    FSetTitleFromFile(fileName, d, true);
   }
-  if (!FTIFFInputImage(file.get(), h, d, status)) return kFalse;
-  FSetTitleFromFile(fileName, d, true);
+  if (marks) FMaskDetectorMarks(d, FPilatusCountCutoff(description), status);
   return kTrue;
 }

@@ -398,7 +398,9 @@ TEST_F(Window, ShowsTheRealPilatusImage) {
     for (int y = 40; y < 330; y += 3)
       for (int x = 15; x < 300; x += 3) {
         const PColour c = backend->Canvas()->Pixel(x, y);
-        lit += (c.red + c.green + c.blue) > 120;
+        // The module gaps are masked on opening and drawn in the mask colour, not data.
+        const bool masked = c.red == 255 && c.green == 60 && c.blue == 200;
+        lit += !masked && (c.red + c.green + c.blue) > 120;
       }
     return lit;
   };
