@@ -12,6 +12,7 @@
 
 #include "core/status.h"
 #include "fileio/FBinaryHeaders.h"
+#include "fileio/FCBF.h"
 #include "fileio/FDetectorMarks.h"
 #include "fileio/FReaders.h"
 
@@ -463,9 +464,9 @@ int FInputTIFFImage(const std::string& fileName, int image, DataSet& d, int& sta
   }
   // A frame of a hybrid pixel detector (signed counts and its mini-header in the description)
   // has its gaps, bad and overloaded pixels masked, as its CBF frames have.
-  const std::string description =
-      image == 1 && Kind(h) == PixelKind::kSigned32 ? DescriptionText(file.get(), h) : "";
-  const bool marks = FIsPilatusMiniHeader(description);
+  const std::string description = image == 1 ? DescriptionText(file.get(), h) : "";
+  const bool miniHeader = FIsPilatusMiniHeader(description);
+  const bool marks = miniHeader && Kind(h) == PixelKind::kSigned32;
   if (image != 1 || FTIFFNeedsLibrary(h)) {
     file.reset();
     if (!FTIFFLibraryInput(fileName, image, d, status)) return kFalse;
@@ -474,5 +475,7 @@ int FInputTIFFImage(const std::string& fileName, int image, DataSet& d, int& sta
     FSetTitleFromFile(fileName, d, true);
   }
   if (marks) FMaskDetectorMarks(d, FPilatusCountCutoff(description), status);
+  // Its pixel size, distance and beam position seed the geometry as a CBF's mini-header does.
+  if (miniHeader) FPilatusHeaderGeometry(description, d);
   return kTrue;
 }

@@ -13,6 +13,7 @@
 
 #include "core/status.h"
 #include "core/text.h"
+#include "data/Experiment.h"
 #include "fileio/FInput.h"
 #include "tests/support/TestSupport.h"
 
@@ -389,6 +390,11 @@ TEST_F(TiffLibrary, APixelDetectorsMarksAreMaskedOnOpening) {
   EXPECT_TRUE(Saw("INFO: Masked 73533 module-gap pixel(s) (-1) and 27 bad pixel(s) (-2) the "
                   "detector marks"));
   EXPECT_FALSE(Saw("INFO: Masked 0")) << "its counts stay below its cutoff";
+  // Its mini-header's geometry, as fabio reads the header: 172e-6 m pixels, 0.21143 m.
+  EXPECT_FLOAT_EQ(d.pixelSizeX, 172e-6f);
+  EXPECT_FLOAT_EQ(d.pixelSizeY, 172e-6f);
+  EXPECT_FLOAT_EQ(d.distance, 0.21143f);
+  EXPECT_NE(d.headerGeometry & kGeometryDistance, 0u);
 }
 
 }  // namespace
