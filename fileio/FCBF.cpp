@@ -495,6 +495,24 @@ struct ReadAhead {
 };
 thread_local ReadAhead tReadAhead;
 
+constexpr std::size_t kReadInHalvesFrom = std::size_t{4} << 20;
+
+// Reads bytes `from` to `to` of the open file `descriptor` into the same places of `out`;
+// `got`: how many were read before the file ended. False on a failed read.
+bool ReadRange(int descriptor, unsigned char* out, std::size_t from, std::size_t to,
+               std::size_t& got) {
+  got = 0;
+  while (from + got < to) {
+    const ssize_t n = pread(descriptor, out + from + got, to - from - got,
+                            static_cast<off_t>(from + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 // Reads the open file `descriptor` from its first byte (its own position is left as it is).
 // What a file cut short while it is read holds is what is read.
 int ReadWholeFile(int descriptor, const char* routine, const std::string& fileName,
@@ -513,17 +531,33 @@ int ReadWholeFile(int descriptor, const char* routine, const std::string& fileNa
              status);
     return kFalse;
   }
+  // A large file is read in two halves at once where a second core may be used: the copy
+  // from the page cache is most of the time of reading it, and it runs on either core.
   std::size_t got = 0;
-  while (got < length) {
-    const ssize_t n = pread(descriptor, bytes.data.get() + got, length - got,
-                            static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      IWarning(IFormat("%s: The file %s cannot be read", routine, fileName.c_str()), status);
-      return kFalse;
+  bool failed = false;
+  const std::size_t half = length >= kReadInHalvesFrom ? length / 2 : length;
+  if (half < length && ICoresAvailable() > 1) {
+    std::size_t second = 0;
+    bool secondFailed = false;
+    std::thread other;
+    try {
+      other = std::thread([&] {
+        secondFailed = !ReadRange(descriptor, bytes.data.get(), half, length, second);
+      });
+    } catch (const std::system_error&) {
+      secondFailed = !ReadRange(descriptor, bytes.data.get(), half, length, second);
     }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+    failed = !ReadRange(descriptor, bytes.data.get(), 0, half, got);
+    if (other.joinable()) other.join();
+    failed = failed || secondFailed;
+    // What a file cut short while it is read holds is what lies before its first gap.
+    if (got == half) got += second;
+  } else {
+    failed = !ReadRange(descriptor, bytes.data.get(), 0, length, got);
+  }
+  if (failed) {
+    IWarning(IFormat("%s: The file %s cannot be read", routine, fileName.c_str()), status);
+    return kFalse;
   }
   bytes.size = got;
   return kTrue;
