@@ -26,6 +26,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -65,7 +66,8 @@ namespace {
 // the rest counted.
 class LibraryLog {
  public:
-  LibraryLog() {
+  // `keep`: false for a log whose lines are dropped as they come.
+  explicit LibraryLog(bool keep = true) : keep_(keep) {
     const cookie_io_functions_t io{nullptr, &LibraryLog::Take, nullptr, nullptr};
     stream_ = fopencookie(this, "w", io);
   }
@@ -103,6 +105,7 @@ class LibraryLog {
  private:
   static ssize_t Take(void* cookie, const char* data, std::size_t size) {
     auto* log = static_cast<LibraryLog*>(cookie);
+    if (!log->keep_) return static_cast<ssize_t>(size);
     const std::size_t room = kKept - std::min(kKept, log->text_.size());
     const std::size_t kept = std::min(room, size);
     log->text_.append(data, kept);
@@ -116,6 +119,7 @@ class LibraryLog {
   std::size_t reported_ = 0;
   std::size_t dropped_ = 0;
   int shown_ = 0;
+  bool keep_ = true;
   std::FILE* stream_ = nullptr;
 };
 
@@ -991,7 +995,7 @@ bool DecodePart(std::span<const unsigned char> bytes, std::size_t count, std::in
   if (length <= 0 || static_cast<std::size_t>(length) >= sizeof head) return false;
   static constexpr std::string_view kTail = "\r\n--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n\r\n";
   PartStream source({head, static_cast<std::size_t>(length)}, bytes, kTail);
-  LibraryLog log;  // a part's remarks are not passed on: a failed part leaves the whole call
+  LibraryLog log(false);  // a part's remarks are dropped: a failed part leaves the whole call
   Handle handle;
   if (handle.Make(log)) return false;
   std::FILE* stream = source.Open();
@@ -1048,7 +1052,7 @@ bool DecodeInParts(std::span<const unsigned char> section, std::int64_t n, std::
     bool decoded = false;
     try {
       decoded = DecodePart(section.subspan(part.begin, part.end - part.begin), part.count, target);
-    } catch (const std::exception&) {
+    } catch (...) {
       decoded = false;
     }
     std::uint32_t last = 0;
@@ -1065,17 +1069,23 @@ bool DecodeInParts(std::span<const unsigned char> section, std::int64_t n, std::
   };
   // Parts 1.. on threads of their own, part 0 here (and any part that got no thread, in order:
   // a part only waits for those before it).
-  std::vector<std::thread> threads;
-  std::vector<std::size_t> here{0};
+  // (Nothing is allocated while threads run: an exception there would end the program.)
+  std::array<std::thread, kMostParts> threads;
+  std::array<bool, kMostParts> here{};
+  here[0] = true;
   for (std::size_t p = 1; p < k; ++p) {
     try {
-      threads.emplace_back(run, p);
+      threads[p] = std::thread(run, p);
     } catch (const std::system_error&) {
-      here.push_back(p);
+      here[p] = true;
     }
   }
-  for (std::size_t p : here) run(p);
-  for (std::thread& t : threads) t.join();
+  for (std::size_t p = 0; p < k; ++p) {
+    if (here[p]) run(p);
+  }
+  for (std::thread& t : threads) {
+    if (t.joinable()) t.join();
+  }
   gaps = bad = 0;
   for (const Part& part : parts) {
     if (!part.done) return false;
