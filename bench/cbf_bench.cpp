@@ -19,6 +19,7 @@
 
 #include "core/status.h"
 #include "data/DataSet.h"
+#include "fileio/FCBF.h"
 #include "fileio/FInput.h"
 
 namespace {
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
               differing);
   std::printf("  information step %.2f ms, image step %.2f ms\n", informationStep * 1e3,
               imageStep * 1e3);
+  std::printf("  the section decoded by the library in %u part(s)\n", FCBFLastParts());
   std::printf("fabio.open(...).data:                 %8.2f ms%s\n", fabio * 1e3,
               fabioSame ? "" : "  (its result differs from the image!)");
   std::printf("ratio fabio / ours: %.2f\n", fabio / ours);

@@ -26,6 +26,8 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -36,10 +38,12 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -62,7 +66,8 @@ namespace {
 // the rest counted.
 class LibraryLog {
  public:
-  LibraryLog() {
+  // `keep`: false for a log whose lines are dropped as they come.
+  explicit LibraryLog(bool keep = true) : keep_(keep) {
     const cookie_io_functions_t io{nullptr, &LibraryLog::Take, nullptr, nullptr};
     stream_ = fopencookie(this, "w", io);
   }
@@ -100,6 +105,7 @@ class LibraryLog {
  private:
   static ssize_t Take(void* cookie, const char* data, std::size_t size) {
     auto* log = static_cast<LibraryLog*>(cookie);
+    if (!log->keep_) return static_cast<ssize_t>(size);
     const std::size_t room = kKept - std::min(kKept, log->text_.size());
     const std::size_t kept = std::min(room, size);
     log->text_.append(data, kept);
@@ -113,6 +119,7 @@ class LibraryLog {
   std::size_t reported_ = 0;
   std::size_t dropped_ = 0;
   int shown_ = 0;
+  bool keep_ = true;
   std::FILE* stream_ = nullptr;
 };
 
@@ -187,6 +194,7 @@ struct ArrayDescription {
   // The row follows the mini-header convention of detectors that mark their module gaps with
   // -1 and bad pixels with -2 ("PILATUS_1.2").
   bool detectorMarks = false;
+  bool littleEndian = false;
 };
 
 // The most elements a binary section of `bytes` bytes can hold under a compression: one byte
@@ -491,6 +499,24 @@ struct ReadAhead {
 };
 thread_local ReadAhead tReadAhead;
 
+constexpr std::size_t kReadInHalvesFrom = std::size_t{4} << 20;
+
+// Reads bytes `from` to `to` of the open file `descriptor` into the same places of `out`;
+// `got`: how many were read before the file ended. False on a failed read.
+bool ReadRange(int descriptor, unsigned char* out, std::size_t from, std::size_t to,
+               std::size_t& got) {
+  got = 0;
+  while (from + got < to) {
+    const ssize_t n = pread(descriptor, out + from + got, to - from - got,
+                            static_cast<off_t>(from + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 // Reads the open file `descriptor` from its first byte (its own position is left as it is).
 // What a file cut short while it is read holds is what is read.
 int ReadWholeFile(int descriptor, const char* routine, const std::string& fileName,
@@ -509,17 +535,33 @@ int ReadWholeFile(int descriptor, const char* routine, const std::string& fileNa
              status);
     return kFalse;
   }
+  // A large file is read in two halves at once where a second core may be used: the copy
+  // from the page cache is most of the time of reading it, and it runs on either core.
   std::size_t got = 0;
-  while (got < length) {
-    const ssize_t n = pread(descriptor, bytes.data.get() + got, length - got,
-                            static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      IWarning(IFormat("%s: The file %s cannot be read", routine, fileName.c_str()), status);
-      return kFalse;
+  bool failed = false;
+  const std::size_t half = length >= kReadInHalvesFrom ? length / 2 : length;
+  if (half < length && ICoresAvailable() > 1) {
+    std::size_t second = 0;
+    bool secondFailed = false;
+    std::thread other;
+    try {
+      other = std::thread([&] {
+        secondFailed = !ReadRange(descriptor, bytes.data.get(), half, length, second);
+      });
+    } catch (const std::system_error&) {
+      secondFailed = !ReadRange(descriptor, bytes.data.get(), half, length, second);
     }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+    failed = !ReadRange(descriptor, bytes.data.get(), 0, half, got);
+    if (other.joinable()) other.join();
+    failed = failed || secondFailed;
+    // What a file cut short while it is read holds is what lies before its first gap.
+    if (got == half) got += second;
+  } else {
+    failed = !ReadRange(descriptor, bytes.data.get(), 0, length, got);
+  }
+  if (failed) {
+    IWarning(IFormat("%s: The file %s cannot be read", routine, fileName.c_str()), status);
+    return kFalse;
   }
   bytes.size = got;
   return kTrue;
@@ -580,6 +622,15 @@ bool DigestsAgree(std::span<const unsigned char> file, const std::vector<FCBFSec
     }
   }
   return true;
+}
+
+// The data of the file's binary section when it has exactly one (empty otherwise).
+std::span<const unsigned char> OnlySection(std::span<const unsigned char> file,
+                                           const std::vector<FCBFSection>& sections) {
+  if (sections.size() != 1) return {};
+  const FCBFSection& s = sections.front();
+  if (s.start > file.size() || s.size > file.size() - s.start) return {};
+  return file.subspan(s.start, s.size);
 }
 
 int DigestDiffers(const char* routine, const std::string& fileName, int& status) {
@@ -660,6 +711,7 @@ int DescribeArray(const FileBytes& bytes, const char* routine, const std::string
     return LibraryFailed(routine, "cbf_get_arrayparameters_wdims", error, fileName, log,
                          status);
   }
+  a.littleEndian = byteOrder && std::strncmp(byteOrder, "little", 6) == 0;
 
   // The binary section's own dimensions serve where the categories give none.
   constexpr std::size_t kMaxInt = static_cast<std::size_t>(std::numeric_limits<int>::max());
@@ -723,11 +775,13 @@ void TakeMarks(IArray<unsigned char> mask, std::int64_t gaps, std::int64_t bad, 
         status);
 }
 
-// Turns the n signed 32-bit integers the library stored in `data` into reals where they lie.
-// With `mask`, the pixels marked -1 (gaps) and -2 (bad) are set in it and counted in the same
-// pass (a second pass over the reals took as long as the conversion).
+// Turns the n signed 32-bit integers the library stored in `data` into reals where they lie,
+// `base` added to each first (with the wrap-around of 32-bit integers: a part of a section
+// decoded on its own starts from 0 instead of the value before it). With `mask`, the pixels
+// marked -1 (gaps) and -2 (bad) after that addition are set in it and counted in the same pass
+// (a second pass over the reals took as long as the conversion).
 void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int64_t& gaps,
-                     std::int64_t& bad) {
+                     std::int64_t& bad, std::int32_t base = 0) {
   gaps = bad = 0;
   std::int64_t i = 0;
 #if defined(__SSE2__)
@@ -736,11 +790,12 @@ void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int6
   const __m128i minusOne = _mm_set1_epi32(-1), minusTwo = _mm_set1_epi32(-2);
   const __m128i one = _mm_set1_epi8(1);
   __m128i gapLanes = _mm_setzero_si128(), badLanes = _mm_setzero_si128();
+  const __m128i offset = _mm_set1_epi32(base);
   for (; i + 16 <= n; i += 16) {
     float* p = data + i;
     __m128i v[4];
     for (int k = 0; k < 4; ++k) {
-      v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * k));
+      v[k] = _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * k)), offset);
       _mm_storeu_ps(p + 4 * k, _mm_cvtepi32_ps(v[k]));
     }
     if (!mask) continue;
@@ -763,8 +818,9 @@ void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int6
   for (std::uint32_t c : lanes) bad += c;
 #endif
   for (; i < n; ++i) {
-    std::int32_t value;
-    std::memcpy(&value, &data[i], 4);
+    std::uint32_t stored;
+    std::memcpy(&stored, &data[i], 4);
+    const auto value = static_cast<std::int32_t>(stored + static_cast<std::uint32_t>(base));
     data[i] = static_cast<float>(value);
     if (mask) {
       mask[i] = value == -1 || value == -2;
@@ -792,9 +848,259 @@ void MaskDetectorMarks(DataSet& d, int& status) {
   TakeMarks(std::move(mask), gaps, bad, d, status);
 }
 
+// ---- One large byte-offset section decoded in parts ----------------------------------------
+//
+// The library decodes a byte-offset section one element at a time on one core (a 6M-pixel
+// frame takes most of the time of reading it). A section of signed 32-bit integers is cut into
+// parts at element boundaries found by a fast walk over its escapes; each part is handed to the
+// library as a small CBF of its own (a MIME-headed section of that part's bytes, presented
+// through a stream without copying them) and decoded on its own thread straight into its place
+// in the image. A part's differences start from 0: the value of the element before it (the
+// last value of the part before, as the library decoded it, plus that part's own start) is
+// added to each of its elements in the conversion to reals, which runs in the part's thread,
+// the detector's marks taken after the addition. Anything odd (a stream that ends early, a
+// 64-bit difference, a part the library refuses or whose count differs) leaves the whole
+// section to the one call of the library, which then says what it says of such a file.
+
+constexpr std::size_t kMinimumPart = std::size_t{512} << 10;
+constexpr unsigned kMostParts = 4;
+std::atomic<std::size_t> gMinimumPart{kMinimumPart};
+std::atomic<unsigned> gFixedParts{0};
+thread_local unsigned tLastParts = 1;
+
+// The byte positions in the byte-offset stream `s` at which the elements `firsts` (increasing,
+// each > 0) start: a byte other than 0x80 is a difference; 0x80 escapes to a 16-bit one, whose
+// value 0x8000 escapes to a 32-bit one, whose value 0x80000000 escapes to a 64-bit one (all
+// little-endian). False for a stream that ends before an element or inside one, for a 64-bit
+// difference, and for an element that would start at the stream's end. Blocks of 16 bytes
+// without a 0x80 are 16 elements of one byte.
+bool ElementStarts(std::span<const unsigned char> s, std::span<const std::size_t> firsts,
+                   std::span<std::size_t> offsets) {
+  const std::size_t size = s.size();
+  std::size_t pos = 0, count = 0;
+  for (std::size_t k = 0; k < firsts.size(); ++k) {
+    const std::size_t target = firsts[k];
+    if (target < count) return false;
+    while (count < target) {
+#if defined(__SSE2__)
+      if (target - count >= 16 && size - pos >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + pos));
+        const auto escapes = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0x80)))));
+        // The bytes before the first escape are elements of one byte each.
+        const unsigned plain = escapes ? static_cast<unsigned>(__builtin_ctz(escapes)) : 16u;
+        pos += plain;
+        count += plain;
+        if (plain == 16) continue;
+      }
+      if (count == target) break;
+#endif
+      if (pos >= size) return false;
+      if (s[pos] != 0x80) {
+        ++pos;
+        ++count;
+        continue;
+      }
+      if (size - pos < 3) return false;
+      const unsigned short16 = s[pos + 1] | (static_cast<unsigned>(s[pos + 2]) << 8);
+      if (short16 != 0x8000u) {
+        pos += 3;
+        ++count;
+        continue;
+      }
+      if (size - pos < 7) return false;
+      std::uint32_t long32 = 0;
+      for (int b = 3; b >= 0; --b) long32 = (long32 << 8) | s[pos + 3 + static_cast<std::size_t>(b)];
+      if (long32 == 0x80000000u) return false;
+      pos += 7;
+      ++count;
+    }
+    if (pos >= size) return false;
+    offsets[k] = pos;
+  }
+  return true;
+}
+
+// A stream over a part's small CBF: its header text, the part's bytes where they lie in the
+// file's buffer, and the closing lines.
+class PartStream {
+ public:
+  PartStream(std::string_view head, std::span<const unsigned char> data, std::string_view tail)
+      : pieces_{{reinterpret_cast<const unsigned char*>(head.data()), head.size()},
+                data,
+                {reinterpret_cast<const unsigned char*>(tail.data()), tail.size()}},
+        size_(head.size() + data.size() + tail.size()) {}
+  PartStream(const PartStream&) = delete;
+  PartStream& operator=(const PartStream&) = delete;
+  std::FILE* Open() {
+    const cookie_io_functions_t io{&PartStream::Read, nullptr, &PartStream::Seek, nullptr};
+    return fopencookie(this, "rb", io);
+  }
+
+ private:
+  static ssize_t Read(void* cookie, char* out, std::size_t wanted) {
+    auto* s = static_cast<PartStream*>(cookie);
+    std::size_t given = 0, start = 0;
+    for (const auto& piece : s->pieces_) {
+      const std::size_t end = start + piece.size();
+      if (given < wanted && s->position_ < end) {
+        const std::size_t from = s->position_ - start;
+        const std::size_t n = std::min(wanted - given, piece.size() - from);
+        std::memcpy(out + given, piece.data() + from, n);
+        given += n;
+        s->position_ += n;
+      }
+      start = end;
+    }
+    return static_cast<ssize_t>(given);
+  }
+  static int Seek(void* cookie, off64_t* offset, int whence) {
+    auto* s = static_cast<PartStream*>(cookie);
+    const auto size = static_cast<off64_t>(s->size_);
+    off64_t from = 0;
+    if (whence == SEEK_CUR) from = static_cast<off64_t>(s->position_);
+    else if (whence == SEEK_END) from = size;
+    else if (whence != SEEK_SET) return -1;
+    if (*offset < -from || *offset > size - from) return -1;
+    *offset += from;
+    s->position_ = static_cast<std::size_t>(*offset);
+    return 0;
+  }
+
+  std::span<const unsigned char> pieces_[3];
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+// Lets the library decode `count` signed 32-bit elements from the byte-offset data `bytes`
+// into `target`, which has room for one element per byte. True when it read them all.
+bool DecodePart(std::span<const unsigned char> bytes, std::size_t count, std::int32_t* target) {
+  char head[512];
+  const int length = std::snprintf(
+      head, sizeof head,
+      "###CBF: VERSION 1.5\r\n\r\ndata_part\r\n\r\n_array_data.data\r\n;\r\n"
+      "--CIF-BINARY-FORMAT-SECTION--\r\n"
+      "Content-Type: application/octet-stream;\r\n"
+      "     conversions=\"x-CBF_BYTE_OFFSET\"\r\n"
+      "Content-Transfer-Encoding: BINARY\r\n"
+      "X-Binary-Size: %zu\r\n"
+      "X-Binary-ID: 1\r\n"
+      "X-Binary-Element-Type: \"signed 32-bit integer\"\r\n"
+      "X-Binary-Element-Byte-Order: LITTLE_ENDIAN\r\n"
+      "X-Binary-Number-of-Elements: %zu\r\n"
+      "X-Binary-Size-Fastest-Dimension: %zu\r\n"
+      "X-Binary-Size-Second-Dimension: 1\r\n"
+      "X-Binary-Size-Padding: 0\r\n\r\n\x0c\x1a\x04\xd5",
+      bytes.size(), count, count);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof head) return false;
+  static constexpr std::string_view kTail = "\r\n--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n\r\n";
+  PartStream source({head, static_cast<std::size_t>(length)}, bytes, kTail);
+  LibraryLog log(false);  // a part's remarks are dropped: a failed part leaves the whole call
+  Handle handle;
+  if (handle.Make(log)) return false;
+  std::FILE* stream = source.Open();
+  if (!stream) return false;
+  cbf_handle h = handle.get();
+  // The library owns the stream from here and closes it with the handle (before `source`).
+  int id = 0;
+  std::size_t read = 0;
+  return !cbf_read_file(h, stream, MSG_NODIGEST) && !cbf_rewind_datablock(h) &&
+         !cbf_find_category(h, "array_data") && !cbf_find_column(h, "data") &&
+         !cbf_get_integerarray(h, &id, target, sizeof(std::int32_t), 1, count, &read) &&
+         read == count;
+}
+
+// The parts of the split decoding: their elements and bytes, and what each found.
+struct Part {
+  std::size_t first = 0, count = 0;  // elements
+  std::size_t begin = 0, end = 0;    // bytes of the section
+  std::int64_t gaps = 0, bad = 0;
+  bool done = false;
+};
+
+// Decodes the byte-offset section `section` of n signed 32-bit elements in parts into `data`
+// (room for `room` elements), converts them to reals and marks the detector's marks in `mask`
+// (when given). False, with nothing said, when the section is not split or a part failed: the
+// caller then decodes the whole section with one call (overwriting whatever the parts wrote).
+bool DecodeInParts(std::span<const unsigned char> section, std::int64_t n, std::int64_t room,
+                   float* data, unsigned char* mask, std::int64_t& gaps, std::int64_t& bad) {
+  const std::size_t elements = static_cast<std::size_t>(n);
+  const unsigned fixed = gFixedParts.load(std::memory_order_relaxed);
+  const std::size_t minimum = std::max<std::size_t>(1, gMinimumPart.load(std::memory_order_relaxed));
+  std::size_t k = fixed > 0 ? fixed : std::min(ICoresAvailable(), kMostParts);
+  k = std::min({k, std::size_t{kMostParts}, elements / minimum});
+  if (k < 2 || section.size() > static_cast<std::size_t>(room)) return false;
+  std::vector<std::size_t> firsts(k - 1), offsets(k - 1);
+  for (std::size_t p = 1; p < k; ++p) firsts[p - 1] = p * elements / k;
+  if (!ElementStarts(section, firsts, offsets)) return false;
+  std::vector<Part> parts(k);
+  for (std::size_t p = 0; p < k; ++p) {
+    parts[p].first = p == 0 ? 0 : firsts[p - 1];
+    parts[p].count = (p + 1 < k ? firsts[p] : elements) - parts[p].first;
+    parts[p].begin = p == 0 ? 0 : offsets[p - 1];
+    parts[p].end = p + 1 < k ? offsets[p] : section.size();
+  }
+  // The value before each part, as the parts before it are decoded: part p waits for p - 1's
+  // (nothing when a part before failed).
+  std::vector<std::promise<std::optional<std::uint32_t>>> before(k);
+  std::vector<std::future<std::optional<std::uint32_t>>> known(k);
+  for (std::size_t p = 0; p < k; ++p) known[p] = before[p].get_future();
+  auto* integers = reinterpret_cast<std::int32_t*>(data);
+  const auto run = [&](std::size_t p) {
+    Part& part = parts[p];
+    std::int32_t* target = integers + part.first;
+    bool decoded = false;
+    try {
+      decoded = DecodePart(section.subspan(part.begin, part.end - part.begin), part.count, target);
+    } catch (...) {
+      decoded = false;
+    }
+    std::uint32_t last = 0;
+    if (decoded) std::memcpy(&last, &target[part.count - 1], sizeof last);
+    const std::optional<std::uint32_t> base =
+        p == 0 ? std::optional<std::uint32_t>(0) : known[p - 1].get();
+    before[p].set_value(decoded && base ? std::optional<std::uint32_t>(*base + last)
+                                        : std::nullopt);
+    if (!decoded || !base) return;
+    IntegersToReals(data + part.first, static_cast<std::int64_t>(part.count),
+                    mask ? mask + part.first : nullptr, part.gaps, part.bad,
+                    static_cast<std::int32_t>(*base));
+    part.done = true;
+  };
+  // Parts 1.. on threads of their own, part 0 here (and any part that got no thread, in order:
+  // a part only waits for those before it).
+  // (Nothing is allocated while threads run: an exception there would end the program.)
+  std::array<std::thread, kMostParts> threads;
+  std::array<bool, kMostParts> here{};
+  here[0] = true;
+  for (std::size_t p = 1; p < k; ++p) {
+    try {
+      threads[p] = std::thread(run, p);
+    } catch (const std::system_error&) {
+      here[p] = true;
+    }
+  }
+  for (std::size_t p = 0; p < k; ++p) {
+    if (here[p]) run(p);
+  }
+  for (std::thread& t : threads) {
+    if (t.joinable()) t.join();
+  }
+  gaps = bad = 0;
+  for (const Part& part : parts) {
+    if (!part.done) return false;
+    gaps += part.gaps;
+    bad += part.bad;
+  }
+  tLastParts = static_cast<unsigned>(k);
+  return true;
+}
+
 // Reads the array (the handle at its binary section) into the data set's reals.
-int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileName,
-              LibraryLog& log, DataSet& d, int& status) {
+// `section`: the bytes of the file's only binary section, read exactly by FCBFScan (empty
+// where there is not one).
+int ReadArray(cbf_handle h, const ArrayDescription& a, std::span<const unsigned char> section,
+              const std::string& fileName, LibraryLog& log, DataSet& d, int& status) {
   static constexpr IRoutine kR{"FInputCBF", "V0.5"};
   const std::int64_t n = static_cast<std::int64_t>(a.columns) * a.rows;
   // Small elements widen to 32 bits in the library; 64-bit elements are read as they are.
@@ -817,6 +1123,20 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
       return IFail(kR, kStatusMemory, status);
     }
     d.data = std::move(larger);
+  }
+  tLastParts = 1;
+  IArray<unsigned char> mask;
+  if (inPlace && a.detectorMarks) {
+    int local = kStatusGood;
+    if (!IAllocateMemory("FInputCBF: detector marks", n, mask, local)) mask.reset();
+  }
+  if (inPlace && a.elementSize == 4 && a.compression == CBF_BYTE_OFFSET && a.littleEndian &&
+      !section.empty()) {
+    std::int64_t gaps = 0, bad = 0;
+    if (DecodeInParts(section, n, room, d.data.get(), mask.get(), gaps, bad)) {
+      TakeMarks(std::move(mask), gaps, bad, d, status);
+      return kTrue;
+    }
   }
   IArray<unsigned char> scratch;
   if (!inPlace && !IAllocateMemory("FInputCBF: ARRAY", room * static_cast<std::int64_t>(size),
@@ -845,11 +1165,6 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, const std::string& fileNa
   }
   float* out = d.data.get();
   if (inPlace) {
-    IArray<unsigned char> mask;
-    if (a.detectorMarks) {
-      int local = kStatusGood;
-      if (!IAllocateMemory("FInputCBF: detector marks", n, mask, local)) mask.reset();
-    }
     std::int64_t gaps = 0, bad = 0;
     IntegersToReals(out, n, mask.get(), gaps, bad);
     TakeMarks(std::move(mask), gaps, bad, d, status);
@@ -918,6 +1233,13 @@ int FCBFDatasetInfo(std::FILE* file, const std::string& fileName, int, DatasetIn
   tReadAhead.layout = std::move(layout);
   return kTrue;
 }
+
+void FCBFSetSplit(std::size_t minimumPart, unsigned parts) {
+  gMinimumPart = minimumPart > 0 ? minimumPart : kMinimumPart;
+  gFixedParts = std::min(parts, kMostParts);
+}
+
+unsigned FCBFLastParts() { return tLastParts; }
 
 void FPilatusHeaderGeometry(const std::string& text, DataSet& d) {
   // Values outside what a detector can be are a damaged header, not a geometry.
@@ -1017,7 +1339,8 @@ int FInputCBF(const std::string& fileName, DataSet& d, int& status) {
   const bool read =
       DescribeArray(bytes, kR.name, fileName, digestsHere ? MSG_NODIGEST : MSG_DIGEST, true,
                     handle, log, a, status) &&
-      ReadArray(handle.get(), a, fileName, log, d, status);
+      ReadArray(handle.get(), a, OnlySection(bytes.View(), layout.sections), fileName, log, d,
+                status);
   // A damaged section may also have stopped the library: the digest then says why.
   if (digestsHere &&
       !(digests.valid() ? digests.get() : DigestsAgree(bytes.View(), layout.sections))) {

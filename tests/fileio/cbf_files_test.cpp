@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cores.h"
 #include "core/status.h"
 #include "fileio/FCBF.h"
 #include "fileio/FInput.h"
@@ -76,6 +78,7 @@ struct MinimalOptions {
   std::string second;     // X-Binary-Size-Second-Dimension
   std::string extraText;  // CIF text before the binary section
   int padding = 4095;
+  std::string binary;     // the section's bytes, when not those of the values
 };
 
 // A "minimal CBF" as a Pilatus detector writes it: a header-contents text and one
@@ -83,7 +86,7 @@ struct MinimalOptions {
 // dimensions.
 std::string MinimalCBF(int width, int height, const std::vector<std::int32_t>& values,
                        const MinimalOptions& o = {}) {
-  const std::string binary = ByteOffset(values);
+  const std::string binary = o.binary.empty() ? ByteOffset(values) : o.binary;
   std::ostringstream s;
   s << "###CBF: VERSION 1.5, CBFlib v0.7.8 - PILATUS detectors\r\n\r\n"
     << "data_minimal\r\n\r\n"
@@ -804,6 +807,260 @@ TEST_F(CBFFiles, TheRealPilatusImageThroughFabioReadsAsTheTIFF) {
   for (std::size_t i = 0; i < IElementCount(fromTiff); ++i) {
     ASSERT_EQ(again.data[i], fromTiff.data[i]) << i;
   }
+}
+
+// ---- A large section decoded in parts ------------------------------------------------------
+
+// Small frames are split as large ones are while a test holds this: parts of at least 16
+// elements, `parts` of them (none when 0: one call for the whole section).
+class SplitDecoding {
+ public:
+  explicit SplitDecoding(unsigned parts) { Set(parts); }
+  ~SplitDecoding() { FCBFSetSplit(0, 0); }
+  SplitDecoding(const SplitDecoding&) = delete;
+  SplitDecoding& operator=(const SplitDecoding&) = delete;
+  static void Set(unsigned parts) {
+    if (parts == 0) {
+      FCBFSetSplit(std::numeric_limits<std::size_t>::max(), 0);
+    } else {
+      FCBFSetSplit(16, parts);
+    }
+  }
+};
+
+// What a read gives: whether it succeeded, its values and mask, every line it said.
+struct Reading {
+  bool ok = false;
+  unsigned parts = 0;
+  std::vector<float> values;
+  std::vector<unsigned char> mask;
+  std::vector<std::string> lines;
+};
+
+Reading ReadAs(const std::string& name, unsigned parts, RecordingSink& sink) {
+  SplitDecoding::Set(parts);
+  sink.lines.clear();
+  int status = kStatusGood;
+  DataSet d;
+  Reading r;
+  r.ok = FInputImage(name, kFormatCBF, 1, 1, kFalse, d, status) != kFalse;
+  r.parts = FCBFLastParts();
+  if (r.ok) {
+    r.values.assign(d.data.get(), d.data.get() + IElementCount(d));
+    if (d.maskDefined) r.mask.assign(d.mask.get(), d.mask.get() + IElementCount(d));
+  }
+  r.lines = sink.lines;
+  return r;
+}
+
+// Frames written by fabio whose differences of every width (one byte, 16 and 32 bits) stand
+// right at and around the points where 2, 3 and 4 parts meet, with negative values and the
+// detector's -1/-2 marks there too: split, they read as fabio reads them and as the one call
+// of the library reads them, mask and message included.
+TEST_F(CBFFiles, SplitDecodingReadsAsFabioAndTheWholeCallAtEveryDifferenceWidth) {
+  if (!FabioAvailable()) LV_REFERENCE_MISSING("python3-fabio is not installed");
+  const int width = 53, height = 19;  // 1007 elements: the parts are of unequal lengths
+  const std::size_t n = static_cast<std::size_t>(width) * height;
+  struct Case {
+    const char* what;
+    std::int32_t step;  // the difference placed at the element
+    int at;             // relative to each point where parts meet
+  };
+  std::vector<Case> cases;
+  for (const auto& [what, step] : std::vector<std::pair<const char*, std::int32_t>>{
+           {"byte", -100}, {"16 bits", 30000}, {"32 bits", -(1 << 28)}, {"gap mark", 0}}) {
+    for (int at = -2; at <= 2; ++at) cases.push_back({what, step, at});
+  }
+  std::string script = "import numpy, fabio, fabio.cbfimage\n";
+  std::vector<std::vector<std::int32_t>> frames;
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    auto values = DetectorLikeValues(width, height, 40 + static_cast<unsigned>(c));
+    for (unsigned k = 2; k <= 4; ++k) {
+      for (unsigned p = 1; p < k; ++p) {
+        const std::size_t i = p * n / k + static_cast<std::size_t>(cases[c].at);
+        values[i] = cases[c].step == 0 ? -1 - static_cast<std::int32_t>(p % 2)
+                                       : values[i - 1] + cases[c].step;
+        values[i + 1] = -values[i] / 3 - 7;  // a negative step back
+      }
+    }
+    frames.push_back(values);
+    std::string raw(values.size() * 4, '\0');
+    std::memcpy(raw.data(), values.data(), raw.size());
+    const std::string stem = "frame" + std::to_string(c);
+    WriteFile(dir.File(stem + ".raw"), raw);
+    script += "d = numpy.fromfile('" + stem + ".raw', '<i4').reshape(" + std::to_string(height) +
+              ", " + std::to_string(width) + ")\n"
+              "fabio.cbfimage.CbfImage(data=d).write('" + stem + ".cbf')\n"
+              "fabio.open('" + stem + ".cbf').data.astype('<i4').tofile('" + stem + ".back')\n";
+  }
+  ASSERT_EQ(Python(dir, script, ""), 0) << ReadFile(dir.File("python.txt"));
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    SCOPED_TRACE(std::string(cases[c].what) + " at " + std::to_string(cases[c].at));
+    const std::string stem = "frame" + std::to_string(c);
+    const auto fabio = ReadInt32(dir.File(stem + ".back"));
+    ASSERT_EQ(fabio, frames[c]);
+    // fabio writes no detector convention: marks are values. The same bytes under a
+    // mini-header convention give the mask.
+    std::string text = ReadFile(dir.File(stem + ".cbf"));
+    const std::size_t data = text.find("_array_data.data");
+    ASSERT_NE(data, std::string::npos);
+    text.insert(data, "_array_data.header_convention \"PILATUS_1.2\"\n");
+    WriteFile(dir.File(stem + ".marks.cbf"), text);
+    for (const std::string& name : {dir.File(stem + ".cbf"), dir.File(stem + ".marks.cbf")}) {
+      const Reading whole = ReadAs(name, 0, sink);
+      ASSERT_TRUE(whole.ok);
+      EXPECT_EQ(whole.parts, 1u);
+      for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(whole.values[i], static_cast<float>(fabio[i])) << i;
+      for (unsigned k = 2; k <= 4; ++k) {
+        SCOPED_TRACE(std::to_string(k) + " parts");
+        const Reading split = ReadAs(name, k, sink);
+        ASSERT_TRUE(split.ok);
+        EXPECT_EQ(split.parts, k);
+        for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(split.values[i], whole.values[i]) << i;
+        EXPECT_EQ(split.mask, whole.mask);
+        EXPECT_EQ(split.lines, whole.lines);
+      }
+    }
+  }
+}
+
+// Values at the ends of the 32-bit range: a part that starts from 0 reaches values beyond it
+// before the value ahead of it is added, which the addition's wrap-around gives back exactly.
+// Streams that the split cannot follow (cut short, an escape in the last bytes, a 64-bit
+// difference, more or fewer elements than claimed) read, or are refused, exactly as by the
+// one call.
+TEST_F(CBFFiles, SplitDecodingWrapsExactlyAndLeavesOddStreamsToTheWholeCall) {
+  const int width = 16, height = 8;
+  std::vector<std::int32_t> extremes(static_cast<std::size_t>(width) * height);
+  for (std::size_t i = 0; i < extremes.size(); ++i) {
+    extremes[i] = i % 3 == 0 ? kIntMax - static_cast<std::int32_t>(i) : kIntMin + static_cast<std::int32_t>(i);
+  }
+  const auto values = DetectorLikeValues(width, height, 7);
+  const std::string plain = ByteOffset(values);
+  const auto withBinary = [&](std::string binary, const std::string& elements = "") {
+    MinimalOptions o;
+    o.binary = std::move(binary);
+    o.elements = elements;
+    o.padding = 0;  // (a file far larger than its image is read another way)
+    return MinimalCBF(width, height, values, o);
+  };
+  // Element 64 (where two parts meet) as a 64-bit difference of 1.
+  std::string wide = ByteOffset({values.begin(), values.begin() + 64});
+  wide += std::string("\x80\x00\x80\x00\x00\x00\x80", 7) + std::string("\x01\0\0\0\0\0\0\0", 8);
+  wide += ByteOffset({values.begin() + 64, values.end()}).substr(1);
+  struct Case {
+    const char* what;
+    std::string file;
+    bool split;  // the parts read it
+  };
+  const std::vector<Case> cases = {
+      {"values at both ends of the range", MinimalCBF(width, height, extremes, {.padding = 0}),
+       true},
+      {"detector values", withBinary(plain), true},
+      {"cut short", withBinary(plain.substr(0, plain.size() - 40)), false},
+      {"an escape as the last byte", withBinary(plain + "\x80"), false},
+      {"a 16-bit escape at the end", withBinary(plain + std::string("\x80\x00", 2)), false},
+      {"a 32-bit escape at the end", withBinary(plain + std::string("\x80\x00\x80\x01", 4)), false},
+      {"a 64-bit difference where parts meet", withBinary(wide), false},
+      {"more bytes than elements", withBinary(plain + std::string(5, '\x01')), false},
+      {"fewer elements claimed", withBinary(plain, "100"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = dir.File("odd.cbf");
+    WriteFile(name, c.file);
+    const Reading whole = ReadAs(name, 0, sink);
+    for (unsigned k = 2; k <= 4; ++k) {
+      SCOPED_TRACE(std::to_string(k) + " parts");
+      const Reading split = ReadAs(name, k, sink);
+      EXPECT_EQ(split.ok, whole.ok);
+      EXPECT_EQ(split.parts, c.split ? k : 1u);
+      EXPECT_EQ(split.values, whole.values);
+      EXPECT_EQ(split.mask, whole.mask);
+      EXPECT_EQ(split.lines, whole.lines);
+    }
+    if (c.split) {
+      ASSERT_TRUE(whole.ok);
+      const auto& expected = std::string(c.what).find("ends") != std::string::npos ? extremes : values;
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(whole.values[i], static_cast<float>(expected[i])) << i;
+      }
+    }
+  }
+  // Without a fixed number, the parts are as many as the cores the process may use (at most
+  // 4): none where it may use one.
+  const std::string name = dir.File("cores.cbf");
+  WriteFile(name, withBinary(plain));
+  const char* before = std::getenv("LV_THREADS");
+  const std::string kept = before ? before : "";
+  for (const char* cap : {"1", "3"}) {
+    SCOPED_TRACE(std::string("LV_THREADS=") + cap);
+    ::setenv("LV_THREADS", cap, 1);
+    FCBFSetSplit(16, 0);
+    DataSet d;
+    ASSERT_TRUE(FInputImage(name, kFormatCBF, 1, 1, kFalse, d, status));
+    const unsigned cores = ICoresAvailable();
+    EXPECT_EQ(FCBFLastParts(), cores > 1 ? std::min(cores, 4u) : 1u);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      ASSERT_EQ(d.data[i], static_cast<float>(values[i])) << i;
+    }
+  }
+  if (before) {
+    ::setenv("LV_THREADS", kept.c_str(), 1);
+  } else {
+    ::unsetenv("LV_THREADS");
+  }
+  FCBFSetSplit(0, 0);
+}
+
+// The real Pilatus 6M frames, split as this machine splits them and in 4 parts, pixel for
+// pixel as fabio reads them.
+TEST_F(CBFFiles, RealPilatusFramesSplitReadAsFabioReadsThem) {
+  const auto data = SharedData();
+  if (data.empty()) GTEST_SKIP() << "no shared data";
+  if (!FabioAvailable()) LV_REFERENCE_MISSING("python3-fabio is not installed");
+  std::vector<std::string> frames;
+  for (int i = 1; i <= 4; ++i) {
+    const auto frame = data / ("thau_3_2_000" + std::to_string(i) + ".cbf");
+    if (std::filesystem::exists(frame)) frames.push_back(frame.string());
+  }
+  if (frames.empty()) GTEST_SKIP() << "no Pilatus frames";
+  std::string arguments;
+  for (const auto& f : frames) arguments += " '" + f + "'";
+  ASSERT_EQ(Python(dir,
+                   "import sys, fabio\n"
+                   "for k, name in enumerate(sys.argv[1:]):\n"
+                   "    fabio.open(name).data.astype('<i4').tofile('frame%d.raw' % k)\n",
+                   arguments),
+            0)
+      << ReadFile(dir.File("python.txt"));
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    SCOPED_TRACE(frames[k]);
+    const auto fabio = ReadInt32(dir.File("frame" + std::to_string(k) + ".raw"));
+    ASSERT_EQ(fabio.size(), 2463u * 2527u);
+    for (const unsigned parts : {0u, 4u}) {
+      if (parts == 0) {
+        FCBFSetSplit(0, 0);  // as the program splits
+      } else {
+        FCBFSetSplit(0, parts);
+      }
+      DataSet d;
+      ASSERT_TRUE(FInputImage(frames[k], kFormatCBF, 1, 1, kFalse, d, status));
+      const unsigned cores = ICoresAvailable();
+      EXPECT_EQ(FCBFLastParts(), parts ? parts : cores > 1 ? std::min(cores, 4u) : 1u);
+      std::size_t marked = 0;
+      for (std::size_t i = 0; i < fabio.size(); ++i) {
+        ASSERT_EQ(d.data[i], static_cast<float>(fabio[i])) << i;
+        marked += fabio[i] == -1 || fabio[i] == -2;
+      }
+      ASSERT_TRUE(d.maskDefined);
+      for (std::size_t i = 0; i < fabio.size(); ++i) {
+        ASSERT_EQ(d.mask[i] != 0, fabio[i] == -1 || fabio[i] == -2) << i;
+      }
+      EXPECT_GT(marked, 0u);
+    }
+  }
+  FCBFSetSplit(0, 0);
 }
 
 TEST_F(CBFFiles, TheLibrarysOwnConverterReadsOurFilesAndItsPackedFilesReadBack) {
