@@ -53,6 +53,7 @@
 #include "core/status.h"
 #include "fileio/FCBF.h"
 #include "fileio/FCBFSections.h"
+#include "fileio/FDetectorMarks.h"
 #include "fileio/FReaders.h"
 #include "maths/MConvert.h"
 
@@ -194,6 +195,8 @@ struct ArrayDescription {
   // The row follows the mini-header convention of detectors that mark their module gaps with
   // -1 and bad pixels with -2 ("PILATUS_1.2").
   bool detectorMarks = false;
+  // Counts at or above it are overloaded (the mini-header's "Count_cutoff"; 0: none given).
+  std::int32_t countCutoff = 0;
   bool littleEndian = false;
 };
 
@@ -698,6 +701,11 @@ int DescribeArray(const FileBytes& bytes, const char* routine, const std::string
   a.detectorMarks = !cbf_find_column(h, "header_convention") &&
                     !cbf_get_value(h, &convention) && convention &&
                     std::strncmp(convention, "PILATUS", 7) == 0;
+  const char* miniHeader = nullptr;
+  if (a.detectorMarks && !cbf_find_column(h, "header_contents") &&
+      !cbf_get_value(h, &miniHeader) && miniHeader) {
+    a.countCutoff = static_cast<std::int32_t>(FPilatusCountCutoff(miniHeader));
+  }
   if (const int error = cbf_find_column(h, "data")) {
     return LibraryFailed(routine, "cbf_find_column (data)", error, fileName, log, status);
   }
@@ -764,25 +772,23 @@ int DescribeArray(const FileBytes& bytes, const char* routine, const std::string
 // The detector's marks as the mask of the image: "Masked ..." said, nothing when there are none
 // (the command that opened the file may lift the mask). Integrated as counts, gap pixels would
 // pull down every bin near a gap.
-void TakeMarks(IArray<unsigned char> mask, std::int64_t gaps, std::int64_t bad, DataSet& d,
-               int& status) {
-  if (gaps + bad == 0 || !mask) return;
+void TakeMarks(IArray<unsigned char> mask, const FDetectorMarkCounts& marks,
+               std::int32_t cutoff, DataSet& d, int& status) {
+  if (marks.gaps + marks.bad + marks.overloaded == 0 || !mask) return;
   d.mask = std::move(mask);
   d.maskAllocated = d.maskDefined = d.maskInUse = kTrue;
-  IInfo(IFormat("Masked %lld module-gap pixel(s) (-1) and %lld bad pixel(s) (-2) the detector "
-                "marks",
-                static_cast<long long>(gaps), static_cast<long long>(bad)),
-        status);
+  FSayDetectorMarks(marks, cutoff, status);
 }
 
 // Turns the n signed 32-bit integers the library stored in `data` into reals where they lie,
 // `base` added to each first (with the wrap-around of 32-bit integers: a part of a section
 // decoded on its own starts from 0 instead of the value before it). With `mask`, the pixels
-// marked -1 (gaps) and -2 (bad) after that addition are set in it and counted in the same pass
-// (a second pass over the reals took as long as the conversion).
-void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int64_t& gaps,
-                     std::int64_t& bad, std::int32_t base = 0) {
-  gaps = bad = 0;
+// marked -1 (gaps) and -2 (bad) after that addition, and those at or above `cutoff` (when
+// positive), are set in it and counted in the same pass (a second pass over the reals took as
+// long as the conversion).
+void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int32_t cutoff,
+                     FDetectorMarkCounts& marks, std::int32_t base = 0) {
+  marks = {};
   std::int64_t i = 0;
 #if defined(__SSE2__)
   // Sixteen at a time: the same conversion (round to nearest), the marks compared as integers
@@ -790,6 +796,9 @@ void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int6
   const __m128i minusOne = _mm_set1_epi32(-1), minusTwo = _mm_set1_epi32(-2);
   const __m128i one = _mm_set1_epi8(1);
   __m128i gapLanes = _mm_setzero_si128(), badLanes = _mm_setzero_si128();
+  __m128i overLanes = _mm_setzero_si128();
+  // No count lies above the largest integer: without a cutoff nothing is overloaded.
+  const __m128i below = _mm_set1_epi32(cutoff > 0 ? cutoff - 1 : INT32_MAX);
   const __m128i offset = _mm_set1_epi32(base);
   for (; i + 16 <= n; i += 16) {
     float* p = data + i;
@@ -803,9 +812,11 @@ void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int6
     for (int k = 0; k < 4; ++k) {
       const __m128i gap = _mm_cmpeq_epi32(v[k], minusOne);
       const __m128i broken = _mm_cmpeq_epi32(v[k], minusTwo);
+      const __m128i over = _mm_cmpgt_epi32(v[k], below);
       gapLanes = _mm_sub_epi32(gapLanes, gap);
       badLanes = _mm_sub_epi32(badLanes, broken);
-      marked[k] = _mm_or_si128(gap, broken);
+      overLanes = _mm_sub_epi32(overLanes, over);
+      marked[k] = _mm_or_si128(_mm_or_si128(gap, broken), over);
     }
     const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(marked[0], marked[1]),
                                           _mm_packs_epi32(marked[2], marked[3]));
@@ -813,9 +824,11 @@ void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int6
   }
   alignas(16) std::uint32_t lanes[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), gapLanes);
-  for (std::uint32_t c : lanes) gaps += c;
+  for (std::uint32_t c : lanes) marks.gaps += c;
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), badLanes);
-  for (std::uint32_t c : lanes) bad += c;
+  for (std::uint32_t c : lanes) marks.bad += c;
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), overLanes);
+  for (std::uint32_t c : lanes) marks.overloaded += c;
 #endif
   for (; i < n; ++i) {
     std::uint32_t stored;
@@ -823,30 +836,15 @@ void IntegersToReals(float* data, std::int64_t n, unsigned char* mask, std::int6
     const auto value = static_cast<std::int32_t>(stored + static_cast<std::uint32_t>(base));
     data[i] = static_cast<float>(value);
     if (mask) {
-      mask[i] = value == -1 || value == -2;
-      gaps += value == -1;
-      bad += value == -2;
+      const bool over = cutoff > 0 && value >= cutoff;
+      mask[i] = value == -1 || value == -2 || over;
+      marks.gaps += value == -1;
+      marks.bad += value == -2;
+      marks.overloaded += over;
     }
   }
 }
 
-// The detector's marks of an image read in any other way, from its reals.
-void MaskDetectorMarks(DataSet& d, int& status) {
-  const std::size_t n = IElementCount(d);
-  std::int64_t gaps = 0, bad = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    gaps += d.data[i] == -1.0f;
-    bad += d.data[i] == -2.0f;
-  }
-  if (gaps + bad == 0) return;
-  IArray<unsigned char> mask;
-  int local = kStatusGood;
-  if (!IAllocateMemory("FInputCBF: detector marks", static_cast<std::int64_t>(n), mask, local)) {
-    return;  // the image reads without its mask
-  }
-  for (std::size_t i = 0; i < n; ++i) mask[i] = d.data[i] == -1.0f || d.data[i] == -2.0f;
-  TakeMarks(std::move(mask), gaps, bad, d, status);
-}
 
 // ---- One large byte-offset section decoded in parts ----------------------------------------
 //
@@ -1014,7 +1012,7 @@ bool DecodePart(std::span<const unsigned char> bytes, std::size_t count, std::in
 struct Part {
   std::size_t first = 0, count = 0;  // elements
   std::size_t begin = 0, end = 0;    // bytes of the section
-  std::int64_t gaps = 0, bad = 0;
+  FDetectorMarkCounts marks;
   bool done = false;
 };
 
@@ -1023,7 +1021,8 @@ struct Part {
 // (when given). False, with nothing said, when the section is not split or a part failed: the
 // caller then decodes the whole section with one call (overwriting whatever the parts wrote).
 bool DecodeInParts(std::span<const unsigned char> section, std::int64_t n, std::int64_t room,
-                   float* data, unsigned char* mask, std::int64_t& gaps, std::int64_t& bad) {
+                   float* data, unsigned char* mask, std::int32_t cutoff,
+                   FDetectorMarkCounts& marks) {
   const std::size_t elements = static_cast<std::size_t>(n);
   const unsigned fixed = gFixedParts.load(std::memory_order_relaxed);
   const std::size_t minimum = std::max<std::size_t>(1, gMinimumPart.load(std::memory_order_relaxed));
@@ -1063,7 +1062,7 @@ bool DecodeInParts(std::span<const unsigned char> section, std::int64_t n, std::
                                         : std::nullopt);
     if (!decoded || !base) return;
     IntegersToReals(data + part.first, static_cast<std::int64_t>(part.count),
-                    mask ? mask + part.first : nullptr, part.gaps, part.bad,
+                    mask ? mask + part.first : nullptr, cutoff, part.marks,
                     static_cast<std::int32_t>(*base));
     part.done = true;
   };
@@ -1086,11 +1085,12 @@ bool DecodeInParts(std::span<const unsigned char> section, std::int64_t n, std::
   for (std::thread& t : threads) {
     if (t.joinable()) t.join();
   }
-  gaps = bad = 0;
+  marks = {};
   for (const Part& part : parts) {
     if (!part.done) return false;
-    gaps += part.gaps;
-    bad += part.bad;
+    marks.gaps += part.marks.gaps;
+    marks.bad += part.marks.bad;
+    marks.overloaded += part.marks.overloaded;
   }
   tLastParts = static_cast<unsigned>(k);
   return true;
@@ -1132,9 +1132,9 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, std::span<const unsigned 
   }
   if (inPlace && a.elementSize == 4 && a.compression == CBF_BYTE_OFFSET && a.littleEndian &&
       !section.empty()) {
-    std::int64_t gaps = 0, bad = 0;
-    if (DecodeInParts(section, n, room, d.data.get(), mask.get(), gaps, bad)) {
-      TakeMarks(std::move(mask), gaps, bad, d, status);
+    FDetectorMarkCounts marks;
+    if (DecodeInParts(section, n, room, d.data.get(), mask.get(), a.countCutoff, marks)) {
+      TakeMarks(std::move(mask), marks, a.countCutoff, d, status);
       return kTrue;
     }
   }
@@ -1165,15 +1165,15 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, std::span<const unsigned 
   }
   float* out = d.data.get();
   if (inPlace) {
-    std::int64_t gaps = 0, bad = 0;
-    IntegersToReals(out, n, mask.get(), gaps, bad);
-    TakeMarks(std::move(mask), gaps, bad, d, status);
+    FDetectorMarkCounts marks;
+    IntegersToReals(out, n, mask.get(), a.countCutoff, marks);
+    TakeMarks(std::move(mask), marks, a.countCutoff, d, status);
     return kTrue;
   }
   const unsigned char* in = scratch.get();
   if (!a.real && size == 4 && isSigned) {
     if (!MVectorI2RCopy(n, reinterpret_cast<const std::int32_t*>(in), out, status)) return kFalse;
-    if (a.detectorMarks) MaskDetectorMarks(d, status);
+    if (a.detectorMarks) FMaskDetectorMarks(d, a.countCutoff, status);
     return kTrue;
   }
   for (std::int64_t i = 0; i < n; ++i) {
@@ -1198,7 +1198,7 @@ int ReadArray(cbf_handle h, const ArrayDescription& a, std::span<const unsigned 
       out[i] = static_cast<float>(value);
     }
   }
-  if (a.detectorMarks) MaskDetectorMarks(d, status);
+  if (a.detectorMarks) FMaskDetectorMarks(d, a.countCutoff, status);
   return kTrue;
 }
 
