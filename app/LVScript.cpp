@@ -21,6 +21,8 @@ namespace {
 void ScriptNote(const std::string& line) {
   int local = kStatusGood;
   IWriteLogFile("SCRIPT: " + line, local);
+  // Whoever started the script from a terminal sees why it failed or stopped, not only the code.
+  std::fprintf(stderr, "SCRIPT: %s\n", line.c_str());
 }
 
 // One line of the script, without its newline; false at the end of the file. A line over the
