@@ -1,6 +1,7 @@
 // The file-series commands through the interpreter with the headless backend: files written
 // here (CBF images, Chiplot scans), prompts answered from the queue.
 #include <gtest/gtest.h>
+#include <hdf5.h>
 
 #include <sys/stat.h>
 
@@ -391,6 +392,57 @@ TEST_F(FileSeriesTest, MovieShowsEachFileForHalfASecond) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(seconds, 2.0);
   EXPECT_EQ(Store(LVStores().mainIndex).fileName, files[3]);
+}
+
+// A headless backend that counts as a window: it asks what a window asks.
+class AskingBackend : public FileRequestRecorder {
+ public:
+  bool Interactive() const override { return true; }
+};
+
+// HDF5 files of two scans: a series reads the stack named after each file name; without names,
+// a window asks once (from the first file) and every file gives that stack.
+TEST_F(FileSeriesTest, ASeriesOfHdf5ScansReadsTheStackNamedOrChosen) {
+  auto write = [&](const std::string& name, float second) {
+    const std::string path = dir.File(name);
+    const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    const hsize_t dims[3] = {1, 12, 16};
+    const hid_t space = H5Screate_simple(3, dims, nullptr);
+    const hid_t lcpl = H5Pcreate(H5P_LINK_CREATE);
+    H5Pset_create_intermediate_group(lcpl, 1);
+    for (const auto& [stack, value] : {std::pair{"/1.1/instrument/cam/data", 1.0f},
+                                       std::pair{"/2.1/instrument/cam/data", second}}) {
+      const std::vector<float> values(12 * 16, value);
+      const hid_t set = H5Dcreate2(file, stack, H5T_IEEE_F32LE, space, lcpl, H5P_DEFAULT,
+                                   H5P_DEFAULT);
+      H5Dwrite(set, H5T_NATIVE_FLOAT, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data());
+      H5Dclose(set);
+    }
+    H5Pclose(lcpl);
+    H5Sclose(space);
+    H5Fclose(file);
+    return path;
+  };
+  const std::vector<std::string> files = {write("scan_a.h5", 20.0f), write("scan_b.h5", 30.0f)};
+  const std::string second = "::/2.1/instrument/cam/data";
+  ASSERT_TRUE(Run("Open_File", files[0] + second));
+  Answer({Join({files[0] + second, files[1] + second})});
+  ASSERT_TRUE(Run("FS_Movie"));
+  const DataSet& shown = Store(LVStores().mainIndex);
+  EXPECT_EQ(shown.fileName, files[1]);
+  EXPECT_EQ(shown.data[0], 30.0f);
+  EXPECT_TRUE(InfoContains("HDF5 data-set opened: /2.1/instrument/cam/data"));
+
+  auto backend = std::make_unique<AskingBackend>();
+  headless = backend.get();
+  PInstallBackend(std::move(backend));
+  Answer({Join(files), "store 1"});
+  ASSERT_TRUE(Run("FS_Movie"));
+  EXPECT_EQ(headless->PendingAnswers(), 0u);
+  EXPECT_EQ(Store(LVStores().mainIndex).data[0], 30.0f) << "the stack chosen once";
+  // Cancelling the choice runs no series.
+  Answer({Join(files)});
+  EXPECT_FALSE(Run("FS_Movie"));
 }
 
 TEST_F(FileSeriesTest, ProjectionsAndAFollowedPeak) {
